@@ -1,0 +1,23 @@
+// The dump's name encoding: every UTF-16 unit on its own in the UTF-8 bit
+// layout (one, two or three bytes), so surrogates travel as two 3-byte forms.
+#pragma once
+
+#include <cstdint>
+
+// Longest name kept, in UTF-16 units, and the longest name line kept, in
+// bytes; each without its terminator. Longer ones are cut to these.
+constexpr std::uint32_t kNameUnits = 32768;
+constexpr std::uint32_t kLineBytes = 65536;
+// Room for the encoded form of the longest name: three bytes a unit.
+constexpr std::uint32_t kEncodedNameBytes = 3 * kNameUnits;
+
+// Decodes a zero-terminated line into out (capacity units, terminator
+// included), leniently: overlong forms and surrogates pass as the units they
+// spell, a continuation byte with no sequence open repeats the last unit, a
+// cut-short sequence yields nothing, a zero unit ends the name. Returns the
+// units before the terminator.
+std::uint32_t decode_name(const std::uint8_t* line, char16_t* out, std::uint32_t capacity);
+
+// Encodes a zero-terminated name into out, zero-terminated. out must hold
+// 3 bytes a unit plus one. Returns the bytes before the terminator.
+std::uint32_t encode_name(const char16_t* name, char* out);

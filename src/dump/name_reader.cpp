@@ -1,0 +1,38 @@
+#include "dump/name_reader.h"
+
+#include <cstring>
+
+bool NameReader::read_name(Handle names) {
+  std::uint32_t length = 0;
+  for (;;) {
+    if (position_ >= fill_) {
+      const std::uint32_t got = platform_.read(names, block_, sizeof block_);
+      if (got == 0) return false;
+      fill_ = got;
+      position_ = 0;
+    }
+    const std::uint8_t* start = block_ + position_;
+    const std::uint32_t available = fill_ - position_;
+    const void* feed = std::memchr(start, '\n', available);
+    const std::uint32_t taken =
+        feed ? static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(feed) - start) : available;
+    const std::uint32_t room = kLineBytes - 1 - length;
+    const std::uint32_t kept = taken < room ? taken : room;
+    std::memcpy(line_ + length, start, kept);
+    length += kept;
+    position_ += taken;
+    if (feed) {
+      ++position_;
+      break;
+    }
+  }
+  line_[length] = 0;
+  decode_name(line_, name_, kNameUnits);
+  return true;
+}
+
+const char* NameReader::encode_name() {
+  char* out = reinterpret_cast<char*>(line_);
+  ::encode_name(name_, out);
+  return out;
+}

@@ -1,0 +1,7 @@
+#include "platform/platform_posix.h"
+#include "restore/restore_driver.h"
+
+int main(int argc, char** argv) {
+  static PosixPlatform platform(argc, argv);
+  return fsrestore_main(platform);
+}

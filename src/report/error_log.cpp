@@ -1,0 +1,109 @@
+#include "report/error_log.h"
+
+#include <cstring>
+
+#include "report/text_out.h"
+
+bool ErrorLog::open() {
+  handle_ = platform_.create_log();
+  return handle_.valid();
+}
+
+void ErrorLog::close() {
+  flush();
+  platform_.close(handle_);
+  handle_ = Handle::none();
+}
+
+const char* ErrorLog::system_error_text() {
+  platform_.error_text(error_text_, sizeof error_text_);
+  for (char* p = error_text_; *p != 0; ++p) {
+    if (static_cast<unsigned char>(*p) < 0x20) *p = ' ';
+  }
+  return error_text_;
+}
+
+void ErrorLog::chdir_failed(std::uint16_t attr) {
+  const char* reason = system_error_text();
+  text("chdir error with <");
+  text(names_.encode_name());
+  text("> attr=");
+  hex4(attr);
+  text(": ");
+  text(reason);
+  end_line();
+}
+
+void ErrorLog::step_up_failed() {
+  const char* reason = system_error_text();
+  text("chdir error with <..>: ");
+  text(reason);
+  end_line();
+}
+
+void ErrorLog::createfile_failed(std::uint16_t attr, std::uint64_t size) {
+  const char* reason = system_error_text();
+  text("createfile error with <");
+  text(names_.encode_name());
+  text(">, attr=");
+  hex4(attr);
+  text(", size=");
+  decimal(static_cast<std::int64_t>(size));
+  text(": ");
+  text(reason);
+  end_line();
+}
+
+void ErrorLog::content_short(std::uint16_t attr, std::uint64_t size, std::uint64_t missing) {
+  text("content error with <");
+  text(names_.encode_name());
+  text(">, attr=");
+  hex4(attr);
+  text(", size=");
+  decimal(static_cast<std::int64_t>(size));
+  text(": ");
+  decimal(static_cast<std::int64_t>(missing));
+  text(" bytes missing");
+  end_line();
+}
+
+void ErrorLog::names_ended() {
+  text("names error: $fsnames ended before $fsnodes");
+  end_line();
+}
+
+void ErrorLog::nodes_stray(std::uint32_t count) {
+  text("nodes error: $fsnodes ends with ");
+  decimal(count);
+  text(" stray bytes");
+  end_line();
+}
+
+void ErrorLog::text(const char* s) { bytes(s, static_cast<std::uint32_t>(std::strlen(s))); }
+
+void ErrorLog::bytes(const char* data, std::uint32_t length) {
+  while (length > 0) {
+    if (used_ == sizeof buffer_) flush();
+    std::uint32_t room = sizeof buffer_ - used_;
+    std::uint32_t n = length < room ? length : room;
+    std::memcpy(buffer_ + used_, data, n);
+    used_ += n;
+    data += n;
+    length -= n;
+  }
+}
+
+void ErrorLog::decimal(std::int64_t value) {
+  char digits[kNumberChars];
+  bytes(digits, format_decimal(value, digits));
+}
+
+void ErrorLog::hex4(std::uint32_t value) {
+  char digits[kNumberChars];
+  bytes(digits, format_hex4(value, digits));
+}
+
+void ErrorLog::flush() {
+  if (used_ > 0 && handle_.valid()) platform_.write(handle_, buffer_, used_);
+  used_ = 0;
+}

@@ -1,0 +1,43 @@
+// The self-overwriting console line with the counts and the rate. It gets a
+// turn once per record, so a turn that prints nothing costs one read of the
+// cycle counter and one comparison; the clock is read only when the counter
+// has moved far enough, and the line is printed at most every 500 ms until
+// the final print at the end of the node stream.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "restore/restore_counters.h"
+
+constexpr std::uint64_t kCyclesBetweenClockReads = 100000000;
+constexpr std::uint32_t kPrintIntervalMs = 500;
+constexpr std::uint32_t kProgressWidth = 78;
+
+class ProgressLine {
+ public:
+  ProgressLine(Platform& platform, const RestoreCounters& counters)
+      : platform_(platform), counters_(counters) {}
+
+  void start();
+  void turn(bool at_end) {
+    const std::uint64_t now = platform_.cycles();
+    if (now > cycle_reference_ + kCyclesBetweenClockReads) {
+      if (consult_clock(now)) return;
+    }
+    if (at_end) print();
+  }
+
+ private:
+  // Reads the clock and prints when the next print is due. True if it printed.
+  bool consult_clock(std::uint64_t now);
+  void print();
+
+  Platform& platform_;
+  const RestoreCounters& counters_;
+  std::uint64_t cycle_reference_ = 0;
+  std::uint32_t start_tick_ = 0;
+  std::uint32_t next_print_tick_ = 0;
+  std::uint32_t last_tick_ = 0;
+  char text_[256];
+};

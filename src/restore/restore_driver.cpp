@@ -1,0 +1,124 @@
+#include "restore/restore_driver.h"
+
+#include <cstring>
+
+#include "report/text_out.h"
+
+int RestoreDriver::run() {
+  if (answer_switch()) return kExitDone;
+  if (!start_up()) return kExitStartFailed;
+  return restore_all();
+}
+
+namespace {
+
+// The base path is converted into the name buffer; the stream suffixes go
+// where its terminator was.
+void put_suffix(char16_t* name, std::uint32_t at, const char16_t* suffix) {
+  std::uint32_t i = 0;
+  do {
+    name[at + i] = suffix[i];
+  } while (suffix[i++] != 0);
+}
+
+}  // namespace
+
+// Start-up failures print nothing beyond the basepath line and log nothing;
+// handles already opened are left to the end of the process.
+bool RestoreDriver::start_up() {
+  char16_t* name = names_.name();
+  std::uint32_t units = 1;
+  name[0] = 0;
+  if (platform_.arg_count() >= 1) units = platform_.arg_to_name(0, name, kNameUnits);
+  print("basepath=<");
+  if (platform_.arg_count() >= 1) platform_.console_write_arg(0);
+  print(">\n");
+  platform_.console_flush();
+  // A base path that leaves no room for the longest suffix cannot name the
+  // streams.
+  if (units == 0 || units - 1 + kLongestSuffixUnits + 1 > kNameUnits) return false;
+  const std::uint32_t at = units - 1;
+
+  put_suffix(name, at, kContentSuffix);
+  content_ = platform_.open_stream(name);
+  if (!content_.valid()) return false;
+  put_suffix(name, at, kNamesSuffix);
+  names_stream_ = platform_.open_stream(name);
+  if (!names_stream_.valid()) return false;
+  put_suffix(name, at, kNodesSuffix);
+  nodes_ = platform_.open_stream(name);
+  if (!nodes_.valid()) return false;
+
+  if (!log_.open()) return false;
+  if (platform_.arg_count() >= 2 && !platform_.enter_target(1)) return false;
+  progress_.start();
+  return true;
+}
+
+int RestoreDriver::restore_all() {
+  for (;;) {
+    const std::uint32_t got = platform_.read(nodes_, record_, kFsNodeBytes);
+    const bool at_end = got != kFsNodeBytes;
+    const FsNode node = at_end ? FsNode{} : decode_fs_node(record_);
+    progress_.turn(at_end);
+    cursor_.move_to(node.depth, node.attr);
+    if (at_end) {
+      if (got > 0) log_.nodes_stray(got);
+      break;
+    }
+    if (!names_.read_name(names_stream_)) {
+      // Directories still held keep no times and the cursor stays where it is.
+      log_.names_ended();
+      break;
+    }
+    writer_.restore_entry(node, content_);
+  }
+  finish();
+  return kExitDone;
+}
+
+void RestoreDriver::finish() {
+  platform_.close(content_);
+  platform_.close(names_stream_);
+  platform_.close(nodes_);
+  log_.close();
+  print("\n");
+  platform_.console_flush();
+}
+
+void RestoreDriver::print(const char* text) {
+  platform_.console_write(text, static_cast<std::uint32_t>(std::strlen(text)));
+}
+
+bool RestoreDriver::answer_switch() {
+  if (platform_.arg_count() < 1) return false;
+  const char* native = platform_.native_help_switch();
+  if (platform_.arg_is(0, "--help") || platform_.arg_is(0, "-h") || (native && platform_.arg_is(0, native))) {
+    print(
+        "usage: fsrestore [BASEPATH [TARGET]]\n"
+        "\n"
+        "Restores the directory tree held in a dump: the streams BASEPATH$fsnodes,\n"
+        "BASEPATH$fsnames and BASEPATH$content. BASEPATH is prefixed to the stream names\n"
+        "as it stands: end it with a path separator to name a directory. Without it the\n"
+        "streams are read from the current directory.\n"
+        "\n"
+        "Every directory and file is recreated inside TARGET (default: the current\n"
+        "directory) with its name, body, attribute word and times. What cannot be\n"
+        "restored is listed in the file $errors, written to the directory the program\n"
+        "was started in; it is empty after a clean run.\n"
+        "\n"
+        "Exit status: 0 when the dump was read to its end (see $errors for what was left\n"
+        "out), 1 when the dump or $errors could not be opened or TARGET not entered.\n"
+        "\n"
+        "  -h, --help   show this text\n"
+        "  --version    show the version\n");
+    platform_.console_flush();
+    return true;
+  }
+  if (platform_.arg_is(0, "--version")) {
+    print("fsrestore " FSRESTORE_VERSION "\n");
+    platform_.console_flush();
+    return true;
+  }
+  return false;
+}
