@@ -4,12 +4,7 @@
 
 #include <cstdint>
 
-// Longest name kept, in UTF-16 units, and the longest name line kept, in
-// bytes; each without its terminator. Longer ones are cut to these.
-constexpr std::uint32_t kNameUnits = 32768;
-constexpr std::uint32_t kLineBytes = 65536;
-// Room for the encoded form of the longest name: three bytes a unit.
-constexpr std::uint32_t kEncodedNameBytes = 3 * kNameUnits;
+#include "dump/buffer_sizes.h"
 
 // Decodes a zero-terminated line into out (capacity units, terminator
 // included), leniently: overlong forms and surrogates pass as the units they

@@ -121,10 +121,32 @@ Handle Win32Platform::create_log() {
   return protect(CreateFileW(L"$errors", GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr));
 }
 
+// True when `existing`, opened by name in the current directory without
+// following links, is that entry itself. Wine cannot open a file link itself
+// (it follows it, and reports no reparse point): there the final path names
+// the link's target, so the entry is refused rather than written through or
+// deleted at its target.
+bool Win32Platform::is_entry_itself(HANDLE existing, const wchar_t* name) {
+  static wchar_t here[kPathChars], there[kPathChars];
+  HANDLE dot = CreateFileW(L".", FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (dot == INVALID_HANDLE_VALUE) return false;
+  DWORD length = GetFinalPathNameByHandleW(dot, here, kPathChars, 0);
+  CloseHandle(dot);
+  const DWORD name_length = static_cast<DWORD>(wcslen(name));
+  if (length == 0 || length + 1 + name_length >= kPathChars) return false;
+  if (here[length - 1] != L'\\') here[length++] = L'\\';
+  std::memcpy(here + length, name, (name_length + 1) * sizeof(wchar_t));
+  length = GetFinalPathNameByHandleW(existing, there, kPathChars, 0);
+  if (length == 0 || length >= kPathChars) return false;
+  return CompareStringOrdinal(here, -1, there, -1, TRUE) == CSTR_EQUAL;
+}
+
 // A new name costs one call. An existing entry is looked at first: a
-// directory or one of the run's own files is refused, a link (reparse point
-// or a file with several names) is deleted and created anew so nothing is
-// written through it, and a plain file is replaced in place.
+// directory, one of the run's own files, and a file that is read-only,
+// hidden or system (which replacing in place would refuse too) are refused.
+// Anything else is deleted and created anew rather than opened, so a link or
+// a file with several names never carries the body out of the target.
 Handle Win32Platform::create_file(const char16_t* name16) {
   const wchar_t* name = wide(name16);
   if (refuse_invalid(name)) return Handle::none();
@@ -137,9 +159,10 @@ Handle Win32Platform::create_file(const char16_t* name16) {
                                 FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (existing == INVALID_HANDLE_VALUE) return fail(), Handle::none();
   BY_HANDLE_FILE_INFORMATION info;
-  const bool known = GetFileInformationByHandle(existing, &info) != 0;
+  const bool known = GetFileInformationByHandle(existing, &info) != 0 || fail();
+  const bool itself = known && is_entry_itself(existing, name);
   CloseHandle(existing);
-  if (!known) return fail(), Handle::none();
+  if (!known) return Handle::none();
   if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
     last_error_ = ERROR_ACCESS_DENIED;
     return Handle::none();
@@ -148,12 +171,17 @@ Handle Win32Platform::create_file(const char16_t* name16) {
     last_error_ = ERROR_SHARING_VIOLATION;
     return Handle::none();
   }
-  DWORD disposition = CREATE_ALWAYS;
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || info.nNumberOfLinks > 1) {
-    if (!DeleteFileW(name)) return fail(), Handle::none();
-    disposition = CREATE_NEW;
+  if (!itself) {
+    last_error_ = ERROR_CANT_ACCESS_FILE;
+    return Handle::none();
   }
-  return handle_or_fail(CreateFileW(name, GENERIC_WRITE, kShareAll, nullptr, disposition, 0, nullptr));
+  const DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  if ((info.dwFileAttributes & kept) && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    last_error_ = ERROR_ACCESS_DENIED;
+    return Handle::none();
+  }
+  if (!DeleteFileW(name)) return fail(), Handle::none();
+  return handle_or_fail(CreateFileW(name, GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW, 0, nullptr));
 }
 
 Handle Win32Platform::open_dir(const char16_t* name) {

@@ -42,6 +42,9 @@ class Win32Platform : public Platform {
   Handle protect(HANDLE h);
   bool is_protected(const BY_HANDLE_FILE_INFORMATION& info) const;
   bool refuse_invalid(const wchar_t* name);
+  bool is_entry_itself(HANDLE existing, const wchar_t* name);
+
+  static constexpr DWORD kPathChars = 2 * 32768 + 2;
 
   int argc_;
   wchar_t** argv_;

@@ -5,11 +5,11 @@
 
 #include <cstdint>
 
+#include "dump/buffer_sizes.h"
 #include "dump/name_reader.h"
 #include "platform/platform.h"
 
 constexpr std::uint32_t kErrorTextBytes = 32768;
-constexpr std::uint32_t kLogBufferBytes = 65536;
 
 class ErrorLog {
  public:

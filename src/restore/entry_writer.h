@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "dump/buffer_sizes.h"
 #include "dump/fs_node.h"
 #include "dump/name_reader.h"
 #include "platform/platform.h"
@@ -13,7 +14,6 @@
 #include "restore/dir_cursor.h"
 #include "restore/restore_counters.h"
 
-constexpr std::uint32_t kCopyBlockBytes = 1048576;
 
 class EntryWriter {
  public:

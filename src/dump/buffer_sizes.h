@@ -1,0 +1,25 @@
+// The sizes of the restorer's fixed buffers. A fuzzing build defines
+// FSRESTORE_SMALL_BUFFERS to shrink them, so that short inputs reach every
+// bound: lines across blocks, names cut at the buffer's end, bodies across
+// copy blocks and a log that fills its buffer.
+#pragma once
+
+#include <cstdint>
+
+#ifdef FSRESTORE_SMALL_BUFFERS
+constexpr std::uint32_t kNameUnits = 64;
+constexpr std::uint32_t kLineBytes = 128;
+constexpr std::uint32_t kCopyBlockBytes = 4096;
+constexpr std::uint32_t kLogBufferBytes = 256;
+#else
+// Longest name kept, in UTF-16 units, and the longest name line kept, in
+// bytes; each with its terminator. Longer ones are cut to these.
+constexpr std::uint32_t kNameUnits = 32768;
+constexpr std::uint32_t kLineBytes = 65536;
+// Bodies move through one buffer of this size.
+constexpr std::uint32_t kCopyBlockBytes = 1048576;
+constexpr std::uint32_t kLogBufferBytes = 65536;
+#endif
+
+// Room for the encoded form of the longest name: three bytes a unit.
+constexpr std::uint32_t kEncodedNameBytes = 3 * kNameUnits;

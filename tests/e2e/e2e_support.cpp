@@ -1,0 +1,330 @@
+#include "e2e_support.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace e2e {
+namespace {
+
+std::vector<std::string> command_prefix() {
+  std::vector<std::string> words;
+  const char* cmd = std::getenv("FSRESTORE_CMD");
+  if (cmd && *cmd) {
+    std::istringstream in(cmd);
+    for (std::string w; in >> w;) words.push_back(w);
+    return words;
+  }
+  // Default: the native binary of the build tree this test binary belongs to.
+  std::error_code ec;
+  auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  words.push_back((self.parent_path().parent_path() / "fsrestore").string());
+  return words;
+}
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Splits the output after the basepath line into its progress segments;
+// returns false when the rest is not "segments + \n".
+bool progress_segments(const RunResult& r, const std::string& basepath,
+                       std::vector<std::string>* segments) {
+  const std::string head = "basepath=<" + basepath + ">\n";
+  EXPECT_EQ(r.out.substr(0, head.size()), head) << "stdout: " << r.out;
+  if (r.out.compare(0, head.size(), head) != 0) return false;
+  std::string rest = r.out.substr(head.size());
+  EXPECT_FALSE(rest.empty()) << "no final line feed";
+  if (rest.empty() || rest.back() != '\n') {
+    ADD_FAILURE() << "stdout does not end with a line feed: " << testing::PrintToString(r.out);
+    return false;
+  }
+  rest.pop_back();
+  // Each print is "%-78s\r"; the counts here never make the text longer.
+  if (rest.size() % 79 != 0) {
+    ADD_FAILURE() << "progress output is not a run of 79-byte lines: "
+                  << testing::PrintToString(rest);
+    return false;
+  }
+  for (std::size_t i = 0; i < rest.size(); i += 79) {
+    std::string seg = rest.substr(i, 79);
+    EXPECT_EQ(seg.back(), '\r') << testing::PrintToString(seg);
+    const std::string text = seg.substr(0, 78);
+    EXPECT_EQ(text.rfind("dirs=", 0), 0u) << testing::PrintToString(seg);
+    segments->push_back(text);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool windows() {
+  const char* kind = std::getenv("FSRESTORE_KIND");
+  return kind && std::string(kind) == "windows";
+}
+
+Scratch::Scratch() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/fsrestore_e2e.XXXXXX";
+  std::vector<char> buf(templ.begin(), templ.end());
+  buf.push_back('\0');
+  if (!mkdtemp(buf.data())) {
+    ADD_FAILURE() << "mkdtemp " << templ << ": " << std::strerror(errno);
+    return;
+  }
+  root = buf.data();
+  work = root + "/w";
+  make_dir(work);
+}
+
+Scratch::~Scratch() {
+  if (root.empty()) return;
+  if (testing::Test::HasFailure()) {
+    std::fprintf(stderr, "  (scratch directory kept: %s)\n", root.c_str());
+    return;
+  }
+  // Make everything writable again so a non-root run can remove it.
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    if (it->is_directory(ec) && !it->is_symlink(ec)) chmod(it->path().c_str(), 0755);
+  }
+  std::filesystem::remove_all(root, ec);
+}
+
+RunResult Scratch::run(const std::vector<std::string>& args) const {
+  RunResult result;
+  std::vector<std::string> argv_s = command_prefix();
+  argv_s.insert(argv_s.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argv_s) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const std::string out_path = root + "/stdout", err_path = root + "/stderr";
+  const bool win = windows();
+
+  pid_t pid = fork();
+  if (pid < 0) {
+    ADD_FAILURE() << "fork: " << std::strerror(errno);
+    return result;
+  }
+  if (pid == 0) {
+    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int in = open("/dev/null", O_RDONLY);
+    if (out < 0 || err < 0 || in < 0 || chdir(work.c_str()) != 0) _exit(126);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    umask(022);
+    if (win) {
+      setenv("WINEDEBUG", "-all", 1);
+      // Wine takes the code set of Unix names and arguments from the locale.
+      setenv("LC_ALL", "C.UTF-8", 1);
+    }
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.out = slurp(out_path);
+  result.err = slurp(err_path);
+  EXPECT_NE(result.status, 127) << "could not start " << argv_s[0];
+  return result;
+}
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+std::string read_file(const std::string& path) {
+  EXPECT_TRUE(exists(path)) << path << " is missing";
+  return slurp(path);
+}
+
+void write_file(const std::string& path, const std::string& body) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << body;
+  ASSERT_TRUE(out.good()) << "writing " << path;
+}
+
+void make_dir(const std::string& path) {
+  ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path << ": " << std::strerror(errno);
+}
+
+std::vector<std::string> list_dir(const std::string& path) {
+  std::vector<std::string> names;
+  DIR* d = opendir(path.c_str());
+  if (!d) {
+    ADD_FAILURE() << "opendir " << path << ": " << std::strerror(errno);
+    return names;
+  }
+  while (dirent* e = readdir(d)) {
+    std::string n = e->d_name;
+    if (n != "." && n != "..") names.push_back(n);
+  }
+  closedir(d);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void set_mtime(const std::string& path, std::int64_t seconds, long nanoseconds) {
+  struct timespec ts[2];
+  ts[0].tv_sec = ts[1].tv_sec = seconds;
+  ts[0].tv_nsec = ts[1].tv_nsec = nanoseconds;
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), ts, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
+std::string dos_attrib(const std::string& path, bool* supported) {
+  *supported = true;
+  char buf[256];
+  ssize_t n = lgetxattr(path.c_str(), "user.DOSATTRIB", buf, sizeof buf);
+  if (n < 0) {
+    if (errno == ENOTSUP) *supported = false;
+    else EXPECT_EQ(errno, ENODATA) << path << ": " << std::strerror(errno);
+    return "";
+  }
+  return std::string(buf, static_cast<std::size_t>(n));
+}
+
+std::string utf8(const std::u16string& name) {
+  std::string out;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    std::uint32_t c = name[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
+        name[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (name[++i] - 0xDC00);
+      out += static_cast<char>(0xF0 | c >> 18);
+      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      // Below 0x10000, and lone surrogates in their three-byte form.
+      out += DumpBuilder::name_line(std::u16string(1, static_cast<char16_t>(c)));
+      out.pop_back();
+    }
+  }
+  return out;
+}
+
+std::string dump_text(const std::u16string& name) {
+  std::string line = DumpBuilder::name_line(name);
+  line.pop_back();
+  return line;
+}
+
+struct timespec unix_time(FileTime ft) {
+  const std::int64_t ticks = static_cast<std::int64_t>(ft) - 116444736000000000LL;
+  std::int64_t sec = ticks / 10000000, rem = ticks % 10000000;
+  if (rem < 0) {
+    rem += 10000000;
+    --sec;
+  }
+  struct timespec ts;
+  ts.tv_sec = sec;
+  ts.tv_nsec = static_cast<long>(rem * 100);
+  return ts;
+}
+
+void expect_times(const std::string& path, FileTime write) {
+  struct stat st;
+  ASSERT_EQ(lstat(path.c_str(), &st), 0) << path << " is missing";
+  const struct timespec want = unix_time(write);
+  EXPECT_EQ(st.st_mtim.tv_sec, want.tv_sec) << "mtime seconds of " << path;
+  EXPECT_EQ(st.st_mtim.tv_nsec, want.tv_nsec) << "mtime nanoseconds of " << path;
+  EXPECT_EQ(st.st_atim.tv_sec, want.tv_sec) << "atime seconds of " << path;
+  EXPECT_EQ(st.st_atim.tv_nsec, want.tv_nsec) << "atime nanoseconds of " << path;
+}
+
+void expect_clean_output(const RunResult& r, const std::string& basepath, int dirs, int files,
+                         long long outbytes) {
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  std::vector<std::string> segments;
+  if (!progress_segments(r, basepath, &segments)) return;
+  ASSERT_FALSE(segments.empty()) << "no final progress line";
+  const std::string& last = segments.back();
+  const std::string counts = "dirs=" + std::to_string(dirs) + " files=" + std::to_string(files) +
+                             " outbytes=" + std::to_string(outbytes) + " speed=";
+  ASSERT_EQ(last.substr(0, counts.size()), counts) << "final line: " << last;
+  // The speed, then spaces up to 78 characters.
+  std::size_t i = counts.size();
+  if (i < last.size() && last[i] == '-') ++i;
+  const std::size_t digits_from = i;
+  while (i < last.size() && last[i] >= '0' && last[i] <= '9') ++i;
+  EXPECT_GT(i, digits_from) << "no speed in: " << last;
+  EXPECT_EQ(last.find_first_not_of(' ', i), std::string::npos) << "final line: " << last;
+}
+
+void expect_output_without_final_line(const RunResult& r, const std::string& basepath) {
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  std::vector<std::string> segments;
+  progress_segments(r, basepath, &segments);
+}
+
+void expect_startup_failure(const RunResult& r, const std::string& basepath) {
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "basepath=<" + basepath + ">\n");
+  EXPECT_EQ(r.err, "");
+}
+
+void expect_log(const std::string& log, const std::vector<std::string>& expected) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < log.size()) {
+    std::size_t lf = log.find('\n', start);
+    if (lf == std::string::npos) {
+      ADD_FAILURE() << "log does not end with a line feed: " << testing::PrintToString(log);
+      lines.push_back(log.substr(start));
+      break;
+    }
+    lines.push_back(log.substr(start, lf - start));
+    start = lf + 1;
+  }
+  EXPECT_EQ(lines.size(), expected.size()) << "log:\n" << log;
+  for (std::size_t i = 0; i < lines.size() && i < expected.size(); ++i) {
+    const std::string& want = expected[i];
+    const std::string& got = lines[i];
+    if (want.size() >= 2 && want.compare(want.size() - 2, 2, ": ") == 0) {
+      EXPECT_EQ(got.substr(0, want.size()), want) << "log line " << i;
+      const std::string text = got.size() > want.size() ? got.substr(want.size()) : "";
+      EXPECT_NE(text.find_first_not_of(' '), std::string::npos)
+          << "no system text in log line " << i << ": " << got;
+      for (unsigned char c : text) {
+        EXPECT_GE(c, 0x20) << "control byte in log line " << i << ": " << testing::PrintToString(got);
+      }
+    } else {
+      EXPECT_EQ(got, want) << "log line " << i;
+    }
+  }
+}
+
+std::string pattern(std::size_t size, std::uint32_t seed) {
+  std::string s(size, '\0');
+  std::uint32_t x = seed * 2654435761u + 1;
+  for (std::size_t i = 0; i < size; ++i) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    s[i] = static_cast<char>(x >> 24);
+  }
+  return s;
+}
+
+}  // namespace e2e

@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include "dump/name_codec.h"
+#include "platform/entry_name.h"
+#include "platform/filetime.h"
+#include "platform/utf8_path.h"
+
+namespace {
+
+// Names are judged after decoding, so a name that only becomes hostile once
+// the dump's lenient decoding has run is caught all the same.
+std::u16string decoded(const std::string& line) {
+  char16_t out[64];
+  decode_name(reinterpret_cast<const std::uint8_t*>(line.c_str()), out, 64);
+  return out;
+}
+
+TEST(EntryName, RefusesNamesThatLeaveOrAreNotPlainEntries) {
+  struct Case {
+    std::string line;  // as stored in the names stream
+    bool posix, windows;
+  } cases[] = {
+      {"a.txt", true, true},
+      {"", false, false},
+      {".", false, false},
+      {"..", false, false},
+      {"...", true, false},  // fine on POSIX; Windows drops trailing dots
+      {"..a", true, true},
+      {"a/b", false, false},
+      {"/etc", false, false},
+      {"a\\b", true, false},
+      {"C:x", true, false},
+      {"file:stream", true, false},
+      {"CON", true, false},
+      {"con.txt", true, false},
+      {"Lpt9", true, false},
+      {"COM1 .log", true, false},
+      {"CONSOLE", true, true},
+      {"COM0", true, true},
+      {"name.", true, false},
+      {"name ", true, false},
+      {"a*b", true, false},
+      {"tab\there", true, false},
+      {"\xC0\xAE\xC0\xAE", false, false},             // overlong dots
+      {".\x80", false, false},                         // the repeat rule doubles the dot
+      {"\xC0\xAF" "etc", false, false},                // overlong slash
+      {"..\xC1\x9C" "x", true, false},                 // overlong backslash
+      {"c\xC0\xBA" "x", true, false},                  // overlong colon
+      {std::string("..\0x", 4), false, false},         // a zero byte cuts it to ".."
+      {"\xC3\xA9t\xC3\xA9", true, true},
+  };
+  for (const Case& c : cases) {
+    const std::u16string name = decoded(c.line);
+    EXPECT_EQ(is_valid_entry_name(name.c_str(), NameRules::kPosix), c.posix) << "posix: " << c.line;
+    EXPECT_EQ(is_valid_entry_name(name.c_str(), NameRules::kWindows), c.windows) << "windows: " << c.line;
+  }
+}
+
+std::string to_path(const std::u16string& name, LoneSurrogates lone = LoneSurrogates::kEncode) {
+  char out[256];
+  return std::string(out, utf16_to_path(name.c_str(), out, lone));
+}
+
+TEST(Utf8Path, NamesBecomeProperUtf8) {
+  EXPECT_EQ(to_path(u"plain"), "plain");
+  EXPECT_EQ(to_path(u"\u00E9\u0E01"), "\xC3\xA9\xE0\xB8\x81");
+  EXPECT_EQ(to_path(std::u16string{0xD83D, 0xDE00}), "\xF0\x9F\x98\x80");
+  EXPECT_EQ(to_path(std::u16string{u'a', 0xD83D, u'b'}), "a\xED\xA0\xBD" "b");  // lone high surrogate
+  EXPECT_EQ(to_path(std::u16string{0xDE00}), "\xED\xB8\x80");                   // lone low surrogate
+  EXPECT_EQ(to_path(std::u16string{0xDC80}), "\xED\xB2\x80");
+}
+
+TEST(Utf8Path, ArgumentBytesSurviveTheRoundTrip) {
+  const std::string samples[] = {
+      "dump/", "d\xC3\xA9j\xC3\xA0/", "\xFF\xFE raw", "\xC3", "\xED\xA0\x80 encoded surrogate",
+      "\xC0\xAF overlong", "\xF0\x9F\x98\x80/", "\xF4\x90\x80\x80 too high",
+  };
+  for (const std::string& bytes : samples) {
+    char16_t units[128];
+    const std::uint32_t n = path_to_utf16(bytes.c_str(), units, 128);
+    ASSERT_GT(n, 0u);
+    EXPECT_EQ(units[n - 1], 0);
+    EXPECT_EQ(to_path(units, LoneSurrogates::kRawEscapes), bytes);
+  }
+  char16_t small[4];
+  EXPECT_EQ(path_to_utf16("abc", small, 4), 4u);
+  EXPECT_EQ(path_to_utf16("abcd", small, 4), 0u);
+  EXPECT_EQ(path_to_utf16("ab\xF0\x9F\x98\x80", small, 4), 0u);  // the pair does not fit
+}
+
+TEST(FileTimeToUnix, ExactToTheTickOnBothSidesOf1970) {
+  struct Case {
+    std::uint64_t filetime;
+    std::int64_t seconds;
+    std::int32_t nanoseconds;
+  } cases[] = {
+      {kFileTimeUnixEpoch, 0, 0},
+      {kFileTimeUnixEpoch + 1, 0, 100},
+      {kFileTimeUnixEpoch - 1, -1, 999999900},
+      {kFileTimeUnixEpoch - 10000000, -1, 0},
+      {kFileTimeUnixEpoch + 15000000, 1, 500000000},
+      {0, -11644473600, 0},
+      {133000000000000000ull, 1655526400, 0},
+      {~0ull, 1833029933770, 955161500},
+  };
+  for (const Case& c : cases) {
+    const UnixTime t = filetime_to_unix(c.filetime);
+    EXPECT_EQ(t.seconds, c.seconds) << c.filetime;
+    EXPECT_EQ(t.nanoseconds, c.nanoseconds) << c.filetime;
+  }
+}
+
+}  // namespace

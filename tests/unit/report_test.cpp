@@ -1,0 +1,210 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "report/text_out.h"
+#include "test_restorer.h"
+
+namespace {
+
+struct LogTest : ::testing::Test {
+  FakePlatform fake;
+  std::unique_ptr<NameReader> names = std::make_unique<NameReader>(fake);
+  std::unique_ptr<ErrorLog> log = std::make_unique<ErrorLog>(fake, *names);
+
+  void SetUp() override { ASSERT_TRUE(log->open()); }
+  void name(const std::u16string& n) { std::copy(n.c_str(), n.c_str() + n.size() + 1, names->name()); }
+  // Stands for an operation that has just failed with this system text.
+  void failed(const std::string& text) {
+    fake.fail("make_dir", u"", 1, text);
+    fake.make_dir(u"x");
+  }
+  std::string written() {
+    log->close();
+    return fake.log_text();
+  }
+};
+
+TEST_F(LogTest, TheThreeFailureLinesByteForByte) {
+  name(u"a.txt");
+  failed("The system cannot find the path specified.\r\n");
+  log->createfile_failed(0x20, 5);
+  name(u"dir");
+  failed("Access is denied.\r\n");
+  log->chdir_failed(0x10);
+  failed("No such device");
+  log->step_up_failed();
+  EXPECT_EQ(written(),
+            "createfile error with <a.txt>, attr=0020, size=5: The system cannot find the path specified.  \n"
+            "chdir error with <dir> attr=0010: Access is denied.  \n"
+            "chdir error with <..>: No such device\n");
+}
+
+TEST_F(LogTest, LargeSizesAndAttributeWordsAreWrittenWhole) {
+  name(u"big");
+  failed("x");
+  log->createfile_failed(0xA027, 1ull << 32);
+  failed("x");
+  log->createfile_failed(0x0001, (1ull << 40) - 1);
+  EXPECT_EQ(written(),
+            "createfile error with <big>, attr=A027, size=4294967296: x\n"
+            "createfile error with <big>, attr=0001, size=1099511627775: x\n");
+}
+
+TEST_F(LogTest, NamesAreInTheDumpsEncodingAndHighBytesOfTheTextStay) {
+  name(std::u16string{u'\u00E9', 0xD83D, 0xDE00});
+  failed("Zugriff verweigert \x84\x94\x81\t!");
+  log->chdir_failed(0x20);
+  EXPECT_EQ(written(), "chdir error with <\xC3\xA9\xED\xA0\xBD\xED\xB8\x80> attr=0020: Zugriff verweigert \x84\x94\x81 !\n");
+}
+
+TEST_F(LogTest, TheLongestNameIsWrittenWhole) {
+  std::u16string longest(kNameUnits - 1, u'\u0E01');
+  name(longest);
+  failed("too long");
+  log->createfile_failed(0x20, 0);
+  std::string expected = "createfile error with <";
+  for (std::uint32_t i = 0; i < kNameUnits - 1; ++i) expected += "\xE0\xB8\x81";
+  EXPECT_EQ(written(), expected + ">, attr=0020, size=0: too long\n");
+}
+
+TEST_F(LogTest, NothingIsWrittenUntilTheBufferFillsOrTheLogCloses) {
+  name(u"n");
+  failed("x");
+  log->chdir_failed(0x20);
+  EXPECT_EQ(fake.log_text(), "");
+  EXPECT_EQ(written(), "chdir error with <n> attr=0020: x\n");
+}
+
+TEST(TextOut, FormatsLikeTheCLibrary) {
+  char out[kNumberChars];
+  const std::pair<std::int64_t, const char*> decimals[] = {
+      {0, "0"}, {-1, "-1"}, {2147483647, "2147483647"}, {INT64_MIN, "-9223372036854775808"}};
+  for (const auto& [value, text] : decimals) {
+    format_decimal(value, out);
+    EXPECT_STREQ(out, text);
+  }
+  format_hex4(0xA, out);
+  EXPECT_STREQ(out, "000A");
+  format_hex4(0x12345, out);
+  EXPECT_STREQ(out, "12345");
+}
+
+// One progress line per case: the cycle counter and clock readings the turns
+// see, and what the console shows afterwards.
+struct Turn {
+  std::uint64_t cycles;
+  std::uint32_t tick;
+  bool at_end;
+  std::uint64_t outbytes_before;
+};
+struct ProgressCase {
+  const char* what;
+  std::uint32_t start_tick;
+  std::vector<Turn> turns;
+  std::vector<std::string> lines;  // without padding or carriage return
+};
+
+std::vector<std::string> printed_lines(const std::string& console) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  for (std::size_t cr; (cr = console.find('\r', start)) != std::string::npos; start = cr + 1) {
+    std::string line = console.substr(start, cr - start);
+    EXPECT_EQ(line.size(), 78u) << line;
+    out.push_back(line.substr(0, line.find_last_not_of(' ') + 1));
+  }
+  EXPECT_EQ(start, console.size());
+  return out;
+}
+
+TEST(ProgressLine, ThrottlesOnTheCycleCounterAndTheClock) {
+  const ProgressCase cases[] = {
+      {"first turn reads the clock but it has not moved: nothing until the end",
+       1000,
+       {{100000001, 1000, false, 0}, {100000002, 1000, true, 0}},
+       {"dirs=0 files=0 outbytes=0 speed=0"}},
+      {"first turn after the clock moved prints at once",
+       1000,
+       {{100000001, 1001, false, 0}},
+       {"dirs=0 files=0 outbytes=0 speed=0"}},
+      {"counter exactly at the reference plus the step does not consult the clock",
+       0,
+       {{100000000, 50, false, 0}, {100000000, 50, true, 0}},
+       {"dirs=0 files=0 outbytes=0 speed=0"}},
+      {"the reference lies 100 cycles past the last reading",
+       0,
+       {{100000001, 1, false, 0}, {200000101, 900, false, 0}},
+       {"dirs=0 files=0 outbytes=0 speed=0"}},
+      {"one cycle more consults the clock again",
+       0,
+       {{100000001, 1, false, 0}, {200000102, 900, false, 0}},
+       {"dirs=0 files=0 outbytes=0 speed=0", "dirs=0 files=0 outbytes=0 speed=0"}},
+      {"a print is due only past the previous tick plus 500",
+       0,
+       {{100000001, 10, false, 0}, {300000000, 510, false, 0}, {500000000, 511, false, 0}},
+       {"dirs=0 files=0 outbytes=0 speed=0", "dirs=0 files=0 outbytes=0 speed=0"}},
+      {"final turn that consults the clock prints with the fresh reading",
+       0,
+       {{100000001, 10, false, 300}, {300000000, 600, true, 1600}},
+       {"dirs=0 files=0 outbytes=300 speed=297", "dirs=0 files=0 outbytes=1600 speed=1000"}},
+      {"final turn that does not consult prints with the last reading",
+       0,
+       {{100000001, 500, false, 300}, {100000002, 10000, true, 3000}},
+       {"dirs=0 files=0 outbytes=300 speed=200", "dirs=0 files=0 outbytes=3000 speed=2000"}},
+      {"final turn whose reading is not past the next tick prints from the end rule",
+       0,
+       {{100000001, 500, false, 300}, {300000000, 900, true, 3800}},
+       {"dirs=0 files=0 outbytes=300 speed=200", "dirs=0 files=0 outbytes=3800 speed=2000"}},
+      {"no final line when the node stream has not ended", 0, {{5, 0, false, 0}}, {}},
+      {"a divisor of zero shows speed 0",
+       1000,
+       {{100000001, 0, true, 5}},  // the clock 2^32 - 1000 ms past the start
+       {"dirs=0 files=0 outbytes=5 speed=0"}},
+      {"speed keeps the low 32 bits, shown signed",
+       0,
+       {{100000001, 0, true, 3000000000ull}},
+       {"dirs=0 files=0 outbytes=3000000000 speed=-1294967296"}},
+  };
+  for (const ProgressCase& c : cases) {
+    FakePlatform fake;
+    RestoreCounters counters;
+    ProgressLine progress(fake, counters);
+    fake.tick_value = c.start_tick;
+    progress.start();
+    for (const Turn& t : c.turns) {
+      fake.cycle_value = t.cycles;
+      fake.tick_value = t.tick;
+      counters.outbytes = t.outbytes_before;
+      progress.turn(t.at_end);
+    }
+    EXPECT_EQ(printed_lines(fake.console), c.lines) << c.what;
+  }
+}
+
+std::string padded(const std::string& line) { return line + std::string(78 - line.size(), ' ') + "\r"; }
+
+TEST(ProgressLine, CountsShownExcludeTheRecordJustRead) {
+  auto r = TestRestorer::make();
+  TestDump d;
+  d.dir(0, u"d").file(1, u"f", "0123456789");
+  r->fake.cycle_value = 200000000;
+  r->fake.cycle_step = 200000000;  // every turn consults the clock
+  r->fake.tick_value = 0;
+  r->fake.tick_step = 1000;        // and finds a print due
+  r->run(d, {"dump/", "target"});
+  EXPECT_EQ(r->fake.console, "basepath=<dump/>\n" + padded("dirs=0 files=0 outbytes=0 speed=0") +
+                                 padded("dirs=1 files=0 outbytes=0 speed=0") +
+                                 padded("dirs=1 files=1 outbytes=10 speed=2") + "\n");
+}
+
+TEST(ProgressLine, NoFinalLineWhenTheNamesRunOut) {
+  auto r = TestRestorer::make();
+  TestDump d;
+  d.file(0, u"a", "1").file(0, u"b", "2");
+  d.names = "a\n";
+  r->fake.cycle_value = 100000001;  // the first turn consults the clock, which never moves
+  EXPECT_EQ(r->run(d), 0);
+  EXPECT_EQ(r->fake.console, "basepath=<>\n\n");
+}
+
+}  // namespace

@@ -1,0 +1,70 @@
+// A whole restorer over the fake platform, and a way to write dumps for it.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "dump/fs_node.h"
+#include "dump/name_codec.h"
+#include "dump/name_reader.h"
+#include "fake_platform.h"
+#include "report/error_log.h"
+#include "report/progress_line.h"
+#include "restore/dir_cursor.h"
+#include "restore/entry_writer.h"
+#include "restore/restore_counters.h"
+#include "restore/restore_driver.h"
+
+struct TestDump {
+  std::string nodes, names, content;
+
+  TestDump& dir(std::uint8_t depth, const std::u16string& name, std::uint16_t attr = 0x10, FileTime creation = 0,
+                FileTime write = 0) {
+    return node(depth, name, 0, attr, creation, write);
+  }
+  TestDump& file(std::uint8_t depth, const std::u16string& name, const std::string& body,
+                 std::uint16_t attr = 0x20, FileTime creation = 0, FileTime write = 0) {
+    content += body;
+    return node(depth, name, body.size(), attr, creation, write);
+  }
+  TestDump& node(std::uint8_t depth, const std::u16string& name, std::uint64_t size, std::uint16_t attr,
+                 FileTime creation = 0, FileTime write = 0) {
+    FsNode n;
+    n.size = size;
+    n.depth = depth;
+    n.attr = attr;
+    n.creation_time = creation;
+    n.write_time = write;
+    std::uint8_t bytes[kFsNodeBytes];
+    encode_fs_node(n, bytes);
+    nodes.append(reinterpret_cast<const char*>(bytes), sizeof bytes);
+    names += encoded(name) + "\n";
+    return *this;
+  }
+  static std::string encoded(const std::u16string& name) {
+    std::string out(name.size() * 3 + 1, '\0');
+    out.resize(encode_name(name.c_str(), out.data()));
+    return out;
+  }
+};
+
+struct TestRestorer {
+  FakePlatform fake;
+  RestoreCounters counters;
+  NameReader names{fake};
+  ErrorLog log{fake, names};
+  DirCursor cursor{fake, names, log};
+  EntryWriter writer{fake, names, cursor, log, counters};
+  ProgressLine progress{fake, counters};
+  RestoreDriver driver{fake, names, cursor, writer, progress, log};
+
+  static std::unique_ptr<TestRestorer> make() { return std::make_unique<TestRestorer>(); }
+
+  // Serves the dump from the starting directory, restores into "target".
+  int run(const TestDump& dump, std::vector<std::string> args = {"", "target"}) {
+    fake.add_dump(dump.nodes, dump.names, dump.content, std::u16string(args[0].begin(), args[0].end()));
+    fake.mkdir_p(u"target");
+    fake.args = std::move(args);
+    return driver.run();
+  }
+};

@@ -1,0 +1,298 @@
+// mkdump DIR BASEPATH: writes a dump of the tree under DIR to BASEPATH +
+// "$fsnodes", "$fsnames" and "$content".
+//
+// The walk is depth-first in pre-order with each directory's names sorted
+// bytewise, so the same tree always gives the same dump. Bodies are streamed
+// in 1 MiB chunks. Symbolic links and other entries that are neither
+// directories nor regular files are left out with a warning; entries that
+// cannot be read are left out with an error and a non-zero exit status.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "dump_builder.h"
+
+namespace {
+
+constexpr std::size_t kChunk = 1 << 20;
+constexpr int kMaxDepth = 255;
+constexpr std::uint16_t kAttrReadOnly = 0x01;
+constexpr std::uint16_t kAttrDir = 0x10;
+constexpr std::uint16_t kAttrArchive = 0x20;
+// Seconds from 1601-01-01 to 1970-01-01.
+constexpr std::int64_t kEpochGap = 11644473600;
+
+struct Walk {
+  DumpBuilder* dump = nullptr;
+  std::vector<char> chunk;
+  // The three streams being written, so a dump placed inside DIR does not
+  // try to include itself.
+  std::vector<std::pair<dev_t, ino_t>> own_files;
+  bool failed = false;
+};
+
+void warn(const std::string& path, const char* what) {
+  std::fprintf(stderr, "mkdump: %s: %s\n", path.c_str(), what);
+}
+
+void fail(Walk& walk, const std::string& path, const char* what, int err) {
+  std::fprintf(stderr, "mkdump: error: %s: %s: %s\n", path.c_str(), what, std::strerror(err));
+  walk.failed = true;
+}
+
+FileTime file_time(const struct statx_timestamp& t) {
+  std::int64_t seconds = t.tv_sec + kEpochGap;
+  if (seconds < 0) return 0;
+  return static_cast<FileTime>(seconds) * 10000000u + t.tv_nsec / 100;
+}
+
+// Appends one UTF-16 unit sequence for the code point.
+void put_code_point(std::u16string& out, std::uint32_t cp) {
+  if (cp >= 0x10000) {
+    cp -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+  } else {
+    out.push_back(static_cast<char16_t>(cp));
+  }
+}
+
+// File-system names are bytes; well-formed UTF-8 becomes its UTF-16 form and
+// every byte that is not part of a well-formed sequence becomes U+DC80 + byte,
+// so no name is lost or merged with another.
+std::u16string fs_name_to_utf16(const std::string& bytes) {
+  std::u16string out;
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  std::size_t n = bytes.size();
+  std::size_t i = 0;
+  while (i < n) {
+    unsigned char b = p[i];
+    if (b < 0x80) {
+      out.push_back(b);
+      ++i;
+      continue;
+    }
+    int extra = 0;
+    std::uint32_t cp = 0;
+    std::uint32_t min = 0;
+    if (b >= 0xC2 && b <= 0xDF) {
+      extra = 1, cp = b & 0x1F, min = 0x80;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      extra = 2, cp = b & 0x0F, min = 0x800;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      extra = 3, cp = b & 0x07, min = 0x10000;
+    }
+    bool ok = extra > 0;
+    if (ok) {
+      for (int k = 1; k <= extra; ++k) {
+        if (i + k >= n || (p[i + k] & 0xC0) != 0x80) {
+          ok = false;
+          break;
+        }
+        cp = cp << 6 | (p[i + k] & 0x3F);
+      }
+    }
+    // Overlong forms, encoded surrogates and values past U+10FFFF are not
+    // well-formed.
+    if (ok && (cp < min || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)) ok = false;
+    if (ok) {
+      put_code_point(out, cp);
+      i += extra + 1;
+    } else {
+      out.push_back(static_cast<char16_t>(0xDC00 + b));
+      ++i;
+    }
+  }
+  return out;
+}
+
+// Reads "0x" + hex from user.DOSATTRIB; false when absent or not in that form.
+bool dos_attrib(int fd, std::uint16_t& word) {
+  char text[64];
+  ssize_t len = fgetxattr(fd, "user.DOSATTRIB", text, sizeof text - 1);
+  if (len < 3) return false;
+  text[len] = '\0';
+  if (text[0] != '0' || (text[1] != 'x' && text[1] != 'X')) return false;
+  char* end = nullptr;
+  unsigned long value = std::strtoul(text + 2, &end, 16);
+  if (end == text + 2 || (*end != '\0' && *end != '\n')) return false;
+  word = static_cast<std::uint16_t>(value);
+  return true;
+}
+
+// Type bits from the file system; the xattr may add any other bit but never
+// turns a file into a directory or back.
+std::uint16_t attr_word(int fd, const struct statx& st, bool is_dir) {
+  std::uint16_t word = is_dir ? kAttrDir : kAttrArchive;
+  std::uint16_t stored = 0;
+  if (dos_attrib(fd, stored)) word |= stored;
+  if (is_dir) {
+    word |= kAttrDir;
+  } else {
+    word &= static_cast<std::uint16_t>(~kAttrDir);
+    if ((st.stx_mode & 0222) == 0) word |= kAttrReadOnly;
+  }
+  return word;
+}
+
+bool stat_fd(int fd, struct statx& st) {
+  return statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &st) == 0;
+}
+
+FileTime creation_time(const struct statx& st) {
+  return file_time((st.stx_mask & STATX_BTIME) ? st.stx_btime : st.stx_mtime);
+}
+
+bool is_own_file(const Walk& walk, const struct statx& st) {
+  for (const auto& f : walk.own_files)
+    if (makedev(st.stx_dev_major, st.stx_dev_minor) == f.first && st.stx_ino == f.second)
+      return true;
+  return false;
+}
+
+void dump_file(Walk& walk, int fd, const struct statx& st, int depth, const std::string& path,
+               const std::u16string& name) {
+  std::uint64_t size = st.stx_size;
+  walk.dump->file_header(static_cast<std::uint8_t>(depth), name, size, attr_word(fd, st, false),
+                         creation_time(st), file_time(st.stx_mtime));
+  std::uint64_t remaining = size;
+  while (remaining > 0) {
+    std::size_t want = remaining < kChunk ? static_cast<std::size_t>(remaining) : kChunk;
+    ssize_t got = read(fd, walk.chunk.data(), want);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      // The record already promises size bytes: keep the content stream
+      // aligned with zeros and report the file.
+      if (got < 0) fail(walk, path, "read", errno);
+      else fail(walk, path, "file shrank while being read", EIO);
+      std::memset(walk.chunk.data(), 0, walk.chunk.size());
+      while (remaining > 0) {
+        std::size_t pad = remaining < kChunk ? static_cast<std::size_t>(remaining) : kChunk;
+        walk.dump->content(walk.chunk.data(), pad);
+        remaining -= pad;
+      }
+      return;
+    }
+    walk.dump->content(walk.chunk.data(), static_cast<std::size_t>(got));
+    remaining -= static_cast<std::uint64_t>(got);
+  }
+}
+
+void dump_dir(Walk& walk, int dir_fd, int depth, const std::string& dir_path) {
+  DIR* dir = fdopendir(dir_fd);
+  if (dir == nullptr) {
+    fail(walk, dir_path, "opendir", errno);
+    close(dir_fd);
+    return;
+  }
+  std::vector<std::string> names;
+  errno = 0;
+  while (struct dirent* e = readdir(dir)) {
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+      names.emplace_back(e->d_name);
+    errno = 0;
+  }
+  if (errno != 0) fail(walk, dir_path, "readdir", errno);
+  std::sort(names.begin(), names.end());
+
+  for (const std::string& name : names) {
+    std::string path = dir_path + "/" + name;
+    if (name.find('\n') != std::string::npos) {
+      warn(path, "skipped: a name with a line feed cannot be stored");
+      continue;
+    }
+    struct statx st;
+    if (statx(dirfd(dir), name.c_str(), AT_SYMLINK_NOFOLLOW, STATX_TYPE, &st) != 0) {
+      fail(walk, path, "stat", errno);
+      continue;
+    }
+    bool is_dir = S_ISDIR(st.stx_mode);
+    if (!is_dir && !S_ISREG(st.stx_mode)) {
+      warn(path, S_ISLNK(st.stx_mode) ? "skipped: symbolic link" : "skipped: not a regular file");
+      continue;
+    }
+    if (is_dir && depth + 1 > kMaxDepth) {
+      std::fprintf(stderr, "mkdump: error: %s: deeper than %d levels, left out\n", path.c_str(),
+                   kMaxDepth);
+      walk.failed = true;
+      continue;
+    }
+    int flags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | (is_dir ? O_DIRECTORY : 0);
+    int fd = openat(dirfd(dir), name.c_str(), flags);
+    if (fd < 0) {
+      fail(walk, path, "open", errno);
+      continue;
+    }
+    // Everything recorded comes from the open entry itself, so a name swapped
+    // between the two calls cannot mix two entries.
+    if (!stat_fd(fd, st)) {
+      fail(walk, path, "stat", errno);
+      close(fd);
+      continue;
+    }
+    if (is_own_file(walk, st)) {
+      warn(path, "skipped: this is one of the dump's own streams");
+      close(fd);
+      continue;
+    }
+    std::u16string name16 = fs_name_to_utf16(name);
+    if (is_dir) {
+      walk.dump->dir(static_cast<std::uint8_t>(depth), name16, attr_word(fd, st, true),
+                     creation_time(st), file_time(st.stx_mtime));
+      dump_dir(walk, fd, depth + 1, path);  // takes over fd
+    } else {
+      dump_file(walk, fd, st, depth, path, name16);
+      close(fd);
+    }
+  }
+  closedir(dir);
+}
+
+void remember_stream(Walk& walk, const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) walk.own_files.emplace_back(st.st_dev, st.st_ino);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: mkdump DIR BASEPATH\n"
+                         "  writes BASEPATH$fsnodes, BASEPATH$fsnames and BASEPATH$content\n");
+    return 2;
+  }
+  std::string root = argv[1];
+  std::string base = argv[2];
+  int root_fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (root_fd < 0) {
+    std::fprintf(stderr, "mkdump: error: %s: %s\n", root.c_str(), std::strerror(errno));
+    return 1;
+  }
+  DumpBuilder dump(base);
+  if (!dump.ok()) {
+    std::fprintf(stderr, "mkdump: error: cannot create the dump streams at %s\n", base.c_str());
+    close(root_fd);
+    return 1;
+  }
+  Walk walk;
+  walk.dump = &dump;
+  walk.chunk.resize(kChunk);
+  for (const char* suffix : {"$fsnodes", "$fsnames", "$content"}) remember_stream(walk, base + suffix);
+  dump_dir(walk, root_fd, 0, root);
+  if (!dump.ok()) {
+    std::fprintf(stderr, "mkdump: error: writing the dump failed\n");
+    return 1;
+  }
+  return walk.failed ? 1 : 0;
+}
