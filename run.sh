@@ -22,11 +22,12 @@ fi
 # The sample: restore into a fresh folder; "$errors" is written where the
 # program starts, so start it inside that folder.
 out=$(mktemp -d "${TMPDIR:-/tmp}/fsrestore-sample.XXXXXX")
-cd "$out" || exit 1
-echo "\$ cd $out && fsrestore $root/examples/sample/ restored"
+cd "$out" && mkdir restored || exit 1
+echo "\$ cd $out && mkdir restored && fsrestore $root/examples/sample/ restored"
 "$bin" "$root/examples/sample/" restored
 status=$?
 echo "exit status: $status"
+[ "$status" -eq 0 ] || exit "$status"
 echo
 echo "restored tree (mode, size, last-write time, name):"
 (cd restored && find . -mindepth 1 | sort | while IFS= read -r p; do
