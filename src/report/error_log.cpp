@@ -43,25 +43,13 @@ void ErrorLog::step_up_failed() {
 
 void ErrorLog::createfile_failed(std::uint16_t attr, std::uint64_t size) {
   const char* reason = system_error_text();
-  text("createfile error with <");
-  text(names_.encode_name());
-  text(">, attr=");
-  hex4(attr);
-  text(", size=");
-  decimal(static_cast<std::int64_t>(size));
-  text(": ");
+  file_head("createfile", attr, size);
   text(reason);
   end_line();
 }
 
 void ErrorLog::content_short(std::uint16_t attr, std::uint64_t size, std::uint64_t missing) {
-  text("content error with <");
-  text(names_.encode_name());
-  text(">, attr=");
-  hex4(attr);
-  text(", size=");
-  decimal(static_cast<std::int64_t>(size));
-  text(": ");
+  file_head("content", attr, size);
   decimal(static_cast<std::int64_t>(missing));
   text(" bytes missing");
   end_line();
@@ -77,6 +65,17 @@ void ErrorLog::nodes_stray(std::uint32_t count) {
   decimal(count);
   text(" stray bytes");
   end_line();
+}
+
+void ErrorLog::file_head(const char* what, std::uint16_t attr, std::uint64_t size) {
+  text(what);
+  text(" error with <");
+  text(names_.encode_name());
+  text(">, attr=");
+  hex4(attr);
+  text(", size=");
+  decimal(static_cast<std::int64_t>(size));
+  text(": ");
 }
 
 void ErrorLog::text(const char* s) { bytes(s, static_cast<std::uint32_t>(std::strlen(s))); }

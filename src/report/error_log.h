@@ -36,6 +36,8 @@ class ErrorLog {
   const char* system_error_text();
 
  private:
+  // "<what> error with <NAME>, attr=XXXX, size=N: "
+  void file_head(const char* what, std::uint16_t attr, std::uint64_t size);
   void text(const char* s);
   void bytes(const char* data, std::uint32_t length);
   void decimal(std::int64_t value);
