@@ -26,7 +26,14 @@ class FakePlatform : public Platform {
     std::string body;            // kept while keep_bodies
     std::uint64_t size = 0;      // bytes written
     Node* parent = nullptr;
-    std::map<std::u16string, std::unique_ptr<Node>> children;
+    std::map<std::u16string, std::unique_ptr<Node>> children;  // keyed by key(name)
+    // A symbolic link (or, as a directory, a junction) pointing at link.
+    Node* link = nullptr;
+    // Another name of hard_of's file: its attributes are hard_of's.
+    Node* hard_of = nullptr;
+    // One of the run's own open files (a dump stream or the log): never
+    // replaced, as the real platforms refuse by file identity.
+    bool guarded = false;
   };
 
   FakePlatform();
@@ -35,6 +42,7 @@ class FakePlatform : public Platform {
   std::vector<std::string> args;  // UTF-8, after the program name
   NameRules rules = NameRules::kPosix;
   bool keep_bodies = true;
+  std::uint32_t read_chunk = 0;  // most bytes a stream read delivers; 0: all asked for
   void add_stream(const std::u16string& path, std::string bytes);
   // A stream of `size` bytes that fill(offset, out, n) produces on demand,
   // for bodies too large to hold.
@@ -53,6 +61,27 @@ class FakePlatform : public Platform {
   std::uint64_t cycle_value = 0, cycle_step = 0;
   std::uint32_t tick_value = 0, tick_step = 0;
 
+  // --- the target's own rules, off by default ---
+  // Names match case-insensitively (Windows).
+  bool fold_case = false;
+  // Components longer than the system allows (255 UTF-8 bytes on POSIX,
+  // 255 UTF-16 units on Windows) are refused.
+  bool limit_name_length = false;
+  // Names that reach the "disk" are looked at the way Windows would take
+  // them; anything other than a plain entry (a path, a stream, a device, a
+  // console) is noted in anomalies. The platform layer must never let one
+  // through.
+  bool model_windows_names = false;
+  std::vector<std::string> anomalies;
+  // Failures of the n-th call (0-based, counted from now) of op, once.
+  void fail_nth(const std::string& op, int n, const std::string& text = "injected failure");
+  // Called at the end of every file-system operation with the node it
+  // created, wrote, timed, attributed, entered or closed (or nullptr).
+  std::function<void(const char* op, const Node* touched)> on_call;
+  void add_symlink(const std::u16string& path, Node* to, bool as_junction);
+  void add_hard_link(const std::u16string& path, Node* to);
+  std::u16string key(const std::u16string& name) const;
+
   // --- inspection ---
   std::vector<std::string> calls;
   std::string console;
@@ -63,6 +92,15 @@ class FakePlatform : public Platform {
   int open_handles() const { return static_cast<int>(handles_.size()); }
   std::vector<std::string> calls_of(const std::string& op) const;  // calls starting with op
   std::string cwd_path() const;
+  // Uses of a handle that is not open: never opened, or closed already.
+  int bad_handle_uses = 0;
+  // Successful steps into a directory and out of one.
+  int entered = 0, left = 0;
+  std::map<std::string, int> failed_calls;  // by operation
+  std::vector<std::string> failed_reads;    // stream labels
+  std::uint64_t stream_position(const std::u16string& path) const;
+  // Open handles other than directories.
+  int open_non_directory_handles() const;
 
   // --- Platform ---
   int arg_count() override;
@@ -88,6 +126,7 @@ class FakePlatform : public Platform {
   void error_text(char* out, std::uint32_t capacity) override;
   std::uint32_t tick_ms() override;
   std::uint64_t cycles() override;
+  bool cycles_are_time_stamp_counter() override { return false; }
   const char* native_help_switch() override { return nullptr; }
 
   static std::string utf8(const std::u16string& s);
@@ -97,6 +136,7 @@ class FakePlatform : public Platform {
     std::string bytes;
     std::uint64_t size = 0;
     Fill fill;
+    std::uint64_t consumed = 0;  // furthest position read
   };
   struct Open {
     std::string label;
@@ -110,12 +150,19 @@ class FakePlatform : public Platform {
     std::u16string name;
     int times;
     std::string text;
+    int skip = 0;  // matching calls to let through first
   };
   bool should_fail(const std::string& op, const std::u16string& name);
   bool refuse(const char16_t* name);
   void record(const std::string& entry) { calls.push_back(entry); }
   Handle open_handle(Open open);
   Open* lookup(Handle h);
+  Node* child(Node* dir, const char16_t* name);
+  void failed(const std::string& op) { ++failed_calls[op]; }
+  void notify(const char* op, const Node* touched) {
+    if (on_call) on_call(op, touched);
+  }
+  void look_like_windows(const char16_t* name, bool by_create_file);
 
   std::map<std::u16string, Stream> streams_;
   std::map<std::intptr_t, Open> handles_;

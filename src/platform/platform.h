@@ -83,6 +83,9 @@ class Platform {
   virtual std::uint32_t tick_ms() = 0;
   // A fast, monotonic processor cycle count.
   virtual std::uint64_t cycles() = 0;
+  // True when cycles() is read_time_stamp_counter(), which a per-record path
+  // may then call inline instead.
+  virtual bool cycles_are_time_stamp_counter() = 0;
 
   // Extra spelling of the help switch on this system ("/?"), or nullptr.
   virtual const char* native_help_switch() = 0;

@@ -14,10 +14,6 @@
 #include "platform/filetime.h"
 #include "platform/utf8_path.h"
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <x86intrin.h>
-#endif
-
 namespace {
 
 constexpr std::uint16_t kAttrReadOnly = 0x01;
@@ -228,12 +224,10 @@ std::uint32_t PosixPlatform::tick_ms() {
   return static_cast<std::uint32_t>(static_cast<std::uint64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000);
 }
 
+// Without a time-stamp counter, monotonic nanoseconds stand in for cycles.
 std::uint64_t PosixPlatform::cycles() {
-#if defined(__x86_64__) || defined(__i386__)
-  return __rdtsc();
-#else
+  if (kHasTimeStampCounter) return read_time_stamp_counter();
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u + static_cast<std::uint64_t>(now.tv_nsec);
-#endif
 }

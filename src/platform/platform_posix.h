@@ -7,8 +7,9 @@
 
 #include "dump/name_codec.h"
 #include "platform/platform.h"
+#include "platform/time_stamp_counter.h"
 
-class PosixPlatform : public Platform {
+class PosixPlatform final : public Platform {
  public:
   PosixPlatform(int argc, char** argv);
 
@@ -35,6 +36,7 @@ class PosixPlatform : public Platform {
   void error_text(char* out, std::uint32_t capacity) override;
   std::uint32_t tick_ms() override;
   std::uint64_t cycles() override;
+  bool cycles_are_time_stamp_counter() override { return kHasTimeStampCounter; }
   const char* native_help_switch() override { return nullptr; }
 
  private:

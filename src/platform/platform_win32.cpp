@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <io.h>
-#include <x86intrin.h>
 
 #include <cstdio>
 #include <cstring>
@@ -258,4 +257,4 @@ void Win32Platform::error_text(char* out, std::uint32_t capacity) {
 
 std::uint32_t Win32Platform::tick_ms() { return GetTickCount(); }
 
-std::uint64_t Win32Platform::cycles() { return __rdtsc(); }
+std::uint64_t Win32Platform::cycles() { return read_time_stamp_counter(); }

@@ -6,8 +6,9 @@
 #include <windows.h>
 
 #include "platform/platform.h"
+#include "platform/time_stamp_counter.h"
 
-class Win32Platform : public Platform {
+class Win32Platform final : public Platform {
  public:
   Win32Platform(int argc, wchar_t** argv);
 
@@ -34,6 +35,7 @@ class Win32Platform : public Platform {
   void error_text(char* out, std::uint32_t capacity) override;
   std::uint32_t tick_ms() override;
   std::uint64_t cycles() override;
+  bool cycles_are_time_stamp_counter() override { return true; }
   const char* native_help_switch() override { return "/?"; }
 
  private:

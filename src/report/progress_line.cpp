@@ -5,13 +5,16 @@
 #include "report/text_out.h"
 
 void ProgressLine::start() {
+  inline_counter_ = platform_.cycles_are_time_stamp_counter();
   start_tick_ = platform_.tick_ms();
   next_print_tick_ = start_tick_;
   cycle_reference_ = 0;
+  next_consult_ = kCyclesBetweenClockReads;
 }
 
 bool ProgressLine::consult_clock(std::uint64_t now) {
   cycle_reference_ = now + 100;
+  next_consult_ = cycle_reference_ + kCyclesBetweenClockReads;
   last_tick_ = platform_.tick_ms();
   if (last_tick_ > next_print_tick_) {
     next_print_tick_ = last_tick_ + kPrintIntervalMs;

@@ -57,7 +57,7 @@ bool RestoreDriver::start_up() {
 
 int RestoreDriver::restore_all() {
   for (;;) {
-    const std::uint32_t got = platform_.read(nodes_, record_, kFsNodeBytes);
+    const std::uint32_t got = next_record();
     const bool at_end = got != kFsNodeBytes;
     const FsNode node = at_end ? FsNode{} : decode_fs_node(record_);
     progress_.turn(at_end);
@@ -75,6 +75,26 @@ int RestoreDriver::restore_all() {
   }
   finish();
   return kExitDone;
+}
+
+std::uint32_t RestoreDriver::next_record() {
+  std::uint32_t left = nodes_fill_ - nodes_position_;
+  if (left < kFsNodeBytes) {
+    std::memmove(nodes_block_, nodes_block_ + nodes_position_, left);
+    nodes_position_ = 0;
+    // A read may deliver less than asked before the end (a pipe); only a
+    // read of nothing ends the stream.
+    while (left < kFsNodeBytes) {
+      const std::uint32_t got = platform_.read(nodes_, nodes_block_ + left, kNodeBlockBytes - left);
+      if (got == 0) break;
+      left += got;
+    }
+    nodes_fill_ = left;
+    if (left < kFsNodeBytes) return left;
+  }
+  record_ = nodes_block_ + nodes_position_;
+  nodes_position_ += kFsNodeBytes;
+  return kFsNodeBytes;
 }
 
 void RestoreDriver::finish() {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "dump/buffer_sizes.h"
 #include "dump/fs_node.h"
 #include "dump/name_reader.h"
 #include "platform/platform.h"
@@ -28,6 +29,9 @@ class RestoreDriver {
 
  private:
   bool answer_switch();  // --help, --version
+  // Points record_ at the next record and returns its length: 32, or the
+  // 0-31 bytes the stream ends with.
+  std::uint32_t next_record();
   bool start_up();
   int restore_all();
   void finish();
@@ -42,7 +46,12 @@ class RestoreDriver {
   Handle content_;
   Handle names_stream_;
   Handle nodes_;
-  std::uint8_t record_[kFsNodeBytes];
+  // Records are taken from a block of the node stream, which costs one read
+  // per block instead of one per record.
+  std::uint8_t nodes_block_[kNodeBlockBytes];
+  std::uint32_t nodes_fill_ = 0;
+  std::uint32_t nodes_position_ = 0;
+  const std::uint8_t* record_ = nodes_block_;
 };
 
 // Builds the single instances over the given platform and runs the program.

@@ -98,10 +98,10 @@ TEST(EntryWriter, FileTimesGoOnBeforeCloseAndAttributesAfter) {
   r->run(d);
   EXPECT_EQ(r->fake.calls_of(""),
             (Calls{"open_stream $content", "open_stream $fsnames", "open_stream $fsnodes", "create_log",
-                   "enter_target target", "tick 0", "read $fsnodes 32 -> 32", "read $fsnames 65536 -> 9",
+                   "enter_target target", "tick 0", "read $fsnodes 65536 -> 64", "read $fsnames 65536 -> 9",
                    "create_file ro", "read $content 4 -> 4", "write ro 4", "set_times ro", "close ro",
-                   "set_attr ro 0021", "read $fsnodes 32 -> 32", "create_file empty", "set_times empty",
-                   "close empty", "set_attr empty 0022", "read $fsnodes 32 -> 0", "close $content",
+                   "set_attr ro 0021", "create_file empty", "set_times empty", "close empty",
+                   "set_attr empty 0022", "read $fsnodes 65536 -> 0", "close $content",
                    "close $fsnames", "close $fsnodes", "close $errors"}));
   const FakePlatform::Node* ro = r->fake.find(u"target/ro");
   EXPECT_EQ(ro->attr, 0x21);

@@ -77,10 +77,10 @@ TEST(RestoreDriver, TheRoadOfOneDirectoryAndOneFile) {
   EXPECT_EQ(r->run(d), 0);
   EXPECT_EQ(r->fake.calls,
             (Calls{"open_stream $content", "open_stream $fsnames", "open_stream $fsnodes", "create_log",
-                   "enter_target target", "tick 0", "read $fsnodes 32 -> 32", "read $fsnames 65536 -> 4",
-                   "make_dir d", "set_attr d 0010", "open_dir d", "read $fsnodes 32 -> 32", "enter_dir d",
+                   "enter_target target", "tick 0", "read $fsnodes 65536 -> 64", "read $fsnames 65536 -> 4",
+                   "make_dir d", "set_attr d 0010", "open_dir d", "enter_dir d",
                    "create_file f", "read $content 3 -> 3", "write f 3", "set_times f", "close f",
-                   "set_attr f 0020", "read $fsnodes 32 -> 0", "leave_dir", "set_times d", "close d",
+                   "set_attr f 0020", "read $fsnodes 65536 -> 0", "leave_dir", "set_times d", "close d",
                    "close $content", "close $fsnames", "close $fsnodes", "close $errors"}));
   const std::string last = "dirs=1 files=1 outbytes=3 speed=3";
   EXPECT_EQ(r->fake.console, "basepath=<>\n" + last + std::string(78 - last.size(), ' ') + "\r\n");
@@ -123,6 +123,31 @@ TEST(RestoreDriver, HelpAndVersionAnswerWithoutTouchingAnything) {
     EXPECT_EQ(r->driver.run(), 0);
     EXPECT_TRUE(r->fake.calls.empty()) << arg;
     EXPECT_NE(r->fake.console.find("fsrestore"), std::string::npos) << arg;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The node stream is read in blocks; records that straddle two blocks, and a
+// stream delivered a few bytes at a time, give the same run.
+TEST(RestoreDriver, RecordsStraddlingBlocksAndShortReadsChangeNothing) {
+  TestDump d;
+  const int count = 65536 / 32 * 3 + 5;
+  for (int i = 0; i < count; ++i) {
+    std::u16string name = u"f";
+    name += static_cast<char16_t>(u'a' + i % 26);
+    d.file(0, name, std::string(i % 3, 'x'));
+  }
+  d.nodes += "abc";
+  for (int chunk : {0, 7}) {
+    auto r = TestRestorer::make();
+    r->fake.read_chunk = chunk;
+    EXPECT_EQ(r->run(d), 0);
+    EXPECT_EQ(r->counters.files, count);
+    EXPECT_EQ(r->counters.outbytes, d.content.size());
+    EXPECT_EQ(r->fake.log_text(), "nodes error: $fsnodes ends with 3 stray bytes\n");
   }
 }
 
