@@ -68,9 +68,9 @@ build() {  # build DIR [cmake args...]
 
 mkdir -p build
 note "building: Linux"
-build build/native -DCMAKE_BUILD_TYPE=Release || record "build native" 0 1
+build build/native -DCMAKE_BUILD_TYPE=Release -DFSRESTORE_TESTS=ON || record "build native" 0 1
 note "building: Linux with sanitizers"
-build build/asan -DCMAKE_BUILD_TYPE=Debug -DFSRESTORE_SANITIZE=ON || record "build asan" 0 1
+build build/asan -DCMAKE_BUILD_TYPE=Debug -DFSRESTORE_SANITIZE=ON -DFSRESTORE_TESTS=ON || record "build asan" 0 1
 note "building: Windows"
 build build/win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release ||
   record "build windows" 0 1

@@ -2,6 +2,8 @@
 
 namespace {
 
+constexpr long kWindowsNameUnits = 255;
+
 char16_t upper(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
 
 bool starts_with_word(const char16_t* name, const char* word) {
@@ -13,12 +15,17 @@ bool starts_with_word(const char16_t* name, const char* word) {
 
 bool is_digit_1_9(char16_t c) { return (c >= u'1' && c <= u'9') || c == u'\u00B9' || c == u'\u00B2' || c == u'\u00B3'; }
 
-// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices in every directory,
-// with or without an extension and with trailing spaces before it.
+// CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$ and CONOUT$ name devices in
+// every directory, with or without an extension and with trailing spaces
+// before it.
 bool is_device_name(const char16_t* name) {
   int stem = 0;
-  if (starts_with_word(name, "CON") || starts_with_word(name, "PRN") || starts_with_word(name, "AUX") ||
-      starts_with_word(name, "NUL")) {
+  if (starts_with_word(name, "CONIN$")) {
+    stem = 6;
+  } else if (starts_with_word(name, "CONOUT$")) {
+    stem = 7;
+  } else if (starts_with_word(name, "CON") || starts_with_word(name, "PRN") || starts_with_word(name, "AUX") ||
+             starts_with_word(name, "NUL")) {
     stem = 3;
   } else if ((starts_with_word(name, "COM") || starts_with_word(name, "LPT")) && is_digit_1_9(name[3])) {
     stem = 4;
@@ -47,6 +54,8 @@ bool is_valid_entry_name(const char16_t* name, NameRules rules) {
     if (windows && is_forbidden_on_windows(*p)) return false;
   }
   if (windows) {
+    // No Windows file system keeps a longer name; some cut it silently.
+    if (p - name > kWindowsNameUnits) return false;
     const char16_t last = p[-1];
     if (last == u'.' || last == u' ') return false;
     if (is_device_name(name)) return false;

@@ -6,7 +6,8 @@
 
 enum class NameRules {
   kPosix,    // refuses "", ".", "..", and any name holding "/"
-  kWindows,  // also "\", ":", device names, characters Windows forbids, a trailing dot or space
+  kWindows,  // also "\", ":", device names, characters Windows forbids, a trailing dot or
+             // space, and names longer than 255 units
 };
 
 bool is_valid_entry_name(const char16_t* name, NameRules rules);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -313,6 +314,171 @@ void expect_log(const std::string& log, const std::vector<std::string>& expected
       EXPECT_EQ(got, want) << "log line " << i;
     }
   }
+}
+
+namespace {
+
+std::string describe(const std::string& path, const struct stat& st) {
+  char head[128];
+  std::snprintf(head, sizeof head, "mode=%o mtime=%lld.%09ld", static_cast<unsigned>(st.st_mode),
+                static_cast<long long>(st.st_mtim.tv_sec), st.st_mtim.tv_nsec);
+  std::string d = head;
+  if (S_ISLNK(st.st_mode)) {
+    char target[4096];
+    const ssize_t n = readlink(path.c_str(), target, sizeof target);
+    return d + " link=" + std::string(target, n > 0 ? static_cast<std::size_t>(n) : 0);
+  }
+  bool supported = true;
+  d += " dos=" + dos_attrib(path, &supported);
+  if (S_ISREG(st.st_mode)) {
+    // FNV-1a keeps the description short; any change of the bytes shows.
+    std::uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : slurp(path)) h = (h ^ c) * 1099511628211ull;
+    char tail[64];
+    std::snprintf(tail, sizeof tail, " size=%lld fnv=%016llx", static_cast<long long>(st.st_size),
+                  static_cast<unsigned long long>(h));
+    d += tail;
+  }
+  return d;
+}
+
+void walk(const std::string& root, const std::string& rel, const std::vector<std::string>& skip,
+          TreeState* state) {
+  const std::string dir = rel.empty() ? root : root + "/" + rel;
+  for (const std::string& name : list_dir(dir)) {
+    const std::string child = rel.empty() ? name : rel + "/" + name;
+    if (std::find(skip.begin(), skip.end(), child) != skip.end()) continue;
+    const std::string path = root + "/" + child;
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) {
+      ADD_FAILURE() << "lstat " << path << ": " << std::strerror(errno);
+      continue;
+    }
+    (*state)[child] = describe(path, st);
+    if (S_ISDIR(st.st_mode)) walk(root, child, skip, state);
+  }
+}
+
+}  // namespace
+
+TreeState tree_state(const std::string& root, const std::vector<std::string>& skip) {
+  TreeState state;
+  struct stat st;
+  if (lstat(root.c_str(), &st) != 0) {
+    ADD_FAILURE() << root << " is missing";
+    return state;
+  }
+  state["."] = describe(root, st);
+  walk(root, "", skip, &state);
+  return state;
+}
+
+void expect_same_tree(const TreeState& before, const TreeState& after) {
+  for (const auto& [path, was] : before) {
+    const auto it = after.find(path);
+    if (it == after.end()) {
+      ADD_FAILURE() << "removed: " << path << " (" << was << ")";
+    } else if (it->second != was) {
+      ADD_FAILURE() << "changed: " << path << "\n  before: " << was << "\n  after:  " << it->second;
+    }
+  }
+  for (const auto& [path, now] : after) {
+    if (!before.count(path)) ADD_FAILURE() << "added: " << path << " (" << now << ")";
+  }
+}
+
+void CountingDump::place(int depth, const std::u16string& name, bool lands,
+                         std::optional<std::string> body) {
+  const std::size_t d = static_cast<std::size_t>(depth);
+  // After a jump of several levels, where entries land is the caller's to
+  // say: nothing below the levels passed over is expected.
+  path_.resize(d, "");
+  landed_.resize(d, false);
+  const bool here = lands && (d == 0 || landed_[d - 1]);
+  std::string path;
+  for (const std::string& p : path_) path += p + "/";
+  path += utf8(name);
+  if (here) expected[path] = std::move(body);
+  if (!body) {
+    path_.push_back(utf8(name));
+    landed_.push_back(here);
+  }
+}
+
+void CountingDump::dir(int depth, const std::u16string& name, std::uint16_t attr, bool lands) {
+  builder.dir(static_cast<std::uint8_t>(depth), name, attr, time_, time_);
+  ++dirs;
+  place(depth, name, lands, std::nullopt);
+}
+
+void CountingDump::file(int depth, const std::u16string& name, const std::string& body, std::uint16_t attr,
+                        bool lands) {
+  builder.file(static_cast<std::uint8_t>(depth), name, body, attr, time_, time_);
+  ++files;
+  bytes += static_cast<long long>(body.size());
+  place(depth, name, lands, body);
+}
+
+void CountingDump::raw_dir(int depth, const std::string& line, const std::u16string& decoded,
+                           std::uint16_t attr, bool lands) {
+  FsNode node;
+  node.depth = static_cast<std::uint8_t>(depth);
+  node.attr = static_cast<std::uint16_t>(attr | kAttrDirectory);
+  node.creation_time = node.write_time = time_;
+  builder.raw_node(node);
+  builder.raw_name_line(line + "\n");
+  ++dirs;
+  place(depth, decoded, lands, std::nullopt);
+}
+
+void CountingDump::raw_file(int depth, const std::string& line, const std::u16string& decoded,
+                            const std::string& body, std::uint16_t attr, bool lands) {
+  FsNode node;
+  node.size = body.size();
+  node.depth = static_cast<std::uint8_t>(depth);
+  node.attr = attr;
+  node.creation_time = node.write_time = time_;
+  builder.raw_node(node);
+  builder.raw_name_line(line + "\n");
+  builder.content(body.data(), body.size());
+  ++files;
+  bytes += static_cast<long long>(body.size());
+  place(depth, decoded, lands, body);
+}
+
+void expect_tree(const std::string& root, const ExpectedTree& want, FileTime time,
+                 const std::vector<std::string>& untimed) {
+  for (const auto& [path, body] : want) {
+    if (std::find(untimed.begin(), untimed.end(), path) == untimed.end()) expect_times(root + "/" + path, time);
+  }
+  std::map<std::string, std::vector<std::string>> listings;
+  listings[""];
+  for (const auto& [path, body] : want) {
+    const std::size_t slash = path.rfind('/');
+    const std::string parent = slash == std::string::npos ? "" : path.substr(0, slash);
+    listings[parent].push_back(path.substr(slash == std::string::npos ? 0 : slash + 1));
+    if (body) {
+      EXPECT_EQ(read_file(root + "/" + path), *body) << path;
+    } else {
+      listings[path];
+    }
+  }
+  for (auto& [dir, names] : listings) {
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(list_dir(dir.empty() ? root : root + "/" + dir), names) << "in " << root << "/" << dir;
+  }
+}
+
+std::string createfile_line(const std::string& name_text, std::uint16_t attr, long long size) {
+  char tail[64];
+  std::snprintf(tail, sizeof tail, ">, attr=%04X, size=%lld: ", attr, size);
+  return "createfile error with <" + name_text + tail;
+}
+
+std::string chdir_line(const std::string& name_text, std::uint16_t attr) {
+  char tail[32];
+  std::snprintf(tail, sizeof tail, "> attr=%04X: ", attr);
+  return "chdir error with <" + name_text + tail;
 }
 
 std::string pattern(std::size_t size, std::uint32_t seed) {

@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -85,6 +87,60 @@ void expect_startup_failure(const RunResult& r, const std::string& basepath);
 // prefix that the system's text follows (non-empty, no control bytes);
 // any other expected line must match exactly.
 void expect_log(const std::string& log, const std::vector<std::string>& expected);
+
+// Everything under a directory, links not followed: relative path -> kind,
+// mode bits, mtime to the nanosecond, DOS attribute word, and the bytes of a
+// file or the target of a link. Paths in `skip` (relative) are left out with
+// all they hold.
+using TreeState = std::map<std::string, std::string>;
+TreeState tree_state(const std::string& root, const std::vector<std::string>& skip = {});
+// Reports every entry added, removed or changed since `before`.
+void expect_same_tree(const TreeState& before, const TreeState& after);
+
+// What a restore must leave under a directory: relative path -> the bytes
+// of a file, or nullopt for a directory.
+using ExpectedTree = std::map<std::string, std::optional<std::string>>;
+// Checks, in this order so that no read moves a time before it is checked:
+// the times of every entry (all written with `time`) except those in
+// `untimed`, then every file's bytes, then that each directory holds exactly
+// the entries listed for it (the root included).
+void expect_tree(const std::string& root, const ExpectedTree& want, FileTime time,
+                 const std::vector<std::string>& untimed = {});
+
+// A dump that counts what it holds (for the final progress line), gives
+// every entry the same times, and keeps the tree a restore must produce from
+// it. An entry added with lands = false is expected nowhere, nor is anything
+// inside it, nor anything below a jump of several levels. The raw_* calls take a name line's bytes as they are (the line
+// feed is added) and the name the program decodes from them.
+class CountingDump {
+ public:
+  CountingDump(const std::string& basepath, FileTime time) : builder(basepath), time_(time) {}
+  void dir(int depth, const std::u16string& name, std::uint16_t attr = 0x10, bool lands = true);
+  void file(int depth, const std::u16string& name, const std::string& body, std::uint16_t attr = 0x20,
+            bool lands = true);
+  void raw_dir(int depth, const std::string& line, const std::u16string& decoded, std::uint16_t attr,
+               bool lands);
+  void raw_file(int depth, const std::string& line, const std::u16string& decoded, const std::string& body,
+                std::uint16_t attr, bool lands);
+
+  DumpBuilder builder;
+  int dirs = 0;
+  int files = 0;
+  long long bytes = 0;
+  ExpectedTree expected;
+
+ private:
+  FileTime time_;
+  std::vector<std::string> path_;  // the directories above the next entry
+  std::vector<bool> landed_;       // whether each of them is expected on disk
+
+  void place(int depth, const std::u16string& name, bool lands, std::optional<std::string> body);
+};
+
+// Expected log lines for expect_log, with the name in the dump's encoding;
+// each ends where the system's text begins.
+std::string createfile_line(const std::string& name_text, std::uint16_t attr, long long size);
+std::string chdir_line(const std::string& name_text, std::uint16_t attr);
 
 // Deterministic filler bytes.
 std::string pattern(std::size_t size, std::uint32_t seed);

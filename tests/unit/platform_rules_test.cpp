@@ -10,8 +10,8 @@ namespace {
 // Names are judged after decoding, so a name that only becomes hostile once
 // the dump's lenient decoding has run is caught all the same.
 std::u16string decoded(const std::string& line) {
-  char16_t out[64];
-  decode_name(reinterpret_cast<const std::uint8_t*>(line.c_str()), out, 64);
+  char16_t out[512];
+  decode_name(reinterpret_cast<const std::uint8_t*>(line.c_str()), out, 512);
   return out;
 }
 
@@ -48,6 +48,11 @@ TEST(EntryName, RefusesNamesThatLeaveOrAreNotPlainEntries) {
       {"c\xC0\xBA" "x", true, false},                  // overlong colon
       {std::string("..\0x", 4), false, false},         // a zero byte cuts it to ".."
       {"\xC3\xA9t\xC3\xA9", true, true},
+      {"CONIN$", true, false},
+      {"conout$.txt", true, false},
+      {"CONOUT", true, true},
+      {std::string(255, 'n'), true, true},
+      {std::string(256, 'n'), true, false},  // longer than any Windows file system keeps
   };
   for (const Case& c : cases) {
     const std::u16string name = decoded(c.line);
