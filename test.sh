@@ -16,7 +16,6 @@ have() { command -v "$1" >/dev/null 2>&1; }
 have cmake || missing+=(cmake)
 have g++ || missing+=(g++)
 have ninja || missing+=(ninja-build)
-have clang++ || missing+=(clang)
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev googletest)
 have x86_64-w64-mingw32-g++-posix || missing+=(g++-mingw-w64-x86-64-posix)
 have wine || missing+=(wine)
