@@ -38,7 +38,7 @@ std::uint32_t encode_name(const char16_t* name, char* out) {
   char* p = out;
   for (; *name != 0; ++name) {
     const std::uint32_t unit = *name;
-    if (unit < 0x80) {
+    if (unit < 0x80 && unit != '\n') {
       *p++ = static_cast<char>(unit);
     } else if (unit < 0x800) {
       *p++ = static_cast<char>(0xC0 | unit >> 6);

@@ -15,4 +15,7 @@ std::uint32_t decode_name(const std::uint8_t* line, char16_t* out, std::uint32_t
 
 // Encodes a zero-terminated name into out, zero-terminated. out must hold
 // 3 bytes a unit plus one. Returns the bytes before the terminator.
+// A line feed, which only a hostile dump can smuggle into a name (as C0 8A),
+// is written in that two-byte form, so that a name never breaks a line of
+// text and still decodes to the same units.
 std::uint32_t encode_name(const char16_t* name, char* out);

@@ -49,6 +49,8 @@ TEST(NameCodec, EncodesEachUnitOnItsOwn) {
   EXPECT_EQ(encode(u"\u0080"), "\xC2\x80");
   EXPECT_EQ(encode(std::u16string{0xD83D, 0xDE00}), "\xED\xA0\xBD\xED\xB8\x80");
   EXPECT_EQ(encode(u"a.txt"), "a.txt");
+  EXPECT_EQ(encode(u"a\nb\r"), "a\xC0\x8A" "b\r");  // a line feed never ends a line
+  EXPECT_EQ(decode("a\xC0\x8A" "b"), u"a\nb");
 }
 
 TEST(NameCodec, DecodingStopsAtTheBufferAndTerminates) {
