@@ -100,7 +100,7 @@ def large_seeds():
 
 
 def finding_seeds():
-    """Reproducers of reported faults; they join the corpus once fixed."""
+    """Reproducers of faults the fuzzer found, kept once fixed."""
     return {
         # A name decoding to a line feed splits its log line in two.
         "log_line_feed_in_name": seed([(0, b"a\xc0\x8ab", b"x")], WINDOWS),
@@ -114,10 +114,9 @@ def finding_seeds():
 def main():
     if len(sys.argv) == 3 and sys.argv[1] == "--large":
         out, seeds = sys.argv[2], large_seeds()
-    elif len(sys.argv) == 2 and sys.argv[1] == "--findings":
-        out, seeds = os.path.join(os.path.dirname(os.path.abspath(__file__)), "findings"), finding_seeds()
     else:
-        out, seeds = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus"), small_seeds()
+        out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
+        seeds = {**small_seeds(), **finding_seeds()}
     os.makedirs(out, exist_ok=True)
     for name, data in seeds.items():
         with open(os.path.join(out, "seed_" + name), "wb") as f:

@@ -7,6 +7,7 @@
 #include "dump/fs_node.h"
 #include "dump/name_reader.h"
 #include "fake_platform.h"
+#include "unit/test_restorer.h"
 #include "report/error_log.h"
 #include "report/progress_line.h"
 #include "restore/dir_cursor.h"
@@ -29,16 +30,7 @@ const char* const kSystemTexts[] = {"injected failure",  "Invalid argument", "Fi
 
 constexpr std::size_t kMaxViolations = 16;
 
-struct Restorer {
-  FakePlatform fake;
-  RestoreCounters counters;
-  NameReader names{fake};
-  ErrorLog log{fake, names};
-  DirCursor cursor{fake, names, log};
-  EntryWriter writer{fake, names, cursor, log, counters};
-  ProgressLine progress{fake, counters};
-  RestoreDriver driver{fake, names, cursor, writer, progress, log};
-};
+using Restorer = TestRestorer;
 
 std::uint32_t load24(const std::uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16; }
 

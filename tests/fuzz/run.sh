@@ -3,13 +3,11 @@
 # at the real sizes with inputs large enough to cross the 64 KiB names block
 # and the 1 MiB copy block. One fuzzing process at a time. New corpus entries
 # and crashers go to WORK (default build/fuzz/work), never into the repository.
-# Faults already reported are set aside (FSRESTORE_FUZZ_SKIP_KNOWN, default 1).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 total=${1:-600}
 work=${WORK:-$root/build/fuzz/work}
-export FSRESTORE_FUZZ_SKIP_KNOWN=${FSRESTORE_FUZZ_SKIP_KNOWN:-1}
 
 "$here/build.sh" >/dev/null
 mkdir -p "$work/small" "$work/real" "$work/large_seeds" "$work/artifacts"
