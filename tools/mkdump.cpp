@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "dump_builder.h"
+#include "platform/utf8_path.h"
 
 namespace {
 
@@ -57,63 +58,14 @@ FileTime file_time(const struct statx_timestamp& t) {
   return static_cast<FileTime>(seconds) * 10000000u + t.tv_nsec / 100;
 }
 
-// Appends one UTF-16 unit sequence for the code point.
-void put_code_point(std::u16string& out, std::uint32_t cp) {
-  if (cp >= 0x10000) {
-    cp -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-  } else {
-    out.push_back(static_cast<char16_t>(cp));
-  }
-}
-
 // File-system names are bytes; well-formed UTF-8 becomes its UTF-16 form and
 // every byte that is not part of a well-formed sequence becomes U+DC80 + byte,
-// so no name is lost or merged with another.
+// so no name is lost or merged with another. This is the conversion fsrestore
+// applies to its own arguments.
 std::u16string fs_name_to_utf16(const std::string& bytes) {
-  std::u16string out;
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-  std::size_t n = bytes.size();
-  std::size_t i = 0;
-  while (i < n) {
-    unsigned char b = p[i];
-    if (b < 0x80) {
-      out.push_back(b);
-      ++i;
-      continue;
-    }
-    int extra = 0;
-    std::uint32_t cp = 0;
-    std::uint32_t min = 0;
-    if (b >= 0xC2 && b <= 0xDF) {
-      extra = 1, cp = b & 0x1F, min = 0x80;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      extra = 2, cp = b & 0x0F, min = 0x800;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      extra = 3, cp = b & 0x07, min = 0x10000;
-    }
-    bool ok = extra > 0;
-    if (ok) {
-      for (int k = 1; k <= extra; ++k) {
-        if (i + k >= n || (p[i + k] & 0xC0) != 0x80) {
-          ok = false;
-          break;
-        }
-        cp = cp << 6 | (p[i + k] & 0x3F);
-      }
-    }
-    // Overlong forms, encoded surrogates and values past U+10FFFF are not
-    // well-formed.
-    if (ok && (cp < min || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)) ok = false;
-    if (ok) {
-      put_code_point(out, cp);
-      i += extra + 1;
-    } else {
-      out.push_back(static_cast<char16_t>(0xDC00 + b));
-      ++i;
-    }
-  }
+  std::u16string out(bytes.size() + 1, u'\0');
+  const std::uint32_t units = path_to_utf16(bytes.c_str(), out.data(), static_cast<std::uint32_t>(out.size()));
+  out.resize(units == 0 ? 0 : units - 1);
   return out;
 }
 
