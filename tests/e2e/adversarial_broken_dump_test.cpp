@@ -14,20 +14,6 @@ namespace {
 const FileTime kT = DumpBuilder::filetime(1680000000, 1414213);
 constexpr std::uint32_t kBlock = 1048576;
 
-TreeState outside(const Scratch& s) {
-  TreeState state = tree_state(s.root, {"stdout", "stderr", "w/t", "w/$errors"});
-  state.erase(".");
-  state.erase("w");
-  return state;
-}
-
-void make_sentinel(const Scratch& s) {
-  make_dir(s.at("beside"));
-  write_file(s.at("beside/keep.txt"), "beside");
-  set_mtime(s.at("beside/keep.txt"), 1400000000, 900);
-  set_mtime(s.at("beside"), 1400000000, 900);
-}
-
 TEST(AdversarialBrokenDump, TruncatedNodeNameAndContentStreams) {
   // The content stream runs out deep inside a tree, one byte short of a
   // whole block; the node stream ends in 31 stray bytes that would be a
@@ -37,7 +23,7 @@ TEST(AdversarialBrokenDump, TruncatedNodeNameAndContentStreams) {
     Scratch s;
     make_dir(s.at("dump"));
     make_dir(s.at("t"));
-    make_sentinel(s);
+    make_sentinels(s);
 
     CountingDump d(s.at("dump/"), kT);
     std::vector<std::string> log;
@@ -104,7 +90,7 @@ TEST(AdversarialBrokenDump, TruncatedNodeNameAndContentStreams) {
     Scratch s;
     make_dir(s.at("dump"));
     make_dir(s.at("t"));
-    make_sentinel(s);
+    make_sentinels(s);
     CountingDump d(s.at("dump/"), kT);
     std::vector<std::string> log;
     d.dir(0, u"a");

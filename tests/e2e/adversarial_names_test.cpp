@@ -21,28 +21,15 @@ struct Name {
   std::u16string decoded;  // what the program makes of them
 };
 
-// The sentinel tree: a directory beside the target and entries beside the
-// working directory, with old times so that any write shows.
-void make_sentinels(const Scratch& s) {
-  make_dir(s.at("beside"));
-  write_file(s.at("beside/keep.txt"), "beside the target");
-  write_file(s.root + "/up.txt", "two levels up");
-  make_dir(s.root + "/outer");
-  write_file(s.root + "/outer/keep.txt", "outer");
-  for (const std::string& p : {s.at("beside/keep.txt"), s.at("beside"), s.root + "/up.txt",
-                               s.root + "/outer/keep.txt", s.root + "/outer"}) {
-    set_mtime(p, 1400000000, 500);
-  }
-}
-
-// Everything outside the target. The run itself writes stdout, stderr and
-// $errors (and so changes the times of their directories); anything else
-// added there shows as a new entry.
-TreeState outside(const Scratch& s) {
-  TreeState state = tree_state(s.root, {"stdout", "stderr", "w/t", "w/$errors"});
-  state.erase(".");
-  state.erase("w");
-  return state;
+// Restores dump/ into t and checks the whole outcome: the output and
+// counts, the restored tree, the log lines, and nothing changed outside.
+void restore_and_check(const Scratch& s, const CountingDump& d, const std::vector<std::string>& log) {
+  const TreeState before = outside(s);
+  RunResult r = s.run({"dump/", "t"});
+  expect_clean_output(r, "dump/", d.dirs, d.files, d.bytes);
+  expect_tree(s.at("t"), d.expected, kT);
+  expect_log(read_file(s.at("$errors")), log);
+  expect_same_tree(before, outside(s));
 }
 
 // A good file after each hostile entry: it proves the names and the content
@@ -163,12 +150,7 @@ TEST(AdversarialNames, TraversalNamesRawAndAfterDecoding) {
   d.file(0, u"last.txt", "last");
   ASSERT_TRUE(d.builder.close());
 
-  const TreeState before = outside(s);
-  RunResult r = s.run({"dump/", "t"});
-  expect_clean_output(r, "dump/", d.dirs, d.files, d.bytes);
-  expect_tree(s.at("t"), d.expected, kT);
-  expect_log(read_file(s.at("$errors")), log);
-  expect_same_tree(before, outside(s));
+  restore_and_check(s, d, log);
   EXPECT_EQ(list_dir(s.work), (std::vector<std::string>{"$errors", "beside", "dump", "t"}));
 }
 
@@ -304,12 +286,7 @@ TEST(AdversarialNames, OverlongLinesAndNamesKeepLaterNamesAligned) {
   d.file(0, u"last.txt", "last");
   ASSERT_TRUE(d.builder.close());
 
-  const TreeState before = outside(s);
-  RunResult r = s.run({"dump/", "t"});
-  expect_clean_output(r, "dump/", d.dirs, d.files, d.bytes);
-  expect_tree(s.at("t"), d.expected, kT);
-  expect_log(read_file(s.at("$errors")), log);
-  expect_same_tree(before, outside(s));
+  restore_and_check(s, d, log);
 }
 
 }  // namespace

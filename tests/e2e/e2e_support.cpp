@@ -493,4 +493,32 @@ std::string pattern(std::size_t size, std::uint32_t seed) {
   return s;
 }
 
+void make_sentinels(const Scratch& s) {
+  make_dir(s.at("beside"));
+  write_file(s.at("beside/keep.txt"), "beside the target");
+  write_file(s.root + "/up.txt", "two levels up");
+  make_dir(s.root + "/outer");
+  write_file(s.root + "/outer/keep.txt", "outer");
+  make_dir(s.root + "/sentinel");
+  make_dir(s.root + "/sentinel/dir");
+  write_file(s.root + "/sentinel/dir/inside.txt", "inside the sentinel dir");
+  write_file(s.root + "/sentinel/file.txt", "PRECIOUS");
+  write_file(s.root + "/sentinel/hard.txt", "PRECIOUS TOO");
+  for (const std::string& p : {s.at("beside/keep.txt"), s.at("beside"), s.root + "/up.txt",
+                               s.root + "/outer/keep.txt", s.root + "/outer", s.root + "/sentinel/dir/inside.txt",
+                               s.root + "/sentinel/dir", s.root + "/sentinel/file.txt",
+                               s.root + "/sentinel/hard.txt", s.root + "/sentinel"}) {
+    set_mtime(p, 1400000000, 700);
+  }
+}
+
+TreeState outside(const Scratch& s, const std::vector<std::string>& target) {
+  std::vector<std::string> skip = {"stdout", "stderr", "w/$errors"};
+  skip.insert(skip.end(), target.begin(), target.end());
+  TreeState state = tree_state(s.root, skip);
+  state.erase(".");
+  state.erase("w");
+  return state;
+}
+
 }  // namespace e2e
