@@ -2,8 +2,6 @@
 
 namespace {
 
-constexpr std::int64_t kUnixEpochSeconds = 11644473600;  // 1601-01-01 to 1970-01-01
-constexpr std::int64_t kTicksPerSecond = 10000000;
 
 }  // namespace
 
@@ -115,5 +113,6 @@ std::u16string DumpBuilder::utf16(const std::string& utf8) {
 }
 
 FileTime DumpBuilder::filetime(std::int64_t unix_seconds, std::uint32_t ticks) {
-  return static_cast<FileTime>((unix_seconds + kUnixEpochSeconds) * kTicksPerSecond + ticks);
+  return static_cast<FileTime>(static_cast<std::int64_t>(kFileTimeUnixEpoch) +
+                               unix_seconds * static_cast<std::int64_t>(kTicksPerSecond) + ticks);
 }

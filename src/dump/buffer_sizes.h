@@ -10,7 +10,6 @@
 constexpr std::uint32_t kNameUnits = 64;
 constexpr std::uint32_t kLineBytes = 128;
 constexpr std::uint32_t kCopyBlockBytes = 4096;
-constexpr std::uint32_t kLogBufferBytes = 256;
 constexpr std::uint32_t kNodeBlockBytes = 80;  // two and a half records
 #else
 // Longest name kept, in UTF-16 units, and the longest name line kept, in
@@ -19,7 +18,6 @@ constexpr std::uint32_t kNameUnits = 32768;
 constexpr std::uint32_t kLineBytes = 65536;
 // Bodies move through one buffer of this size.
 constexpr std::uint32_t kCopyBlockBytes = 1048576;
-constexpr std::uint32_t kLogBufferBytes = 65536;
 // The node stream is read this much at a time rather than a record a call.
 constexpr std::uint32_t kNodeBlockBytes = 65536;
 #endif

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "platform/filetime.h"
 
 constexpr std::uint32_t kFsNodeBytes = 32;
 constexpr std::uint16_t kAttrDirectory = 0x10;

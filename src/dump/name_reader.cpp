@@ -2,16 +2,17 @@
 
 #include <cstring>
 
-bool NameReader::read_name(Handle names) {
+NameRead NameReader::read_name(Handle names) {
   std::uint32_t length = 0;
   for (;;) {
     if (position_ >= fill_) {
-      const std::uint32_t got = platform_.read(names, block_, sizeof block_);
-      if (got == 0) return false;
+      const std::uint32_t got = platform_.read(names, read_block_, sizeof read_block_);
+      if (got == kReadFailed) return NameRead::kFailed;
+      if (got == 0) return NameRead::kEnded;
       fill_ = got;
       position_ = 0;
     }
-    const std::uint8_t* start = block_ + position_;
+    const std::uint8_t* start = read_block_ + position_;
     const std::uint32_t available = fill_ - position_;
     const void* feed = std::memchr(start, '\n', available);
     const std::uint32_t taken =
@@ -28,7 +29,7 @@ bool NameReader::read_name(Handle names) {
   }
   line_[length] = 0;
   decode_name(line_, name_, kNameUnits);
-  return true;
+  return NameRead::kName;
 }
 
 const char* NameReader::encode_name() {

@@ -7,15 +7,19 @@
 #include "dump/name_codec.h"
 #include "platform/platform.h"
 
+enum class NameRead { kName, kEnded, kFailed };
+
 class NameReader {
  public:
   explicit NameReader(Platform& platform) : platform_(platform) {}
 
-  // Reads the next line and decodes it into the name buffer. Returns false at
-  // the end of the names stream; a last line without a line feed is dropped.
-  // A line longer than the line buffer is consumed to its line feed and only
-  // its first bytes are kept, so names stay in step with the records.
-  bool read_name(Handle names);
+  // Reads the next line and decodes it into the name buffer: kEnded at the
+  // end of the names stream, where a last line without a line feed is
+  // dropped, and kFailed when reading it fails. A line longer than the line
+  // buffer is consumed to its line feed and only its first bytes are kept,
+  // so names stay in step with the records. Never waits for more of the
+  // stream than the line at hand.
+  NameRead read_name(Handle names);
 
   // The name buffer's contents in the dump's encoding, zero-terminated, in
   // the line buffer (which is free once the name has been decoded).
@@ -28,7 +32,7 @@ class NameReader {
   Platform& platform_;
   std::uint32_t fill_ = 0;
   std::uint32_t position_ = 0;
-  std::uint8_t block_[kLineBytes];
+  std::uint8_t read_block_[kLineBytes];
   // The line as read; afterwards scratch for an encoded name, which is why it
   // is sized for the longest encoded name rather than the longest line.
   std::uint8_t line_[kEncodedNameBytes + 1];

@@ -1,8 +1,11 @@
-// FILETIME (100 ns ticks since 1601-01-01 UTC) as Unix seconds and
-// nanoseconds, exact to the tick on both sides of 1970.
+// Times as the dump holds them: FILETIME, 100 ns ticks since 1601-01-01
+// UTC; and their conversion to Unix seconds and nanoseconds, exact to the
+// tick on both sides of 1970.
 #pragma once
 
 #include <cstdint>
+
+using FileTime = std::uint64_t;
 
 struct UnixTime {
   std::int64_t seconds;

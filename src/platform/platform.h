@@ -2,18 +2,71 @@
 // the program knows about files, directories, the command line, the console,
 // clocks and error texts goes through this interface, so the restore logic is
 // the same on every system and can run against an in-memory fake in tests.
+//
+// Entries of the target are reached only through open directory handles:
+// every operation on an entry names it by its bare name inside a directory
+// that was opened before, never by a path and never through the process's
+// current directory. The rules of what may be created, replaced or entered
+// live above this interface (EntryGuard); these operations only translate.
 #pragma once
 
 #include <cstdint>
 
-// 100-nanosecond intervals since 1601-01-01 UTC.
-using FileTime = std::uint64_t;
+#include "platform/entry_name.h"
+#include "platform/filetime.h"
 
 // An open file or directory, or none. Every failed open yields none.
 struct Handle {
   std::intptr_t raw = -1;
   bool valid() const { return raw != -1; }
   static Handle none() { return Handle{}; }
+};
+
+// Which file an open handle or a name refers to: equal identities are the
+// same file, whatever names lead to it.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t index = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// What a name in a directory is, looked at without following it.
+enum class EntryKind {
+  kAbsent,
+  kFile,
+  kDirectory,
+  kLink,         // a symbolic link or junction; removing it removes the link itself
+  kOther,        // a FIFO, socket or device: removable, never opened
+  kUnverified,   // the system cannot show the entry itself (it follows a link to
+                 // show it): neither replaced nor entered
+};
+
+struct EntryInfo {
+  EntryKind kind = EntryKind::kAbsent;
+  FileIdentity identity;
+  // The system keeps this file from being replaced (Windows: read-only,
+  // hidden or system).
+  bool replace_refused = false;
+};
+
+// Why the restore's own rules refused an operation; the platform words it
+// as the system would.
+enum class Refusal {
+  kInvalidName,    // not a plain entry name on this system
+  kIsDirectory,    // a file would replace a directory
+  kOwnFile,        // one of the run's own open files
+  kUnverified,     // an entry the system cannot show as itself
+  kAccessDenied,   // the system's own rules keep the entry
+};
+
+// read() returns this when the read failed, as opposed to the stream ending.
+constexpr std::uint32_t kReadFailed = 0xFFFFFFFFu;
+
+// Moving one block of a body: how many bytes were taken from the source and
+// whether all of them reached the destination.
+struct CopyResult {
+  std::uint32_t taken = 0;
+  bool written = true;
 };
 
 class Platform {
@@ -27,53 +80,75 @@ class Platform {
   // Converts argument i to UTF-16 with its terminator into out. Returns the
   // units written, terminator included, or 0 when it does not fit.
   virtual std::uint32_t arg_to_name(int i, char16_t* out, std::uint32_t capacity) = 0;
-  // Makes the directory named by argument i the current directory.
-  virtual bool enter_target(int i) = 0;
 
   // Console output. Text is written as given; console_write_arg writes
-  // argument i as the user typed it. console_flush pushes the output out when
-  // standard output is a terminal and does nothing when it is redirected.
+  // argument i as the user typed it; console_flush pushes the output out.
+  // Failures (a closed pipe, a console that went away) are dropped: the
+  // restore never stops for its console.
   virtual void console_write(const char* text, std::uint32_t length) = 0;
   virtual void console_write_arg(int i) = 0;
   virtual void console_flush() = 0;
+  // Standard error, unbuffered; failures are dropped.
+  virtual void error_write(const char* text, std::uint32_t length) = 0;
 
-  // Opens a dump stream for reading. The path may be absolute or relative.
-  // Streams opened here, and the log, are protected: create_file refuses to
-  // replace them.
+  // The directory the program was started in, and the directory named by
+  // argument i (followed if it is a link: the user named it), opened so
+  // entries can be made in them.
+  virtual Handle open_start_dir() = 0;
+  virtual Handle open_target(int i) = 0;
+  // Opens a dump stream for reading. The path may be absolute or relative
+  // to the starting directory.
   virtual Handle open_stream(const char16_t* path) = 0;
-  // Creates the log file "$errors" in the current directory, discarding any
-  // earlier content.
-  virtual Handle create_log() = 0;
-  // Creates a file by bare name in the current directory for writing,
-  // replacing an existing file or link of that name (never writing through a
-  // link). Fails for a directory of that name and for an invalid name.
-  virtual Handle create_file(const char16_t* name) = 0;
-  // Opens an existing directory by bare name so its times can be set.
-  // A link is never followed.
-  virtual Handle open_dir(const char16_t* name) = 0;
 
-  // Reads up to count bytes; returns the bytes delivered, 0 at the end or on
-  // failure.
+  // Creates a new file in dir for writing. Fails when anything of that name
+  // exists (then failed_because_exists() is true), and never follows a link.
+  virtual Handle create_file(Handle dir, const char16_t* name) = 0;
+  // Creates a new directory in dir and opens it. Fails when anything of that
+  // name exists (then failed_because_exists() is true).
+  virtual Handle make_dir(Handle dir, const char16_t* name) = 0;
+  // Opens an existing directory in dir. Fails for a link or anything that is
+  // not a directory: a link is never followed.
+  virtual Handle open_dir(Handle dir, const char16_t* name) = 0;
+  // Looks at what a name in dir is, without following it. False only when
+  // the system cannot tell; a missing name is kAbsent.
+  virtual bool inspect(Handle dir, const char16_t* name, EntryInfo* info) = 0;
+  // Removes a name in dir that is not a directory: a link itself, never its
+  // target; a file with other names keeps them.
+  virtual bool remove_file(Handle dir, const char16_t* name) = 0;
+  virtual bool identity(Handle h, FileIdentity* out) = 0;
+  // True when the last failed create_file or make_dir failed because the
+  // name exists.
+  virtual bool failed_because_exists() = 0;
+  // Records a refusal by the restore's own rules as the last failure, so
+  // error_text words it.
+  virtual void refuse(Refusal why) = 0;
+  // The rules for names of entries on this system.
+  virtual NameRules name_rules() = 0;
+
+  // Reads what has arrived, up to count bytes: at least one byte unless the
+  // stream has ended (0) or the read failed (kReadFailed). Before the end it
+  // may return fewer than count (a pipe); it never waits for more than the
+  // first byte.
   virtual std::uint32_t read(Handle h, void* buffer, std::uint32_t count) = 0;
-  virtual void write(Handle h, const void* data, std::uint32_t count) = 0;
-  // Moves up to count bytes from one open file to another, using buffer as
-  // scratch where the system cannot move them itself. Returns the bytes taken
-  // from `from`; fewer than count only at its end. Failures to write are not
-  // reported, as with write.
-  virtual std::uint32_t copy_block(Handle from, Handle to, void* buffer, std::uint32_t count) = 0;
-  virtual void close(Handle h) = 0;
+  // Reads count bytes, waiting for all of them: fewer only when the stream
+  // ends or fails first.
+  virtual std::uint32_t read_full(Handle h, void* buffer, std::uint32_t count) = 0;
+  // Writes all count bytes; false when that fails or comes up short.
+  virtual bool write(Handle h, const void* data, std::uint32_t count) = 0;
+  // Moves up to count bytes from one open file to another, with buffer as
+  // scratch where the system cannot move them itself. Takes from `from` as
+  // read_full does, even when writing fails part-way, so the source stays
+  // aligned; written is false when any byte did not reach `to`.
+  virtual CopyResult copy_block(Handle from, Handle to, void* buffer, std::uint32_t count) = 0;
+  // Closes a handle; false when the system reports an error deferred to the
+  // close (a write that failed late). Closing none does nothing.
+  virtual bool close(Handle h) = 0;
 
-  // Creates a directory by bare name. Fails when anything of that name exists
-  // and for an invalid name.
-  virtual bool make_dir(const char16_t* name) = 0;
-  // Applies a 16-bit attribute word to the entry of that name.
-  virtual void set_attr(const char16_t* name, std::uint16_t attr) = 0;
+  // Applied through the open handle. The access time is given apart from
+  // the write time; the creation time is dropped where it cannot be set.
   virtual void set_times(Handle h, FileTime creation, FileTime access, FileTime write) = 0;
-  // Enters a directory by bare name. A link is never followed, and an
-  // invalid name (".." among them) is refused without touching the disk.
-  virtual bool enter_dir(const char16_t* name) = 0;
-  // Enters the parent of the current directory.
-  virtual bool leave_dir() = 0;
+  // Applies a 16-bit attribute word to the open file or directory.
+  virtual void set_attr(Handle h, std::uint16_t attr) = 0;
 
   // The system's text for the last failure of an operation above, in the
   // console's encoding, zero-terminated and cut to fit capacity.
@@ -83,9 +158,6 @@ class Platform {
   virtual std::uint32_t tick_ms() = 0;
   // A fast, monotonic processor cycle count.
   virtual std::uint64_t cycles() = 0;
-  // True when cycles() is read_time_stamp_counter(), which a per-record path
-  // may then call inline instead.
-  virtual bool cycles_are_time_stamp_counter() = 0;
 
   // Extra spelling of the help switch on this system ("/?"), or nullptr.
   virtual const char* native_help_switch() = 0;

@@ -10,17 +10,15 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/entry_name.h"
-#include "platform/filetime.h"
+#include "platform/interruption.h"
+#include "platform/time_stamp_counter.h"
 #include "platform/utf8_path.h"
 
 namespace {
 
 constexpr std::uint16_t kAttrReadOnly = 0x01;
 constexpr std::uint16_t kAttrDirectory = 0x10;
-// Bits with a meaning mode bits already carry, or none at all: read-only,
-// directory, archive, normal. Any other bit goes to the extended attribute.
-constexpr std::uint16_t kAttrKeptByMode = 0x01 | 0x10 | 0x20 | 0x80;
+constexpr std::uint16_t kAttrArchive = 0x20;
 
 int fd_of(Handle h) { return static_cast<int>(h.raw); }
 
@@ -30,7 +28,7 @@ PosixPlatform::PosixPlatform(int argc, char** argv) : argc_(argc), argv_(argv) {
   const mode_t mask = umask(0);
   umask(mask);
   file_mode_ = 0666 & ~mask;
-  stdout_is_terminal_ = isatty(STDOUT_FILENO) == 1;
+  catch_interruptions();
 }
 
 int PosixPlatform::arg_count() { return argc_ > 1 ? argc_ - 1 : 0; }
@@ -41,14 +39,21 @@ std::uint32_t PosixPlatform::arg_to_name(int i, char16_t* out, std::uint32_t cap
   return path_to_utf16(argv_[i + 1], out, capacity);
 }
 
-bool PosixPlatform::enter_target(int i) { return chdir(argv_[i + 1]) == 0 || fail(); }
-
 void PosixPlatform::console_write(const char* text, std::uint32_t length) { std::fwrite(text, 1, length, stdout); }
 
 void PosixPlatform::console_write_arg(int i) { std::fputs(argv_[i + 1], stdout); }
 
-void PosixPlatform::console_flush() {
-  if (stdout_is_terminal_) std::fflush(stdout);
+// Always pushed out, also when redirected: prints are rare (at most every
+// 500 ms), and an interrupted run then leaves everything shown so far.
+void PosixPlatform::console_flush() { std::fflush(stdout); }
+
+void PosixPlatform::error_write(const char* text, std::uint32_t length) {
+  while (length > 0) {
+    const ssize_t n = ::write(STDERR_FILENO, text, length);
+    if (n <= 0) return;
+    text += n;
+    length -= static_cast<std::uint32_t>(n);
+  }
 }
 
 bool PosixPlatform::fail() {
@@ -56,143 +61,169 @@ bool PosixPlatform::fail() {
   return false;
 }
 
-bool PosixPlatform::entry_path(const char16_t* name) {
-  if (!is_valid_entry_name(name, NameRules::kPosix)) {
-    errno = EINVAL;
-    return fail();
-  }
-  utf16_to_path(name, path_, LoneSurrogates::kEncode);
-  return true;
-}
-
-Handle PosixPlatform::protect(int fd) {
+Handle PosixPlatform::handle_or_fail(int fd) {
   if (fd < 0) {
     fail();
     return Handle::none();
   }
-  struct stat st;
-  if (protected_count_ < 4 && fstat(fd, &st) == 0) protected_[protected_count_++] = {st.st_dev, st.st_ino};
   return Handle{fd};
 }
 
-bool PosixPlatform::is_protected(dev_t device, ino_t inode) const {
-  for (int i = 0; i < protected_count_; ++i) {
-    if (protected_[i].device == device && protected_[i].inode == inode) return true;
-  }
-  return false;
+const char* PosixPlatform::entry_path(const char16_t* name) {
+  utf16_to_path(name, path_, LoneSurrogates::kEncode);
+  return path_;
+}
+
+Handle PosixPlatform::open_start_dir() { return handle_or_fail(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)); }
+
+Handle PosixPlatform::open_target(int i) {
+  return handle_or_fail(open(argv_[i + 1], O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
 Handle PosixPlatform::open_stream(const char16_t* path) {
   utf16_to_path(path, path_, LoneSurrogates::kRawEscapes);
-  return protect(open(path_, O_RDONLY | O_CLOEXEC));
+  return handle_or_fail(open(path_, O_RDONLY | O_CLOEXEC));
 }
 
-Handle PosixPlatform::create_log() {
-  return protect(open("$errors", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+Handle PosixPlatform::create_file(Handle dir, const char16_t* name) {
+  return handle_or_fail(
+      openat(fd_of(dir), entry_path(name), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
 }
 
-int PosixPlatform::create_exclusive() {
-  return open(path_, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+// The new directory is opened by name right after its creation; whatever
+// has the name by then is opened only if it is a directory and not a link.
+Handle PosixPlatform::make_dir(Handle dir, const char16_t* name) {
+  const char* path = entry_path(name);
+  if (mkdirat(fd_of(dir), path, 0777) != 0) return fail(), Handle::none();
+  return handle_or_fail(openat(fd_of(dir), path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
-// Exclusive creation costs one call on a fresh target. Whatever already has
-// the name is removed, not opened: a link then never carries the body out of
-// the target, and a file shared by hard links keeps its old content.
-Handle PosixPlatform::create_file(const char16_t* name) {
-  if (!entry_path(name)) return Handle::none();
-  int fd = create_exclusive();
-  if (fd < 0 && errno == EEXIST) {
-    struct stat st;
-    if (fstatat(AT_FDCWD, path_, &st, AT_SYMLINK_NOFOLLOW) != 0) return fail(), Handle::none();
-    if (S_ISDIR(st.st_mode)) {
-      errno = EISDIR;
-      return fail(), Handle::none();
-    }
-    if (is_protected(st.st_dev, st.st_ino)) {
-      errno = EBUSY;  // one of the dump's own streams, or the log
-      return fail(), Handle::none();
-    }
-    if (unlink(path_) != 0) return fail(), Handle::none();
-    fd = create_exclusive();
+Handle PosixPlatform::open_dir(Handle dir, const char16_t* name) {
+  return handle_or_fail(openat(fd_of(dir), entry_path(name), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+bool PosixPlatform::inspect(Handle dir, const char16_t* name, EntryInfo* info) {
+  struct stat st;
+  *info = EntryInfo{};
+  if (fstatat(fd_of(dir), entry_path(name), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno == ENOENT) return true;
+    return fail();
   }
-  if (fd < 0) return fail(), Handle::none();
-  return Handle{fd};
+  if (S_ISDIR(st.st_mode)) {
+    info->kind = EntryKind::kDirectory;
+  } else if (S_ISLNK(st.st_mode)) {
+    info->kind = EntryKind::kLink;
+  } else if (S_ISREG(st.st_mode)) {
+    info->kind = EntryKind::kFile;
+  } else {
+    info->kind = EntryKind::kOther;
+  }
+  info->identity = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  return true;
 }
 
-Handle PosixPlatform::open_dir(const char16_t* name) {
-  if (!entry_path(name)) return Handle::none();
-  const int fd = open(path_, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return fail(), Handle::none();
-  return Handle{fd};
+bool PosixPlatform::remove_file(Handle dir, const char16_t* name) {
+  return unlinkat(fd_of(dir), entry_path(name), 0) == 0 || fail();
+}
+
+bool PosixPlatform::identity(Handle h, FileIdentity* out) {
+  struct stat st;
+  if (fstat(fd_of(h), &st) != 0) return fail();
+  *out = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  return true;
+}
+
+bool PosixPlatform::failed_because_exists() { return last_errno_ == EEXIST; }
+
+void PosixPlatform::refuse(Refusal why) {
+  switch (why) {
+    case Refusal::kInvalidName:
+      last_errno_ = EINVAL;
+      break;
+    case Refusal::kIsDirectory:
+      last_errno_ = EISDIR;
+      break;
+    case Refusal::kOwnFile:
+      last_errno_ = EBUSY;  // one of the dump's own streams, or the log
+      break;
+    case Refusal::kUnverified:
+      last_errno_ = ELOOP;
+      break;
+    case Refusal::kAccessDenied:
+      last_errno_ = EACCES;
+      break;
+  }
 }
 
 std::uint32_t PosixPlatform::read(Handle h, void* buffer, std::uint32_t count) {
+  for (;;) {
+    const ssize_t n = ::read(fd_of(h), buffer, count);
+    if (n >= 0) return static_cast<std::uint32_t>(n);
+    if (errno != EINTR) return fail(), kReadFailed;
+  }
+}
+
+std::uint32_t PosixPlatform::read_full(Handle h, void* buffer, std::uint32_t count) {
   std::uint32_t done = 0;
   while (done < count) {
-    const ssize_t n = ::read(fd_of(h), static_cast<char*>(buffer) + done, count - done);
-    if (n <= 0) {
-      if (n < 0) fail();
-      break;
-    }
-    done += static_cast<std::uint32_t>(n);
+    const std::uint32_t n = read(h, static_cast<char*>(buffer) + done, count - done);
+    if (n == 0 || n == kReadFailed) break;
+    done += n;
   }
   return done;
 }
 
-void PosixPlatform::write(Handle h, const void* data, std::uint32_t count) {
+bool PosixPlatform::write(Handle h, const void* data, std::uint32_t count) {
   const char* p = static_cast<const char*>(data);
   while (count > 0) {
     const ssize_t n = ::write(fd_of(h), p, count);
-    if (n <= 0) return;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return fail();
+    if (n == 0) {
+      errno = ENOSPC;
+      return fail();
+    }
     p += n;
     count -= static_cast<std::uint32_t>(n);
   }
+  return true;
 }
 
 // The kernel moves the bytes itself where it can (no copy through user
-// space); where it refuses, or the output fails, the rest of the block goes
-// through the buffer so the content stream is still consumed exactly once.
-std::uint32_t PosixPlatform::copy_block(Handle from, Handle to, void* buffer, std::uint32_t count) {
-  std::uint32_t done = 0;
-  while (copy_in_kernel_ && done < count) {
-    const ssize_t n = copy_file_range(fd_of(from), nullptr, fd_of(to), nullptr, count - done, 0);
-    if (n == 0) return done;  // end of the content stream
-    if (n < 0) {
-      if (done == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
-        copy_in_kernel_ = false;
-      }
-      break;
+// space); where it refuses, the rest of the block goes through the buffer.
+// A write that fails part-way still leaves the whole block taken from the
+// content stream, so the next body starts where it should.
+CopyResult PosixPlatform::copy_block(Handle from, Handle to, void* buffer, std::uint32_t count) {
+  CopyResult result;
+  while (copy_in_kernel_ && result.taken < count) {
+    const ssize_t n = copy_file_range(fd_of(from), nullptr, fd_of(to), nullptr, count - result.taken, 0);
+    if (n == 0) return result;  // end of the content stream
+    if (n > 0) {
+      result.taken += static_cast<std::uint32_t>(n);
+      continue;
     }
-    done += static_cast<std::uint32_t>(n);
+    if (errno == EINTR) continue;
+    if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF) {
+      if (result.taken == 0) copy_in_kernel_ = false;
+      break;  // the kernel will not move these: through the buffer
+    }
+    fail();  // the output failed: keep its reason, consume the rest
+    result.written = false;
+    const int reason = last_errno_;
+    result.taken += read_full(from, buffer, count - result.taken);
+    last_errno_ = reason;
+    return result;
   }
-  if (done == count) return done;
-  const std::uint32_t got = read(from, buffer, count - done);
-  write(to, buffer, got);
-  return done + got;
+  if (result.taken == count) return result;
+  const std::uint32_t got = read_full(from, buffer, count - result.taken);
+  result.written = write(to, buffer, got);
+  result.taken += got;
+  return result;
 }
 
-void PosixPlatform::close(Handle h) {
-  if (h.valid()) ::close(fd_of(h));
-}
-
-bool PosixPlatform::make_dir(const char16_t* name) {
-  if (!entry_path(name)) return false;
-  return mkdir(path_, 0777) == 0 || fail();
-}
-
-// Hidden, system and the other bits without a mode bit are kept where Wine
-// and Samba look for them. Read-only takes the write bits away; on a
-// directory it means nothing, and the directory must stay writable.
-void PosixPlatform::set_attr(const char16_t* name, std::uint16_t attr) {
-  if (!entry_path(name)) return;
-  if ((attr & ~kAttrKeptByMode) != 0) {
-    char text[8];
-    const int length = std::snprintf(text, sizeof text, "0x%x", attr);
-    lsetxattr(path_, "user.DOSATTRIB", text, static_cast<size_t>(length), 0);
-  }
-  if ((attr & kAttrReadOnly) != 0 && (attr & kAttrDirectory) == 0) {
-    fchmodat(AT_FDCWD, path_, file_mode_ & ~0222, 0);
-  }
+bool PosixPlatform::close(Handle h) {
+  if (!h.valid()) return true;
+  return ::close(fd_of(h)) == 0 || errno == EINTR || fail();
 }
 
 void PosixPlatform::set_times(Handle h, FileTime, FileTime access, FileTime write) {
@@ -201,18 +232,19 @@ void PosixPlatform::set_times(Handle h, FileTime, FileTime access, FileTime writ
   futimens(fd_of(h), times);
 }
 
-// Opening with O_NOFOLLOW first means a symbolic link placed in the target
-// is never followed out of it.
-bool PosixPlatform::enter_dir(const char16_t* name) {
-  if (!entry_path(name)) return false;
-  const int fd = open(path_, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return fail();
-  const bool entered = fchdir(fd) == 0 || fail();
-  ::close(fd);
-  return entered;
+// The word is kept whole in user.DOSATTRIB, where Wine and Samba look for
+// it, unless it is the plain word they assume when there is none (0x10 for
+// a directory, 0x20 for a file). Read-only takes the write bits away from a
+// file; a directory stays writable, as on Windows.
+void PosixPlatform::set_attr(Handle h, std::uint16_t attr) {
+  const bool directory = (attr & kAttrDirectory) != 0;
+  if (attr != (directory ? kAttrDirectory : kAttrArchive)) {
+    char text[8];
+    const int length = std::snprintf(text, sizeof text, "0x%x", attr);
+    fsetxattr(fd_of(h), "user.DOSATTRIB", text, static_cast<size_t>(length), 0);
+  }
+  if ((attr & kAttrReadOnly) != 0 && !directory) fchmod(fd_of(h), file_mode_ & ~0222);
 }
-
-bool PosixPlatform::leave_dir() { return chdir("..") == 0 || fail(); }
 
 void PosixPlatform::error_text(char* out, std::uint32_t capacity) {
   std::snprintf(out, capacity, "%s", std::strerror(last_errno_));

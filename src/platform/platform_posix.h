@@ -1,13 +1,12 @@
-// The platform over POSIX system calls (Linux). Names are proper UTF-8 on
-// disk; attribute words become mode bits and the user.DOSATTRIB extended
+// The platform over POSIX system calls (Linux). Entries are reached with the
+// *at calls relative to open directory descriptors. Names are proper UTF-8
+// on disk; attribute words become mode bits and the user.DOSATTRIB extended
 // attribute; creation times cannot be set and are dropped.
 #pragma once
 
 #include <sys/types.h>
 
-#include "dump/name_codec.h"
 #include "platform/platform.h"
-#include "platform/time_stamp_counter.h"
 
 class PosixPlatform final : public Platform {
  public:
@@ -16,49 +15,48 @@ class PosixPlatform final : public Platform {
   int arg_count() override;
   bool arg_is(int i, const char* ascii) override;
   std::uint32_t arg_to_name(int i, char16_t* out, std::uint32_t capacity) override;
-  bool enter_target(int i) override;
   void console_write(const char* text, std::uint32_t length) override;
   void console_write_arg(int i) override;
   void console_flush() override;
+  void error_write(const char* text, std::uint32_t length) override;
+  Handle open_start_dir() override;
+  Handle open_target(int i) override;
   Handle open_stream(const char16_t* path) override;
-  Handle create_log() override;
-  Handle create_file(const char16_t* name) override;
-  Handle open_dir(const char16_t* name) override;
+  Handle create_file(Handle dir, const char16_t* name) override;
+  Handle make_dir(Handle dir, const char16_t* name) override;
+  Handle open_dir(Handle dir, const char16_t* name) override;
+  bool inspect(Handle dir, const char16_t* name, EntryInfo* info) override;
+  bool remove_file(Handle dir, const char16_t* name) override;
+  bool identity(Handle h, FileIdentity* out) override;
+  bool failed_because_exists() override;
+  void refuse(Refusal why) override;
+  NameRules name_rules() override { return NameRules::kPosix; }
   std::uint32_t read(Handle h, void* buffer, std::uint32_t count) override;
-  void write(Handle h, const void* data, std::uint32_t count) override;
-  std::uint32_t copy_block(Handle from, Handle to, void* buffer, std::uint32_t count) override;
-  void close(Handle h) override;
-  bool make_dir(const char16_t* name) override;
-  void set_attr(const char16_t* name, std::uint16_t attr) override;
+  std::uint32_t read_full(Handle h, void* buffer, std::uint32_t count) override;
+  bool write(Handle h, const void* data, std::uint32_t count) override;
+  CopyResult copy_block(Handle from, Handle to, void* buffer, std::uint32_t count) override;
+  bool close(Handle h) override;
   void set_times(Handle h, FileTime creation, FileTime access, FileTime write) override;
-  bool enter_dir(const char16_t* name) override;
-  bool leave_dir() override;
+  void set_attr(Handle h, std::uint16_t attr) override;
   void error_text(char* out, std::uint32_t capacity) override;
   std::uint32_t tick_ms() override;
   std::uint64_t cycles() override;
-  bool cycles_are_time_stamp_counter() override { return kHasTimeStampCounter; }
   const char* native_help_switch() override { return nullptr; }
 
  private:
-  // Converts an entry name into path_, or fails with EINVAL for a name that
-  // is not a plain entry.
-  bool entry_path(const char16_t* name);
+  // Longest entry name in bytes: three bytes a UTF-16 unit of the longest
+  // name the restore keeps.
+  static constexpr std::uint32_t kPathBytes = 3 * 32768 + 1;
+
+  // Converts an entry name into path_.
+  const char* entry_path(const char16_t* name);
   bool fail();  // keeps errno for error_text; always false
-  Handle protect(int fd);
-  bool is_protected(dev_t device, ino_t inode) const;
-  int create_exclusive();
+  Handle handle_or_fail(int fd);
 
   int argc_;
   char** argv_;
   int last_errno_ = 0;
   mode_t file_mode_;
-  bool stdout_is_terminal_;
   bool copy_in_kernel_ = true;
-  struct Identity {
-    dev_t device;
-    ino_t inode;
-  };
-  Identity protected_[4] = {};
-  int protected_count_ = 0;
-  char path_[kEncodedNameBytes + 1];
+  char path_[kPathBytes];
 };

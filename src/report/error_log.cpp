@@ -4,14 +4,17 @@
 
 #include "report/text_out.h"
 
-bool ErrorLog::open() {
-  handle_ = platform_.create_log();
+bool ErrorLog::open(Handle file) {
+  handle_ = file;
   return handle_.valid();
 }
 
 void ErrorLog::close() {
-  flush();
-  platform_.close(handle_);
+  if (!handle_.valid()) return;
+  if (!platform_.close(handle_) && !incomplete_) {
+    incomplete_ = true;
+    platform_.error_text(failure_text_, sizeof failure_text_);
+  }
   handle_ = Handle::none();
 }
 
@@ -34,10 +37,45 @@ void ErrorLog::chdir_failed(std::uint16_t attr) {
   end_line();
 }
 
-void ErrorLog::step_up_failed() {
+void ErrorLog::mkdir_failed(std::uint16_t attr) {
   const char* reason = system_error_text();
-  text("chdir error with <..>: ");
+  text("mkdir error with <");
+  text(names_.encode_name());
+  text(">, attr=");
+  hex4(attr);
+  text(": ");
   text(reason);
+  end_line();
+}
+
+void ErrorLog::write_failed(std::uint16_t attr, std::uint64_t size) {
+  const char* reason = system_error_text();
+  file_head("write", attr, size);
+  text(reason);
+  end_line();
+}
+
+void ErrorLog::nodes_failed() {
+  const char* reason = system_error_text();
+  text("nodes error: ");
+  text(reason);
+  end_line();
+}
+
+void ErrorLog::names_failed() {
+  const char* reason = system_error_text();
+  text("names error: ");
+  text(reason);
+  end_line();
+}
+
+void ErrorLog::depth_jump(int from, int to, std::uint64_t record) {
+  text("nodes error: depth rises from ");
+  decimal(from);
+  text(" to ");
+  decimal(to);
+  text(" at record ");
+  decimal(static_cast<std::int64_t>(record));
   end_line();
 }
 
@@ -80,16 +118,12 @@ void ErrorLog::file_head(const char* what, std::uint16_t attr, std::uint64_t siz
 
 void ErrorLog::text(const char* s) { bytes(s, static_cast<std::uint32_t>(std::strlen(s))); }
 
+// The buffer holds the longest line there is; anything beyond is cut.
 void ErrorLog::bytes(const char* data, std::uint32_t length) {
-  while (length > 0) {
-    if (used_ == sizeof buffer_) flush();
-    std::uint32_t room = sizeof buffer_ - used_;
-    std::uint32_t n = length < room ? length : room;
-    std::memcpy(buffer_ + used_, data, n);
-    used_ += n;
-    data += n;
-    length -= n;
-  }
+  const std::uint32_t room = sizeof buffer_ - 1 - used_;
+  const std::uint32_t n = length < room ? length : room;
+  std::memcpy(buffer_ + used_, data, n);
+  used_ += n;
 }
 
 void ErrorLog::decimal(std::int64_t value) {
@@ -102,7 +136,11 @@ void ErrorLog::hex4(std::uint32_t value) {
   bytes(digits, format_hex4(value, digits));
 }
 
-void ErrorLog::flush() {
-  if (used_ > 0 && handle_.valid()) platform_.write(handle_, buffer_, used_);
+void ErrorLog::end_line() {
+  buffer_[used_++] = '\n';
+  if (handle_.valid() && !platform_.write(handle_, buffer_, used_) && !incomplete_) {
+    incomplete_ = true;
+    platform_.error_text(failure_text_, sizeof failure_text_);
+  }
   used_ = 0;
 }

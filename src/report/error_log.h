@@ -1,6 +1,9 @@
 // The "$errors" log: one line for every entry the restore leaves out or
 // restores incompletely, each ending with the system's text for the failure.
-// Lines are buffered and written out when the buffer fills and on close.
+// Each line reaches the file with one write as soon as it is complete, so a
+// run that is interrupted or killed keeps every failure met before. A log
+// that cannot be written is remembered with the system's text, for the
+// driver to report at the end.
 #pragma once
 
 #include <cstdint>
@@ -15,21 +18,29 @@ class ErrorLog {
  public:
   ErrorLog(Platform& platform, NameReader& names) : platform_(platform), names_(names) {}
 
-  // Creates "$errors" in the current directory. False when it cannot.
-  bool open();
+  // Takes the newly created "$errors" file; false when it is none.
+  bool open(Handle file);
   void close();
+  // Whether every line reached the file, and if not, why.
+  bool incomplete() const { return incomplete_; }
+  const char* failure_text() const { return failure_text_; }
 
   // Each of these fetches the system's text for the failure that has just
   // happened before anything else reaches the platform, so call them right
   // after the failing operation. Names come from the name buffer.
-  void chdir_failed(std::uint16_t attr);   // the named directory cannot be entered
-  void step_up_failed();                   // ".." cannot be entered
+  void chdir_failed(std::uint16_t attr);  // the named directory cannot be entered
+  void mkdir_failed(std::uint16_t attr);  // the named directory cannot be created
   void createfile_failed(std::uint16_t attr, std::uint64_t size);
+  void write_failed(std::uint16_t attr, std::uint64_t size);  // a body not written whole
+  void nodes_failed();                    // reading "$fsnodes" failed
+  void names_failed();                    // reading "$fsnames" failed
 
   // Faults of the dump itself; no system text.
   void content_short(std::uint16_t attr, std::uint64_t size, std::uint64_t missing);
   void names_ended();
   void nodes_stray(std::uint32_t bytes);
+  // record counts from 1.
+  void depth_jump(int from, int to, std::uint64_t record);
 
   // The system's text for the last failure, control characters turned into
   // spaces so a line stays one line.
@@ -42,13 +53,16 @@ class ErrorLog {
   void bytes(const char* data, std::uint32_t length);
   void decimal(std::int64_t value);
   void hex4(std::uint32_t value);
-  void end_line() { text("\n"); }
-  void flush();
+  // Ends the line and writes it out.
+  void end_line();
 
   Platform& platform_;
   NameReader& names_;
   Handle handle_;
   std::uint32_t used_ = 0;
-  char buffer_[kLogBufferBytes];
+  bool incomplete_ = false;
+  // Room for the longest line: the longest encoded name and a system text.
+  char buffer_[kEncodedNameBytes + kErrorTextBytes + 256];
   char error_text_[kErrorTextBytes];
+  char failure_text_[kErrorTextBytes];
 };

@@ -5,7 +5,6 @@
 #include "report/text_out.h"
 
 void ProgressLine::start() {
-  inline_counter_ = platform_.cycles_are_time_stamp_counter();
   start_tick_ = platform_.tick_ms();
   next_print_tick_ = start_tick_;
   cycle_reference_ = 0;
@@ -40,15 +39,15 @@ void ProgressLine::print() {
   // The divisor wraps like the clock does. It is 0 only about 49.7 days into
   // a run, where no rate can be told; the line then shows 0.
   const std::uint32_t divisor = last_tick_ - start_tick_ + 1000;
-  const std::uint64_t speed = divisor == 0 ? 0 : counters_.outbytes * 1000 / divisor;
+  const std::uint64_t speed = divisor == 0 ? 0 : outbytes_ * 1000 / divisor;
 
   char* p = text_;
   p = put(p, "dirs=");
-  p = put_decimal(p, counters_.dirs);
+  p = put_decimal(p, dirs_);
   p = put(p, " files=");
-  p = put_decimal(p, counters_.files);
+  p = put_decimal(p, files_);
   p = put(p, " outbytes=");
-  p = put_decimal(p, static_cast<std::int64_t>(counters_.outbytes));
+  p = put_decimal(p, static_cast<std::int64_t>(outbytes_));
   p = put(p, " speed=");
   p = put_decimal(p, static_cast<std::int32_t>(static_cast<std::uint32_t>(speed)));
   while (p < text_ + kProgressWidth) *p++ = ' ';

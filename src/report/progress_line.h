@@ -8,8 +8,6 @@
 #include <cstdint>
 
 #include "platform/platform.h"
-#include "platform/time_stamp_counter.h"
-#include "restore/restore_counters.h"
 
 constexpr std::uint64_t kCyclesBetweenClockReads = 100000000;
 constexpr std::uint32_t kPrintIntervalMs = 500;
@@ -17,12 +15,14 @@ constexpr std::uint32_t kProgressWidth = 78;
 
 class ProgressLine {
  public:
-  ProgressLine(Platform& platform, const RestoreCounters& counters)
-      : platform_(platform), counters_(counters) {}
+  // Shows the counts it is given, as they change.
+  ProgressLine(Platform& platform, const std::int32_t& dirs, const std::int32_t& files,
+               const std::uint64_t& outbytes)
+      : platform_(platform), dirs_(dirs), files_(files), outbytes_(outbytes) {}
 
   void start();
   void turn(bool at_end) {
-    const std::uint64_t now = inline_counter_ ? read_time_stamp_counter() : platform_.cycles();
+    const std::uint64_t now = platform_.cycles();
     if (now > next_consult_) {
       if (consult_clock(now)) return;
     }
@@ -35,8 +35,9 @@ class ProgressLine {
   void print();
 
   Platform& platform_;
-  const RestoreCounters& counters_;
-  bool inline_counter_ = false;
+  const std::int32_t& dirs_;
+  const std::int32_t& files_;
+  const std::uint64_t& outbytes_;
   std::uint64_t cycle_reference_ = 0;
   // cycle_reference_ + kCyclesBetweenClockReads, kept so a turn adds nothing;
   // it wraps exactly as the sum would.

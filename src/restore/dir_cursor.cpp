@@ -18,25 +18,36 @@ void DirCursor::hold_directory(std::uint8_t depth, Handle handle, FileTime creat
 
 // Exactly one directory is entered per rise. A rise of several levels (which
 // a well-formed dump never has) marks the levels passed over as not entered,
-// so the falls that follow step up once for the one directory entered and
-// the process never climbs above the target.
+// so their entries are skipped when a fall reaches them.
 void DirCursor::rise(int depth, std::uint16_t attr) {
   const int first = depth_ + 1;
   if (skipping_) {
     mark_not_entered(first, depth);
     return;
   }
-  if (platform_.enter_dir(names_.name())) {
-    mark_not_entered(first, depth - 1);
-    slots_[depth].not_entered = false;
-    skipping_ = false;
+  DirSlot& above = slots_[depth_];
+  DirSlot& inside = slots_[depth];
+  if (above.handle.valid()) {
+    // The directory created by the previous record: entered through the
+    // handle held for its times, with no second look-up of its name.
+    inside.container = above.handle;
+    inside.owns_container = false;
   } else {
-    log_.chdir_failed(attr);
-    skipping_ = true;
-    mark_not_entered(first, depth);
+    inside.container = guard_.open_dir(above.container, name_reader_.name());
+    inside.owns_container = inside.container.valid();
+    if (!inside.container.valid()) {
+      log_.chdir_failed(attr);
+      skipping_ = true;
+      mark_not_entered(first, depth);
+      return;
+    }
   }
+  mark_not_entered(first, depth - 1);
+  inside.not_entered = false;
 }
 
+// Innermost first: each directory's times are set after everything inside
+// it is written and closed.
 void DirCursor::fall(int depth) {
   for (int k = depth_; k >= depth; --k) {
     DirSlot& slot = slots_[k];
@@ -46,17 +57,20 @@ void DirCursor::fall(int depth) {
       slot.handle = Handle::none();
     }
     if (k > depth && !slot.not_entered) {
-      if (!platform_.leave_dir()) {
-        log_.step_up_failed();
-        // Where the process stands is unknown now: never step up again and
-        // skip everything that follows.
-        mark_not_entered(0, k);
-      }
+      if (slot.owns_container) platform_.close(slot.container);
+      slot.container = Handle::none();
+      slot.owns_container = false;
     }
   }
   skipping_ = slots_[depth].not_entered;
 }
 
 void DirCursor::mark_not_entered(int from, int to) {
-  for (int k = from; k <= to; ++k) slots_[k].not_entered = true;
+  for (int k = from; k <= to; ++k) {
+    DirSlot& slot = slots_[k];
+    slot.not_entered = true;
+    if (slot.owns_container) platform_.close(slot.container);
+    slot.container = Handle::none();
+    slot.owns_container = false;
+  }
 }

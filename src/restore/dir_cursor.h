@@ -1,8 +1,12 @@
-// Keeps the process's current directory in step with the depth of the
-// records: enters the directory just created on a rise, steps up on a fall,
-// and holds each directory open until everything inside it is written, so its
-// times are set last. It also decides which entries cannot be restored
-// because the directory meant to hold them could not be entered.
+// Keeps track of where in the target the records are: the open directory
+// that holds the entries of each depth, from the target itself at depth 0
+// down to the directory entered last. A rise enters the directory just
+// created through the handle already open for its times (or opens an
+// existing one without following links); a fall goes back to the handle
+// kept for the shallower depth, never to a name such as "..". Each
+// directory created is held open until everything inside it is written, so
+// its times are set last. The cursor also decides which entries cannot be
+// restored because the directory meant to hold them could not be entered.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +14,7 @@
 #include "dump/name_reader.h"
 #include "platform/platform.h"
 #include "report/error_log.h"
+#include "restore/entry_guard.h"
 
 constexpr int kDepthLevels = 256;
 
@@ -18,15 +23,23 @@ struct DirSlot {
   FileTime creation_time = 0;
   FileTime write_time = 0;
   // The directory holding this depth's entries was not entered: its entries
-  // are skipped and leaving this depth needs no step up.
+  // are skipped and nothing needs closing when this depth is left.
   bool not_entered = false;
+  // The directory holding this depth's entries, while it is entered. When it
+  // is the directory held one depth up, it is borrowed from that slot and
+  // closed there.
+  Handle container;
+  bool owns_container = false;
 };
 
 class DirCursor {
  public:
-  DirCursor(Platform& platform, NameReader& names, ErrorLog& log)
-      : platform_(platform), names_(names), log_(log) {}
+  DirCursor(Platform& platform, EntryGuard& guard, NameReader& name_reader, ErrorLog& log)
+      : platform_(platform), guard_(guard), name_reader_(name_reader), log_(log) {}
 
+  // The target directory, which holds the entries of depth 0. It stays open
+  // for the whole run and is not the cursor's to close.
+  void start(Handle target) { slots_[0].container = target; }
   // Moves to the depth of the record just read (attr is that record's, for
   // the log). The name buffer still holds the previous entry's name: the
   // directory a rise enters.
@@ -36,6 +49,9 @@ class DirCursor {
   void hold_directory(std::uint8_t depth, Handle handle, FileTime creation, FileTime write);
   bool skipping() const { return skipping_; }
   std::uint8_t depth() const { return depth_; }
+  // The open directory that holds the entries of the current depth; only
+  // meaningful while not skipping.
+  Handle here() const { return slots_[depth_].container; }
 
  private:
   void rise(int depth, std::uint16_t attr);
@@ -43,7 +59,8 @@ class DirCursor {
   void mark_not_entered(int from, int to);
 
   Platform& platform_;
-  NameReader& names_;
+  EntryGuard& guard_;
+  NameReader& name_reader_;
   ErrorLog& log_;
   std::uint8_t depth_ = 0;
   bool skipping_ = false;

@@ -9,43 +9,58 @@ void EntryWriter::restore_entry(const FsNode& node, Handle content) {
 }
 
 // Attributes first, times last: the handle is held by the cursor and the
-// times are set when everything inside the directory is written.
+// times are set when everything inside the directory is written. An
+// existing directory is reused as it is.
 void EntryWriter::restore_directory(const FsNode& node) {
   ++counters_.dirs;
   if (cursor_.skipping()) return;
-  const char16_t* name = names_.name();
-  if (!platform_.make_dir(name)) return;  // existing directories are reused as they are
-  platform_.set_attr(name, node.attr);
-  const Handle handle = platform_.open_dir(name);
-  cursor_.hold_directory(node.depth, handle, node.creation_time, node.write_time);
+  const Handle dir = guard_.make_dir(cursor_.here(), name_reader_.name());
+  if (!dir.valid()) {
+    if (!platform_.failed_because_exists()) log_.mkdir_failed(node.attr);
+    return;
+  }
+  platform_.set_attr(dir, node.attr);
+  cursor_.hold_directory(node.depth, dir, node.creation_time, node.write_time);
 }
 
-// Times before close, attributes after: a read-only word must not stop the
-// times from being set.
+// Times, then attributes, then close, all through the handle: a read-only
+// word must not stop the times from being set, and nothing is looked up by
+// name again. A file that could not be written whole keeps neither times nor
+// attributes, so it never passes for a complete one.
 void EntryWriter::restore_file(const FsNode& node, Handle content) {
   ++counters_.files;
-  const char16_t* name = names_.name();
   Handle file;
   if (!cursor_.skipping()) {
-    file = platform_.create_file(name);
+    file = guard_.create_file(cursor_.here(), name_reader_.name());
     if (!file.valid()) log_.createfile_failed(node.attr, node.size);
   }
-  copy_body(node, content, file);
-  if (file.valid()) {
+  const bool written = copy_body(node, content, file);
+  if (!file.valid()) return;
+  if (written) {
     platform_.set_times(file, node.creation_time, node.write_time, node.write_time);
-    platform_.close(file);
-    platform_.set_attr(name, node.attr);
+    platform_.set_attr(file, node.attr);
   }
+  if (!platform_.close(file) && written) log_.write_failed(node.attr, node.size);
 }
 
-void EntryWriter::copy_body(const FsNode& node, Handle content, Handle file) {
+bool EntryWriter::copy_body(const FsNode& node, Handle content, Handle file) {
   std::uint64_t remaining = node.size;
-  if (remaining == 0) return;
+  bool written = true;
+  if (remaining == 0) return written;
   for (;;) {
     const std::uint32_t want =
         remaining < kCopyBlockBytes ? static_cast<std::uint32_t>(remaining) : kCopyBlockBytes;
-    const std::uint32_t got = file.valid() ? platform_.copy_block(content, file, block_, want)
-                                           : platform_.read(content, block_, want);
+    std::uint32_t got;
+    if (file.valid() && written) {
+      const CopyResult moved = platform_.copy_block(content, file, copy_buffer_, want);
+      got = moved.taken;
+      if (!moved.written) {
+        log_.write_failed(node.attr, node.size);
+        written = false;
+      }
+    } else {
+      got = platform_.read_full(content, copy_buffer_, want);
+    }
     counters_.outbytes += got;
     remaining -= got;
     // A full block may be followed by more; the request after the last full
@@ -53,4 +68,5 @@ void EntryWriter::copy_body(const FsNode& node, Handle content, Handle file) {
     if (got != kCopyBlockBytes) break;
   }
   if (remaining > 0) log_.content_short(node.attr, node.size, remaining);
+  return written;
 }

@@ -26,7 +26,30 @@ void put_suffix(char16_t* name, std::uint32_t at, const char16_t* suffix) {
 // Start-up failures print nothing beyond the basepath line and log nothing;
 // handles already opened are left to the end of the process.
 bool RestoreDriver::start_up() {
-  char16_t* name = names_.name();
+  if (!open_streams()) return false;
+  start_dir_ = platform_.open_start_dir();
+  if (!start_dir_.valid()) return false;
+  // An old log is replaced, never written through: it may be a link, a
+  // FIFO or a file with other names.
+  const Handle log = guard_.create_file(start_dir_, u"$errors");
+  if (!log_.open(log)) return false;
+  guard_.protect(log);
+  if (platform_.arg_count() >= 2) {
+    target_ = platform_.open_target(1);
+  } else {
+    target_ = start_dir_;
+  }
+  if (!target_.valid()) return false;
+  cursor_.start(target_);
+  progress_.start();
+  return true;
+}
+
+// The streams are opened in this order, the order a producer writing them
+// through named pipes must open them in too. Each is registered as the run's
+// own, so no entry of the dump replaces it.
+bool RestoreDriver::open_streams() {
+  char16_t* name = name_reader_.name();
   std::uint32_t units = 1;
   name[0] = 0;
   if (platform_.arg_count() >= 1) units = platform_.arg_to_name(0, name, kNameUnits);
@@ -38,20 +61,14 @@ bool RestoreDriver::start_up() {
   // streams.
   if (units == 0 || units - 1 + kLongestSuffixUnits + 1 > kNameUnits) return false;
   const std::uint32_t at = units - 1;
-
-  put_suffix(name, at, kContentSuffix);
-  content_ = platform_.open_stream(name);
-  if (!content_.valid()) return false;
-  put_suffix(name, at, kNamesSuffix);
-  names_stream_ = platform_.open_stream(name);
-  if (!names_stream_.valid()) return false;
-  put_suffix(name, at, kNodesSuffix);
-  nodes_ = platform_.open_stream(name);
-  if (!nodes_.valid()) return false;
-
-  if (!log_.open()) return false;
-  if (platform_.arg_count() >= 2 && !platform_.enter_target(1)) return false;
-  progress_.start();
+  Handle* const streams[] = {&content_, &names_stream_, &nodes_stream_};
+  const char16_t* const suffixes[] = {kContentSuffix, kNamesSuffix, kNodesSuffix};
+  for (int i = 0; i < 3; ++i) {
+    put_suffix(name, at, suffixes[i]);
+    *streams[i] = platform_.open_stream(name);
+    if (!streams[i]->valid()) return false;
+    guard_.protect(*streams[i]);
+  }
   return true;
 }
 
@@ -59,51 +76,63 @@ int RestoreDriver::restore_all() {
   for (;;) {
     const std::uint32_t got = next_record();
     const bool at_end = got != kFsNodeBytes;
+    if (got == kReadFailed) log_.nodes_failed();
     const FsNode node = at_end ? FsNode{} : decode_fs_node(record_);
+    if (!at_end) ++records_;
     progress_.turn(at_end);
+    if (node.depth > cursor_.depth() + 1) log_.depth_jump(cursor_.depth(), node.depth, records_);
     cursor_.move_to(node.depth, node.attr);
     if (at_end) {
-      if (got > 0) log_.nodes_stray(got);
+      if (got > 0 && got != kReadFailed) log_.nodes_stray(got);
       break;
     }
-    if (!names_.read_name(names_stream_)) {
+    const NameRead name = name_reader_.read_name(names_stream_);
+    if (name != NameRead::kName) {
       // Directories still held keep no times and the cursor stays where it is.
-      log_.names_ended();
+      if (name == NameRead::kFailed) {
+        log_.names_failed();
+      } else {
+        log_.names_ended();
+      }
       break;
     }
     writer_.restore_entry(node, content_);
   }
-  finish();
-  return kExitDone;
+  return finish();
 }
 
+// A read may deliver less than asked before the end (a pipe): records are
+// taken as soon as they are whole, and only a read of nothing ends the
+// stream.
 std::uint32_t RestoreDriver::next_record() {
   std::uint32_t left = nodes_fill_ - nodes_position_;
   if (left < kFsNodeBytes) {
     std::memmove(nodes_block_, nodes_block_ + nodes_position_, left);
     nodes_position_ = 0;
-    // A read may deliver less than asked before the end (a pipe); only a
-    // read of nothing ends the stream.
-    while (left < kFsNodeBytes) {
-      const std::uint32_t got = platform_.read(nodes_, nodes_block_ + left, kNodeBlockBytes - left);
-      if (got == 0) break;
-      left += got;
-    }
     nodes_fill_ = left;
-    if (left < kFsNodeBytes) return left;
+    while (nodes_fill_ < kFsNodeBytes) {
+      const std::uint32_t got = platform_.read(nodes_stream_, nodes_block_ + nodes_fill_, kNodeBlockBytes - nodes_fill_);
+      if (got == kReadFailed) return kReadFailed;
+      if (got == 0) return nodes_fill_;
+      nodes_fill_ += got;
+    }
   }
   record_ = nodes_block_ + nodes_position_;
   nodes_position_ += kFsNodeBytes;
   return kFsNodeBytes;
 }
 
-void RestoreDriver::finish() {
+int RestoreDriver::finish() {
   platform_.close(content_);
   platform_.close(names_stream_);
-  platform_.close(nodes_);
+  platform_.close(nodes_stream_);
   log_.close();
   print("\n");
   platform_.console_flush();
+  if (!log_.incomplete()) return kExitDone;
+  const char* const parts[] = {"fsrestore: $errors: ", log_.failure_text(), ": the log is incomplete\n"};
+  for (const char* part : parts) platform_.error_write(part, static_cast<std::uint32_t>(std::strlen(part)));
+  return kExitLogIncomplete;
 }
 
 void RestoreDriver::print(const char* text) {

@@ -53,7 +53,10 @@ void hostile_subtree(CountingDump& d, Afters& after, std::vector<std::string>& l
   d.dir(depth + 1, u"sub");
   d.file(depth + 2, u"deep.txt", "deep of " + n.line);
   d.file(depth + 1, u"inner2.txt", "inner2");
-  if (refused) log.push_back(chdir_line(dump_text(n.decoded), kChildAttr));
+  if (refused) {
+    log.push_back(mkdir_line(dump_text(n.decoded), 0x10));
+    log.push_back(chdir_line(dump_text(n.decoded), kChildAttr));
+  }
   after.add(depth);
 }
 
@@ -199,7 +202,10 @@ TEST(AdversarialNames, DeviceAndStreamNames) {
     d.file(2, u"inner.txt", "inner " + utf8(name), kChildAttr);
     d.dir(2, u"sub");
     d.file(3, u"deep.txt", "deep " + utf8(name));
-    if (win) log.push_back(chdir_line(dump_text(name), kChildAttr));
+    if (win) {
+      log.push_back(mkdir_line(dump_text(name), 0x10));
+      log.push_back(chdir_line(dump_text(name), kChildAttr));
+    }
     after.add(1);
   }
   d.dir(0, u"con_names");
@@ -277,6 +283,7 @@ TEST(AdversarialNames, OverlongLinesAndNamesKeepLaterNamesAligned) {
     d.raw_dir(1, l.line, u"", 0x10, false);
     d.file(2, u"inner.txt", "skipped", kChildAttr);
     d.file(2, u"inner2.txt", "skipped too");
+    log.push_back(mkdir_line(l.logged, 0x10));
     log.push_back(chdir_line(l.logged, kChildAttr));
     after.add(1);
   }

@@ -392,6 +392,8 @@ void CountingDump::place(int depth, const std::u16string& name, bool lands,
   const std::size_t d = static_cast<std::size_t>(depth);
   // After a jump of several levels, where entries land is the caller's to
   // say: nothing below the levels passed over is expected.
+  if (jump_log && depth > last_depth_ + 1) jump_log->push_back(depth_line(last_depth_, depth, dirs + files));
+  last_depth_ = depth;
   path_.resize(d, "");
   landed_.resize(d, false);
   const bool here = lands && (d == 0 || landed_[d - 1]);
@@ -479,6 +481,17 @@ std::string chdir_line(const std::string& name_text, std::uint16_t attr) {
   char tail[32];
   std::snprintf(tail, sizeof tail, "> attr=%04X: ", attr);
   return "chdir error with <" + name_text + tail;
+}
+
+std::string mkdir_line(const std::string& name_text, std::uint16_t attr) {
+  char tail[32];
+  std::snprintf(tail, sizeof tail, ">, attr=%04X: ", attr);
+  return "mkdir error with <" + name_text + tail;
+}
+
+std::string depth_line(int from, int to, long long record) {
+  return "nodes error: depth rises from " + std::to_string(from) + " to " + std::to_string(to) + " at record " +
+         std::to_string(record);
 }
 
 std::string pattern(std::size_t size, std::uint32_t seed) {

@@ -135,6 +135,9 @@ class CountingDump {
                 std::uint16_t attr, bool lands);
 
   DumpBuilder builder;
+  // When set, the "nodes error: depth rises" line of every jump of several
+  // levels is added here as the record is placed.
+  std::vector<std::string>* jump_log = nullptr;
   int dirs = 0;
   int files = 0;
   long long bytes = 0;
@@ -144,6 +147,7 @@ class CountingDump {
   FileTime time_;
   std::vector<std::string> path_;  // the directories above the next entry
   std::vector<bool> landed_;       // whether each of them is expected on disk
+  int last_depth_ = 0;
 
   void place(int depth, const std::u16string& name, bool lands, std::optional<std::string> body);
 };
@@ -152,6 +156,8 @@ class CountingDump {
 // each ends where the system's text begins.
 std::string createfile_line(const std::string& name_text, std::uint16_t attr, long long size);
 std::string chdir_line(const std::string& name_text, std::uint16_t attr);
+std::string mkdir_line(const std::string& name_text, std::uint16_t attr);
+std::string depth_line(int from, int to, long long record);
 
 // Deterministic filler bytes.
 std::string pattern(std::size_t size, std::uint32_t seed);

@@ -9,12 +9,6 @@ namespace {
 
 const FileTime kT = DumpBuilder::filetime(1650000000, 4242424);
 
-std::string hex4(std::uint16_t v) {
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "%04X", v);
-  return buf;
-}
-
 TEST(HostileNames, RefusedAndLoggedNothingOutsideTheTarget) {
   Scratch s;
   make_dir(s.at("dump"));
@@ -49,7 +43,10 @@ TEST(HostileNames, RefusedAndLoggedNothingOutsideTheTarget) {
     d.file(1, u"child.txt", "CHILD", 0x21, kT, kT);
     ++files;
     bytes += 5;
-    if (refuse) log.push_back("chdir error with <" + dump_text(name) + "> attr=" + hex4(0x21) + ": ");
+    if (refuse) {
+      log.push_back(mkdir_line(dump_text(name), 0x10));
+      log.push_back(chdir_line(dump_text(name), 0x21));
+    }
   };
   {
     DumpBuilder d(s.at("dump/"));
@@ -115,6 +112,8 @@ TEST(DepthJumps, NeverClimbAboveTheTarget) {
   expect_clean_output(r, "dump/", 2, 7, 6 + 5 + 4 + 5 + 3 + 4 + 5);
   expect_log(read_file(s.at("$errors")), {
                                              "chdir error with <dump/$fsnodes> attr=0020: ",
+                                             "nodes error: depth rises from 0 to 3 at record 4",
+                                             "nodes error: depth rises from 0 to 2 at record 8",
                                              "chdir error with <top.txt> attr=0024: ",
                                          });
   EXPECT_EQ(read_file(s.at("t/first.txt")), "first");

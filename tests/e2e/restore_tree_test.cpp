@@ -33,7 +33,8 @@ std::string expected_dos_attrib(std::uint16_t attr) {
     std::snprintf(text, sizeof text, "0x%x", kept);
     return text;
   }
-  if (!(attr & ~0xB1u)) return "";
+  // The plain word of each kind needs no record.
+  if (attr == ((attr & 0x10u) ? 0x10u : 0x20u)) return "";
   std::snprintf(text, sizeof text, "0x%x", attr);
   return text;
 }
