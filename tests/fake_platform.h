@@ -1,8 +1,14 @@
-// An in-memory platform for unit tests: a directory tree with a current
-// directory, dump streams served from memory (or generated, for bodies too
-// large to hold), a captured console, a clock and cycle counter the test
-// sets, any operation made to fail on demand, and a record of every call in
-// order ("enter_dir docs", "read $content 10 -> 10", ...).
+// An in-memory platform for unit tests: a plain file system of directories,
+// files, links and FIFOs reached through handles; dump streams served from
+// memory (or generated, for bodies too large to hold) and delivered in
+// pieces on demand; a captured console and standard error; a clock and
+// cycle counter the test sets; any operation made to fail on demand; and a
+// record of every call in order ("make_dir docs", "read $content 10 -> 10").
+//
+// It keeps only the rules a real file system has (exclusive creation, links
+// never followed, case folding, name length limits) and none of the
+// restore's own: which names are refused, what is replaced and what is
+// protected is EntryGuard's, so the tests test the real policy.
 #pragma once
 
 #include <cstdint>
@@ -17,23 +23,58 @@
 
 class FakePlatform : public Platform {
  public:
+  // The operations a failure can be injected into.
+  enum class Op {
+    kOpenStream,
+    kOpenStartDir,
+    kOpenTarget,
+    kCreateFile,
+    kMakeDir,
+    kOpenDir,
+    kInspect,
+    kRemoveFile,
+    kIdentity,
+    kRead,
+    kReadFull,  // also the reading half of copy_block
+    kWrite,
+    kCopyBlock,  // the writing half
+    kClose,
+    kSetTimes,
+    kSetAttr,
+  };
+  static const char* op_name(Op op);
+
+  enum class Kind { kFile, kDirectory, kLink, kOther };
+
   struct Node {
     std::u16string name;
-    bool directory = false;
+    Kind kind = Kind::kFile;
+    std::uint64_t id = 0;
     std::uint16_t attr = 0;
+    bool attr_set = false;  // set_attr reached it
     FileTime creation = 0, access = 0, write = 0;
     bool times_set = false;
-    std::string body;            // kept while keep_bodies
-    std::uint64_t size = 0;      // bytes written
+    std::string body;        // kept while keep_bodies
+    std::uint64_t size = 0;  // bytes written
     Node* parent = nullptr;
     std::map<std::u16string, std::unique_ptr<Node>> children;  // keyed by key(name)
-    // A symbolic link (or, as a directory, a junction) pointing at link.
-    Node* link = nullptr;
-    // Another name of hard_of's file: its attributes are hard_of's.
-    Node* hard_of = nullptr;
-    // One of the run's own open files (a dump stream or the log): never
-    // replaced, as the real platforms refuse by file identity.
-    bool guarded = false;
+    Node* link = nullptr;     // what a link points at
+    Node* hard_of = nullptr;  // the file this is another name of
+    bool keep = false;        // the system keeps it from being replaced
+    bool unverified = false;  // the system cannot show it as itself
+    // A write, copy or close through a handle on it failed.
+    bool write_failed = false, close_failed = false;
+    bool directory() const { return kind == Kind::kDirectory; }
+  };
+
+  struct Failure {
+    Op op;
+    std::u16string name;  // an entry's name or a stream's path; empty: any
+    int times = -1;       // -1: always
+    std::string text = "injected failure";
+    int skip = 0;  // matching calls to let through first
+    // For kWrite and kCopyBlock: bytes that still arrive before the failure.
+    std::uint32_t partial = 0;
   };
 
   FakePlatform();
@@ -42,7 +83,7 @@ class FakePlatform : public Platform {
   std::vector<std::string> args;  // UTF-8, after the program name
   NameRules rules = NameRules::kPosix;
   bool keep_bodies = true;
-  std::uint32_t read_chunk = 0;  // most bytes a stream read delivers; 0: all asked for
+  std::uint32_t read_chunk = 0;  // most bytes a read delivers; 0: all asked for
   void add_stream(const std::u16string& path, std::string bytes);
   // A stream of `size` bytes that fill(offset, out, n) produces on demand,
   // for bodies too large to hold.
@@ -50,92 +91,121 @@ class FakePlatform : public Platform {
   void add_generated_stream(const std::u16string& path, std::uint64_t size, Fill fill);
   void add_dump(const std::string& nodes, const std::string& names, const std::string& content,
                 const std::u16string& basepath = u"");
+  // Most bytes one read of this stream delivers, overriding read_chunk.
+  void stream_chunk(const std::u16string& path, std::uint32_t bytes);
+  // Makes the stream the body of a file of the tree, so its identity is
+  // that file's (a dump kept in the directory restored into).
+  void stream_is_file(const std::u16string& path, Node* file);
   Node* mkdir_p(const std::u16string& path);  // "a/b" from the root
   Node* add_file(const std::u16string& path, const std::string& body);
+  Node* add_symlink(const std::u16string& path, Node* to);
+  Node* add_hard_link(const std::u16string& path, Node* to);
+  Node* add_fifo(const std::u16string& path);
+  // Replaces an entry by a link to `to`, as someone writing in the target
+  // would; the entry moves to the attic, outside the tree the test reads,
+  // and handles open on it stay usable.
+  Node* swap_for_link(Node* entry, Node* to);
+  void inject(const Failure& failure);
   // Makes every later call of op fail (for the given name only, if one is
   // given) `times` times (-1: always), with text as the system's text.
-  void fail(const std::string& op, const std::u16string& name = u"", int times = -1,
-            const std::string& text = "injected failure");
+  void fail(Op op, const std::u16string& name = u"", int times = -1, const std::string& text = "injected failure");
+  // Failures of the n-th call (0-based, counted from now) of op, once.
+  void fail_nth(Op op, int n, const std::string& text = "injected failure");
   // Readings of the cycle counter and the clock; each reading then advances
   // by its step.
   std::uint64_t cycle_value = 0, cycle_step = 0;
   std::uint32_t tick_value = 0, tick_step = 0;
+  // The directory the program starts in; the root unless set.
+  Node* start;
 
   // --- the target's own rules, off by default ---
   // Names match case-insensitively (Windows).
   bool fold_case = false;
-  // Components longer than the system allows (255 UTF-8 bytes on POSIX,
-  // 255 UTF-16 units on Windows) are refused.
+  // Names longer than the system allows (255 UTF-8 bytes on POSIX, 255
+  // UTF-16 units on Windows) fail with "File name too long".
   bool limit_name_length = false;
   // Names that reach the "disk" are looked at the way Windows would take
   // them; anything other than a plain entry (a path, a stream, a device, a
-  // console) is noted in anomalies. The platform layer must never let one
-  // through.
+  // console) is noted in anomalies. With POSIX rules a "/", "", "." or ".."
+  // reaching it is always an anomaly.
   bool model_windows_names = false;
   std::vector<std::string> anomalies;
-  // Failures of the n-th call (0-based, counted from now) of op, once.
-  void fail_nth(const std::string& op, int n, const std::string& text = "injected failure");
-  // Called at the end of every file-system operation with the node it
-  // created, wrote, timed, attributed, entered or closed (or nullptr).
+  // Called at the start of every operation on the file system or a
+  // stream, before it takes effect: a test may change the tree there.
+  std::function<void(Op op)> before_call;
+  // Called at the end of every such operation with the node it created,
+  // wrote, timed, attributed, opened, inspected, removed or closed (or
+  // nullptr). Writes to the log are reported as "log_write".
   std::function<void(const char* op, const Node* touched)> on_call;
-  void add_symlink(const std::u16string& path, Node* to, bool as_junction);
-  void add_hard_link(const std::u16string& path, Node* to);
   std::u16string key(const std::u16string& name) const;
 
   // --- inspection ---
   std::vector<std::string> calls;
   std::string console;
+  std::string errors_out;  // standard error
   Node root;
-  Node* cwd;
+  Node attic;  // entries displaced by swap_for_link
   Node* find(const std::u16string& path);  // from the root; nullptr if absent
-  std::string log_text() const;            // what was written to "$errors"
+  std::string log_text() const { return log_; }  // what reached "$errors"
+  // Every line the restorer tried to write to "$errors", failed ones too.
+  std::string log_attempted() const { return log_attempted_; }
   int open_handles() const { return static_cast<int>(handles_.size()); }
+  std::vector<std::string> open_labels() const;
   std::vector<std::string> calls_of(const std::string& op) const;  // calls starting with op
-  std::string cwd_path() const;
   // Uses of a handle that is not open: never opened, or closed already.
   int bad_handle_uses = 0;
-  // Successful steps into a directory and out of one.
-  int entered = 0, left = 0;
-  std::map<std::string, int> failed_calls;  // by operation
-  std::vector<std::string> failed_reads;    // stream labels
-  std::uint64_t stream_position(const std::u16string& path) const;
-  // Open handles other than directories.
+  std::map<Op, int> failed_calls;  // by operation
+  std::map<Op, int> exists_failures;  // of those, the ones for a name that exists
+  std::vector<std::string> failed_reads;  // stream labels
+  bool log_failed = false;  // a write to or the close of "$errors" failed
+  bool log_created() const { return log_created_; }
+  // Open handles on anything but a directory: streams, the log, files.
   int open_non_directory_handles() const;
+  std::uint64_t stream_position(const std::u16string& path) const;
+  // The node an open handle is on (nullptr for a stream or none).
+  const Node* node_of(Handle h);
+  static std::string utf8(const std::u16string& s);
 
   // --- Platform ---
   int arg_count() override;
   bool arg_is(int i, const char* ascii) override;
   std::uint32_t arg_to_name(int i, char16_t* out, std::uint32_t capacity) override;
-  bool enter_target(int i) override;
   void console_write(const char* text, std::uint32_t length) override;
   void console_write_arg(int i) override;
-  void console_flush() override;
+  void console_flush() override {}
+  void error_write(const char* text, std::uint32_t length) override { errors_out.append(text, length); }
+  Handle open_start_dir() override;
+  Handle open_target(int i) override;
   Handle open_stream(const char16_t* path) override;
-  Handle create_log() override;
-  Handle create_file(const char16_t* name) override;
-  Handle open_dir(const char16_t* name) override;
+  Handle create_file(Handle dir, const char16_t* name) override;
+  Handle make_dir(Handle dir, const char16_t* name) override;
+  Handle open_dir(Handle dir, const char16_t* name) override;
+  bool inspect(Handle dir, const char16_t* name, EntryInfo* info) override;
+  bool remove_file(Handle dir, const char16_t* name) override;
+  bool identity(Handle h, FileIdentity* out) override;
+  bool failed_because_exists() override { return exists_; }
+  void refuse(Refusal why) override;
+  NameRules name_rules() override { return rules; }
   std::uint32_t read(Handle h, void* buffer, std::uint32_t count) override;
-  void write(Handle h, const void* data, std::uint32_t count) override;
-  std::uint32_t copy_block(Handle from, Handle to, void* buffer, std::uint32_t count) override;
-  void close(Handle h) override;
-  bool make_dir(const char16_t* name) override;
-  void set_attr(const char16_t* name, std::uint16_t attr) override;
+  std::uint32_t read_full(Handle h, void* buffer, std::uint32_t count) override;
+  bool write(Handle h, const void* data, std::uint32_t count) override;
+  CopyResult copy_block(Handle from, Handle to, void* buffer, std::uint32_t count) override;
+  bool close(Handle h) override;
   void set_times(Handle h, FileTime creation, FileTime access, FileTime write) override;
-  bool enter_dir(const char16_t* name) override;
-  bool leave_dir() override;
+  void set_attr(Handle h, std::uint16_t attr) override;
   void error_text(char* out, std::uint32_t capacity) override;
   std::uint32_t tick_ms() override;
   std::uint64_t cycles() override;
-  bool cycles_are_time_stamp_counter() override { return false; }
   const char* native_help_switch() override { return nullptr; }
-
-  static std::string utf8(const std::u16string& s);
 
  private:
   struct Stream {
     std::string bytes;
     std::uint64_t size = 0;
     Fill fill;
+    std::uint32_t chunk = 0;
+    Node* file = nullptr;
+    std::uint64_t id = 0;
     std::uint64_t consumed = 0;  // furthest position read
   };
   struct Open {
@@ -144,30 +214,39 @@ class FakePlatform : public Platform {
     std::uint64_t position = 0;
     Node* node = nullptr;
     bool is_log = false;
+    bool write_failed = false;
   };
-  struct Failure {
-    std::string op;
-    std::u16string name;
-    int times;
-    std::string text;
-    int skip = 0;  // matching calls to let through first
-  };
-  bool should_fail(const std::string& op, const std::u16string& name);
-  bool refuse(const char16_t* name);
+  const Failure* should_fail(Op op, const std::u16string& name);
   void record(const std::string& entry) { calls.push_back(entry); }
   Handle open_handle(Open open);
   Open* lookup(Handle h);
+  // The directory a handle is open on, or nullptr (a bad use, recorded).
+  Node* dir_of(Handle h, const std::string& what);
+  // The failure every name-taking operation shares: the system's own name
+  // rules. True (with the error text set) when the name cannot be used.
+  bool name_fails(const char16_t* name, bool by_create_file, Op op);
   Node* child(Node* dir, const char16_t* name);
-  void failed(const std::string& op) { ++failed_calls[op]; }
+  Node* new_node(Node* dir, const std::u16string& name, Kind kind);
+  void failed(Op op) { ++failed_calls[op]; }
+  void before(Op op) {
+    if (before_call) before_call(op);
+  }
   void notify(const char* op, const Node* touched) {
     if (on_call) on_call(op, touched);
   }
-  void look_like_windows(const char16_t* name, bool by_create_file);
+  void look_like_windows(const std::u16string& name, bool by_create_file);
+  std::uint32_t take(Open& open, void* buffer, std::uint32_t count, bool full, Op op);
+  bool put(Open& open, const void* data, std::uint32_t count, Op op);
 
   std::map<std::u16string, Stream> streams_;
   std::map<std::intptr_t, Open> handles_;
+  std::vector<std::unique_ptr<Node>> removed_;  // kept so pointers to them stay valid
   std::intptr_t next_handle_ = 3;
+  std::uint64_t next_id_ = 1;
+  int swaps_ = 0;
   std::vector<Failure> failures_;
   std::string last_error_ = "";
-  std::string log_;
+  bool exists_ = false;
+  bool log_created_ = false;
+  std::string log_, log_attempted_;
 };

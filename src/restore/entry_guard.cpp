@@ -1,8 +1,10 @@
 #include "restore/entry_guard.h"
 
-void EntryGuard::protect(Handle h) {
+bool EntryGuard::protect(Handle h) {
   FileIdentity id;
-  if (own_count_ < kMaxOwnFiles && platform_.identity(h, &id)) own_[own_count_++] = id;
+  if (own_count_ == kMaxOwnFiles || !platform_.identity(h, &id)) return false;
+  own_[own_count_++] = id;
+  return true;
 }
 
 bool EntryGuard::is_own(const FileIdentity& id) const {

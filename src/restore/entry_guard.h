@@ -17,7 +17,9 @@ class EntryGuard {
   explicit EntryGuard(Platform& platform) : platform_(platform) {}
 
   // Registers one of the run's own open files, so no entry replaces it.
-  void protect(Handle h);
+  // False when the file cannot be told apart from others: the run must not
+  // start then.
+  bool protect(Handle h);
 
   // Creates a file by bare name in dir, replacing what had the name unless
   // it is a directory, one of the run's own files, an entry the system

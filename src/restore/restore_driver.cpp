@@ -32,8 +32,7 @@ bool RestoreDriver::start_up() {
   // An old log is replaced, never written through: it may be a link, a
   // FIFO or a file with other names.
   const Handle log = guard_.create_file(start_dir_, u"$errors");
-  if (!log_.open(log)) return false;
-  guard_.protect(log);
+  if (!log_.open(log) || !guard_.protect(log)) return false;
   if (platform_.arg_count() >= 2) {
     target_ = platform_.open_target(1);
   } else {
@@ -66,8 +65,7 @@ bool RestoreDriver::open_streams() {
   for (int i = 0; i < 3; ++i) {
     put_suffix(name, at, suffixes[i]);
     *streams[i] = platform_.open_stream(name);
-    if (!streams[i]->valid()) return false;
-    guard_.protect(*streams[i]);
+    if (!streams[i]->valid() || !guard_.protect(*streams[i])) return false;
   }
   return true;
 }

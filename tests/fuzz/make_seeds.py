@@ -6,9 +6,13 @@ import os
 import struct
 import sys
 
-WINDOWS, HOSTILE, IN_TARGET, CLOCK = 1, 2, 4, 8
-FAIL_OPS = {"leave_dir": 1, "enter_dir": 2, "create_file": 3, "make_dir": 4, "open_dir": 5, "read": 6,
-            "leave_dir_always": 7}
+WINDOWS, HOSTILE, IN_TARGET, CLOCK, PIECES, PARTIAL = 1, 2, 4, 8, 16, 32
+# The injectable operations, numbered as kFailOps in restore_check.cpp.
+FAIL_OPS = {op: i + 1 for i, op in enumerate(
+    ["create_file", "make_dir", "open_dir", "inspect", "remove_file", "read", "read_full", "write", "copy_block",
+     "close", "set_times", "set_attr"])}
+ALWAYS = 0xFF
+TO_DIR, REPEAT = 0x40, 0x80
 
 
 def record(depth, attr=0x20, size=0, ctime=0x01D5000000000000, wtime=0x01D5000000000001):
@@ -16,10 +20,11 @@ def record(depth, attr=0x20, size=0, ctime=0x01D5000000000000, wtime=0x01D500000
 
 
 def fail(op, nth=0):
-    return FAIL_OPS[op] | nth << 3
+    return (FAIL_OPS[op], nth)
 
 
-def seed(entries, mode=0, fail_a=0, fail_b=0, content=None, nodes_tail=b"", names_tail=b""):
+def seed(entries, mode=0, fail_a=(0, 0), fail_b=(0, 0), content=None, nodes_tail=b"", names_tail=b"",
+         swap=(0, 0)):
     """entries: (depth, name bytes, body bytes or None for a directory)."""
     nodes, names, body = b"", b"", b""
     for depth, name, data in entries:
@@ -33,8 +38,8 @@ def seed(entries, mode=0, fail_a=0, fail_b=0, content=None, nodes_tail=b"", name
     names += names_tail
     if content is not None:
         body = content
-    return (bytes([mode, fail_a, fail_b]) + len(nodes).to_bytes(3, "little") + len(names).to_bytes(3, "little") +
-            nodes + names + body)
+    return (bytes([mode, *fail_a, *fail_b, *swap]) + len(nodes).to_bytes(3, "little") +
+            len(names).to_bytes(3, "little") + nodes + names + body)
 
 
 def small_seeds():
@@ -54,6 +59,9 @@ def small_seeds():
            (1, b"x", b"y")]
     jumps = [(0, b"a", None), (3, b"b", b"1"), (255, b"c", b"2"), (0, b"d", None), (1, b"e", None),
              (2, b"f", b"3"), (0, b"g", b"4")]
+    existing = [(0, b"sub", None), (1, b"keep", b"k"), (0, b"exist", None), (1, b"x", b"x")]
+    bodies = [(0, b"one", b"1" * 5000), (0, b"two", b"2" * 300), (0, b"d", None), (1, b"three", b"3" * 9000),
+              (0, b"four", b"4")]
     long_names = [(0, b"n" * 300, b"1"), (0, b"\xe0\xb8\x81" * 90, None), (1, b"m" * 200, b"2"),
                   (0, b"\xed\xa0\xbd\xed\xb8\x80", b"3")]
     return {
@@ -74,20 +82,31 @@ def small_seeds():
         "first_at_depth1": seed([(1, b"x", b"1"), (0, b"y", b"2")]),
         "file_then_rise": seed([(0, b"f", b"1"), (1, b"g", b"2"), (0, b"h", b"3")]),
         "block_exact": seed([(0, b"e", b"e" * 4096), (0, b"o", b"o" * 4097), (0, b"z", b"")]),
-        "fail_leave": seed(tree, fail_a=fail("leave_dir"), fail_b=fail("create_file", 1)),
-        "fail_leave_always": seed(tree + [(0, b"c", None), (1, b"d", b"2")], fail_a=fail("leave_dir_always")),
-        "fail_enter": seed(tree, fail_a=fail("enter_dir", 1), fail_b=fail("open_dir")),
+        "fail_create": seed(tree, fail_a=fail("create_file", 1), fail_b=fail("set_attr", 1)),
+        "fail_open_dir": seed(existing, HOSTILE, fail_a=fail("open_dir", 1), fail_b=fail("set_times", 0)),
         "fail_make": seed(tree, fail_a=fail("make_dir"), fail_b=fail("read", 4)),
+        "fail_make_always": seed(tree + [(0, b"c", None), (1, b"d", b"2")], fail_a=fail("make_dir", ALWAYS)),
         "fail_read": seed(tree, fail_a=fail("read", 2)),
+        "fail_read_content": seed(tree, fail_a=fail("read_full", 0), fail_b=fail("inspect", 0)),
+        "fail_replace": seed(hostile, HOSTILE, fail_a=fail("inspect", 1), fail_b=fail("remove_file", 1)),
+        "fail_write": seed(bodies, PARTIAL, fail_a=fail("copy_block", 1), fail_b=fail("close", 2)),
+        "fail_write_always": seed(bodies, PIECES, fail_a=fail("copy_block", ALWAYS)),
+        "fail_log": seed(traversal, fail_a=fail("write", 0)),
+        "fail_log_close": seed(traversal, IN_TARGET, fail_a=fail("close", 30)),
+        "pieces": seed(tree + long_names, PIECES | CLOCK),
+        "swap_dir": seed(tree, swap=(14, TO_DIR)),
+        "swap_every_call": seed(tree + jumps, HOSTILE, swap=(3, REPEAT | TO_DIR | 5)),
+        "swap_file": seed(hostile, HOSTILE | WINDOWS, swap=(20, 2)),
+        "swap_own_files": seed(own, IN_TARGET, swap=(5, REPEAT | 1)),
     }
 
 
 def _names_short(entries):
     whole = seed(entries)
-    nodes_len = int.from_bytes(whole[3:6], "little")
+    nodes_len = int.from_bytes(whole[7:10], "little")
     names = b"".join(n + b"\n" for _, n, _ in entries[:3]) + b"tail-without-feed"
     body = b"".join(d for _, _, d in entries if d)
-    return whole[:6] + len(names).to_bytes(3, "little") + whole[9:9 + nodes_len] + names + body
+    return whole[:10] + len(names).to_bytes(3, "little") + whole[13:13 + nodes_len] + names + body
 
 
 def large_seeds():

@@ -66,23 +66,32 @@ TEST(FuzzCorpus, StreamsLargerThanTheBuffers) {
   nodes += record(0, 0x20, 2000000);
   names += "short\n";
   content = std::string(1048576 + 1048577 + 700 * 3 + 5, 'x') + std::string(1000, 'y');
-  for (std::uint8_t mode : {0, kModeWindows | kModeHostileTarget}) {
-    EXPECT_EQ(joined(check(make_fuzz_input(mode, 0, 0, nodes, names, content))), "") << int{mode};
+  for (int mode : {0, kModeWindows | kModeHostileTarget, int{kModePieces}}) {
+    EXPECT_EQ(joined(check(make_fuzz_input(static_cast<std::uint8_t>(mode), {}, {}, {}, nodes, names, content))), "")
+        << mode;
   }
 }
 
 TEST(FuzzCheck, KnowsTheLogLineFormats) {
-  EXPECT_EQ(classify_log_line("chdir error with <a> b> attr=0020: Not a directory"), "chdir");
-  EXPECT_EQ(classify_log_line("chdir error with <..>: injected failure"), "chdir-up");
-  EXPECT_EQ(classify_log_line("createfile error with <x>, attr=FFFF, size=1099511627775: Invalid argument"),
-            "createfile");
-  EXPECT_EQ(classify_log_line("content error with <x>, attr=0020, size=10: 4 bytes missing"), "content");
-  EXPECT_EQ(classify_log_line("names error: $fsnames ended before $fsnodes"), "names");
-  EXPECT_EQ(classify_log_line("nodes error: $fsnodes ends with 31 stray bytes"), "nodes");
+  const std::pair<const char*, const char*> good[] = {
+      {"chdir error with <a> b> attr=0020: Not a directory", "chdir"},
+      {"mkdir error with <d>, attr=0010: injected failure", "mkdir"},
+      {"createfile error with <x>, attr=FFFF, size=1099511627775: Invalid argument", "createfile"},
+      {"write error with <x>, attr=0020, size=10: injected failure", "write"},
+      {"content error with <x>, attr=0020, size=10: 4 bytes missing", "content"},
+      {"names error: $fsnames ended before $fsnodes", "names"},
+      {"names error: injected failure", "names-failed"},
+      {"nodes error: $fsnodes ends with 31 stray bytes", "nodes"},
+      {"nodes error: injected failure", "nodes-failed"},
+      {"nodes error: depth rises from 0 to 2 at record 2", "depth"},
+  };
+  for (const auto& [line, kind] : good) EXPECT_EQ(classify_log_line(line), kind) << line;
   for (const char* bad : {"", "chdir error with <a> attr=20: Not a directory", "chdir error with <a> attr=0020: ",
                           "createfile error with <x>, attr=0020, size=-1: Invalid argument",
                           "content error with <x>, attr=0020, size=10: 0 bytes missing",
-                          "nodes error: $fsnodes ends with 32 stray bytes", "Invalid argument"}) {
+                          "nodes error: $fsnodes ends with 32 stray bytes", "Invalid argument",
+                          "nodes error: depth rises from 1 to 2 at record 2", "nodes error: ",
+                          "chdir error with <..>: injected failure"}) {
     EXPECT_EQ(classify_log_line(bad), "") << bad;
   }
 }
@@ -91,10 +100,50 @@ TEST(FuzzCheck, KnowsTheLogLineFormats) {
 // to "..", in every mode: links are replaced or refused, never followed.
 TEST(FuzzCheck, HostileNamesInAHostileTargetStayInside) {
   std::string nodes = record(0, 0x10, 0) + record(1, 0x20, 4) + record(0, 0x20, 4) + record(0, 0x20, 4) +
-                      record(0, 0x21, 4);
-  const std::string names = "dlink\ninner\nflink\nhlink\n\xC0\xAE\xC0\xAE\n";
-  for (std::uint8_t mode = 0; mode < 16; ++mode) {
-    EXPECT_EQ(joined(check(make_fuzz_input(mode, 0, 0, nodes, names, "aaaabbbbccccdddd"))), "") << int{mode};
+                      record(0, 0x21, 4) + record(0, 0x20, 4);
+  const std::string names = "dlink\ninner\nflink\nhlink\n\xC0\xAE\xC0\xAE\nfifo\n";
+  for (int mode = 0; mode < 64; ++mode) {
+    EXPECT_EQ(joined(check(make_fuzz_input(static_cast<std::uint8_t>(mode), {}, {}, {}, nodes, names,
+                                           "aaaabbbbccccddddeeee"))),
+              "")
+        << mode;
+  }
+}
+
+// Entries of the target swapped for links to the outside between calls, at
+// every step of a small run: nothing outside is ever touched.
+TEST(FuzzCheck, LinksSwappedInAtAnyStepLeadNowhere) {
+  std::string nodes = record(0, 0x10, 0) + record(1, 0x10, 0) + record(2, 0x20, 3) + record(1, 0x20, 3) +
+                      record(0, 0x10, 0) + record(1, 0x20, 3);
+  const std::string names = "a\nb\nf\ng\nc\nh\n";
+  for (int at = 1; at < 60; ++at) {
+    for (std::uint8_t choice : {0x00, 0x41, 0x42, 0x83, 0xC4}) {
+      for (int mode : {0, kModeHostileTarget | kModeWindows, int{kModeRunInTarget}}) {
+        const FuzzSwap swap{static_cast<std::uint8_t>(at), choice};
+        EXPECT_EQ(joined(check(make_fuzz_input(static_cast<std::uint8_t>(mode), {}, {}, swap, nodes, names,
+                                               "111222333"))),
+                  "")
+            << at << " " << int{choice} << " " << mode;
+      }
+    }
+  }
+}
+
+// Every injectable operation failing at each of its first calls, once and
+// always.
+TEST(FuzzCheck, EveryInjectableFailureIsLoggedOnceOrHarmless) {
+  std::string nodes = record(0, 0x10, 0) + record(1, 0x20, 5000) + record(1, 0x20, 3) + record(0, 0x20, 0);
+  const std::string names = "d\nbig\nsmall\nempty\n";
+  const std::string content = std::string(5000, 'b') + "sss";
+  for (std::uint8_t op = 1; op <= 12; ++op) {
+    for (std::uint8_t nth : {0, 1, 2, 3, 0xFF}) {
+      for (int mode : {0, kModePartialWrites | kModePieces, kModeRunInTarget | kModeHostileTarget}) {
+        EXPECT_EQ(joined(check(make_fuzz_input(static_cast<std::uint8_t>(mode), {op, nth}, {}, {}, nodes, names,
+                                               content))),
+                  "")
+            << int{op} << " " << int{nth} << " " << mode;
+      }
+    }
   }
 }
 

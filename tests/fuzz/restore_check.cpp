@@ -1,36 +1,41 @@
 #include "restore_check.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "dump/fs_node.h"
-#include "dump/name_reader.h"
 #include "fake_platform.h"
 #include "unit/test_restorer.h"
-#include "report/error_log.h"
-#include "report/progress_line.h"
-#include "restore/dir_cursor.h"
-#include "restore/entry_writer.h"
-#include "restore/restore_counters.h"
-#include "restore/restore_driver.h"
 
 namespace {
 
 using Node = FakePlatform::Node;
 
-// Operations whose failure the input can inject; 7 makes every step up fail.
-const char* const kFailOps[8] = {nullptr, "leave_dir", "enter_dir", "create_file",
-                                 "make_dir", "open_dir", "read", "leave_dir"};
+// Operations whose failure the input can inject. The start-up's own (the
+// streams, the directories, the identities that protect the streams) are
+// left to the unit tests.
+const Op kFailOps[] = {Op::kCreateFile, Op::kMakeDir, Op::kOpenDir,  Op::kInspect, Op::kRemoveFile,
+                       Op::kRead,       Op::kReadFull, Op::kWrite,   Op::kCopyBlock, Op::kClose,
+                       Op::kSetTimes,   Op::kSetAttr};
+constexpr int kFailOpCount = sizeof kFailOps / sizeof kFailOps[0];
 
 // The texts the fake gives for its failures; a log line ends with one.
-const char* const kSystemTexts[] = {"injected failure",  "Invalid argument", "File name too long",
-                                    "No such file or directory", "Not a directory", "Is a directory",
-                                    "File exists", "Device or resource busy", "Too many levels of symbolic links"};
+const char* const kSystemTexts[] = {"injected failure",
+                                    "Invalid argument",
+                                    "File name too long",
+                                    "No such file or directory",
+                                    "Not a directory",
+                                    "Is a directory",
+                                    "File exists",
+                                    "Device or resource busy",
+                                    "Too many levels of symbolic links",
+                                    "Permission denied"};
 
 constexpr std::size_t kMaxViolations = 16;
-
-using Restorer = TestRestorer;
 
 std::uint32_t load24(const std::uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16; }
 
@@ -63,11 +68,18 @@ std::string path_of(const Node* node) {
 
 // Everything that must survive the run unchanged, as text.
 void snapshot(const Node& node, std::string& out) {
-  out += FakePlatform::utf8(node.name) + (node.directory ? "/" : "") + " attr=" + std::to_string(node.attr) +
-         " times=" + std::to_string(node.creation) + "," + std::to_string(node.access) + "," +
-         std::to_string(node.write) + (node.times_set ? "!" : "") + " link=" + path_of(node.link) +
-         " size=" + std::to_string(node.size) + " body=" + node.body + "\n";
+  out += FakePlatform::utf8(node.name) + " kind=" + std::to_string(static_cast<int>(node.kind)) +
+         " attr=" + std::to_string(node.attr) + " times=" + std::to_string(node.creation) + "," +
+         std::to_string(node.access) + "," + std::to_string(node.write) + (node.times_set ? "!" : "") +
+         " link=" + path_of(node.link) + " size=" + std::to_string(node.size) + " body=" + node.body + "\n";
   for (const auto& [key, child] : node.children) snapshot(*child, out);
+}
+
+void collect(Node* dir, std::vector<Node*>& out) {
+  for (auto& [key, child] : dir->children) {
+    out.push_back(child.get());
+    collect(child.get(), out);
+  }
 }
 
 bool is_hex4(const std::string& s) {
@@ -87,21 +99,28 @@ bool cut_prefix(std::string& s, const std::string& prefix) {
   return true;
 }
 
+bool cut_suffix(std::string& s, const std::string& suffix) {
+  if (s.size() < suffix.size() || s.compare(s.size() - suffix.size(), suffix.size(), suffix) != 0) return false;
+  s.resize(s.size() - suffix.size());
+  return true;
+}
+
 // Cuts ": <system text>" from the end of s.
 bool cut_system_text(std::string& s) {
   for (const char* text : kSystemTexts) {
-    const std::string tail = std::string(": ") + text;
-    if (s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0) {
-      s.resize(s.size() - tail.size());
-      return true;
-    }
+    if (cut_suffix(s, std::string(": ") + text)) return true;
   }
   return false;
 }
 
+bool is_system_text(const std::string& s) { return std::string(": " + s).size() > 2 && [&] {
+  std::string t = ": " + s;
+  return cut_system_text(t) && t.empty();
+}(); }
+
 // "<name>, attr=XXXX, size=N" with the name taken greedily; names may hold
 // anything but a line feed.
-bool name_attr_size(std::string s) {
+bool name_attr_size(const std::string& s) {
   const std::size_t at = s.rfind(">, attr=");
   if (at == std::string::npos) return false;
   std::string rest = s.substr(at + 8);
@@ -109,45 +128,70 @@ bool name_attr_size(std::string s) {
   return is_decimal(rest.substr(11));
 }
 
+bool name_attr(const std::string& s, const char* separator) {
+  const std::size_t at = s.rfind(separator);
+  return at != std::string::npos && is_hex4(s.substr(at + std::string(separator).size()));
+}
+
+// The line kinds each failure of an operation may be reported as.
+std::set<std::string> kinds_for(const std::string& event) {
+  if (event == "open_dir") return {"chdir"};
+  if (event == "make_dir") return {"mkdir"};
+  if (event == "create_file" || event == "create_file exists" || event == "inspect" || event == "remove_file") {
+    return {"createfile"};
+  }
+  if (event == "refuse") return {"chdir", "mkdir", "createfile"};
+  if (event == "write") return {"write"};
+  if (event == "read $fsnodes") return {"nodes-failed"};
+  if (event == "read $fsnames") return {"names-failed"};
+  return {};
+}
+
 }  // namespace
 
 std::string classify_log_line(const std::string& line) {
-  std::string s = line;
   if (line.find('\n') != std::string::npos) return "";
-  if (cut_prefix(s, "chdir error with <..>: ") && cut_system_text(s = ": " + s) && s.empty()) return "chdir-up";
+  std::string s = line;
+  if (cut_prefix(s, "chdir error with <") && cut_system_text(s)) return name_attr(s, "> attr=") ? "chdir" : "";
   s = line;
-  if (cut_prefix(s, "chdir error with <") && cut_system_text(s)) {
-    const std::size_t at = s.rfind("> attr=");
-    if (at != std::string::npos && is_hex4(s.substr(at + 7))) return "chdir";
-    return "";
+  if (cut_prefix(s, "mkdir error with <") && cut_system_text(s)) return name_attr(s, ">, attr=") ? "mkdir" : "";
+  for (const char* what : {"createfile", "write"}) {
+    s = line;
+    if (cut_prefix(s, std::string(what) + " error with <") && cut_system_text(s) && name_attr_size("<" + s)) {
+      return what;
+    }
   }
   s = line;
-  if (cut_prefix(s, "createfile error with <") && cut_system_text(s) && name_attr_size("<" + s)) return "createfile";
-  s = line;
   if (cut_prefix(s, "content error with <")) {
-    const std::string tail = " bytes missing";
-    if (s.size() <= tail.size() || s.compare(s.size() - tail.size(), tail.size(), tail) != 0) return "";
-    s.resize(s.size() - tail.size());
+    if (!cut_suffix(s, " bytes missing")) return "";
     const std::size_t colon = s.rfind(": ");
     if (colon == std::string::npos || !is_decimal(s.substr(colon + 2)) || s.substr(colon + 2) == "0") return "";
     return name_attr_size("<" + s.substr(0, colon)) ? "content" : "";
   }
   if (line == "names error: $fsnames ended before $fsnodes") return "names";
   s = line;
-  if (cut_prefix(s, "nodes error: $fsnodes ends with ") && s.size() > 12 &&
-      s.compare(s.size() - 12, 12, " stray bytes") == 0) {
-    const std::string n = s.substr(0, s.size() - 12);
-    if (is_decimal(n) && std::stoi(n) >= 1 && std::stoi(n) <= 31) return "nodes";
+  if (cut_prefix(s, "nodes error: $fsnodes ends with ") && cut_suffix(s, " stray bytes")) {
+    return is_decimal(s) && std::stoi(s) >= 1 && std::stoi(s) <= 31 ? "nodes" : "";
   }
+  s = line;
+  if (cut_prefix(s, "nodes error: depth rises from ")) {
+    const std::size_t to = s.find(" to "), at = s.find(" at record ");
+    if (to == std::string::npos || at == std::string::npos || at < to) return "";
+    const std::string from_n = s.substr(0, to), to_n = s.substr(to + 4, at - to - 4), rec = s.substr(at + 11);
+    if (!is_decimal(from_n) || !is_decimal(to_n) || !is_decimal(rec) || rec == "0") return "";
+    return std::stoi(to_n) > std::stoi(from_n) + 1 && std::stoi(to_n) <= 255 ? "depth" : "";
+  }
+  s = line;
+  if (cut_prefix(s, "nodes error: ") && is_system_text(s)) return "nodes-failed";
+  s = line;
+  if (cut_prefix(s, "names error: ") && is_system_text(s)) return "names-failed";
   return "";
 }
 
-std::string make_fuzz_input(std::uint8_t mode, std::uint8_t fail_a, std::uint8_t fail_b, const std::string& nodes,
+std::string make_fuzz_input(std::uint8_t mode, FuzzFailure a, FuzzFailure b, FuzzSwap swap, const std::string& nodes,
                             const std::string& names, const std::string& content) {
   std::string out;
-  out += static_cast<char>(mode);
-  out += static_cast<char>(fail_a);
-  out += static_cast<char>(fail_b);
+  for (std::uint8_t byte : {mode, a.op, a.nth, b.op, b.nth, swap.at_call, swap.choice}) out += static_cast<char>(byte);
   for (std::size_t length : {nodes.size(), names.size()}) {
     for (int i = 0; i < 3; ++i) out += static_cast<char>(length >> (8 * i));
   }
@@ -165,8 +209,8 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
     return bytes;
   };
   const std::uint8_t mode = header[0];
-  const std::string nodes = take(load24(header + 3));
-  const std::string names = take(load24(header + 6));
+  const std::string nodes = take(load24(header + 7));
+  const std::string names = take(load24(header + 10));
   const std::string content = take(size);
 
   std::vector<std::string> violations;
@@ -194,7 +238,7 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
     consumed += e.taken;
   }
 
-  const std::unique_ptr<Restorer> r(new Restorer);
+  const std::unique_ptr<TestRestorer> r(new TestRestorer);
   FakePlatform& f = r->fake;
   const bool windows = (mode & kModeWindows) != 0;
   f.rules = windows ? NameRules::kWindows : NameRules::kPosix;
@@ -202,29 +246,33 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
   f.model_windows_names = windows;
   f.limit_name_length = true;
   // A sentinel tree outside the target: a file, and a directory with a file.
+  Node* outside = f.mkdir_p(u"outside");
   Node* secret = f.add_file(u"outside/secret", "sentinel body");
+  Node* outside_dir = f.mkdir_p(u"outside/dir");
   f.add_file(u"outside/dir/inner", "inner body");
   Node* target = f.mkdir_p(u"target");
   if (mode & kModeHostileTarget) {
-    // A link where a directory may go (a junction on Windows), a link and a
-    // hard link where a file may go, all to the sentinel; and old entries.
-    f.add_symlink(u"target/dlink", f.find(u"outside/dir"), windows);
-    f.add_symlink(u"target/flink", secret, false);
+    // Links where a directory or a file may go, a hard link and a FIFO, and
+    // old entries.
+    f.add_symlink(u"target/dlink", outside_dir);
+    f.add_symlink(u"target/flink", secret);
     f.add_hard_link(u"target/hlink", secret);
+    f.add_fifo(u"target/fifo");
     f.add_file(u"target/sub/keep", "kept");
     f.add_file(u"target/exist", "old");
   }
   f.add_dump(nodes, names, content);
-  std::vector<Node*> guarded;
+  std::vector<Node*> own;
   if (mode & kModeRunInTarget) {
     // No arguments: the streams and the log are read and written in the
     // directory restored into, and must survive entries of the same names.
-    for (const char16_t* name : {u"$content", u"$fsnames", u"$fsnodes", u"$errors"}) {
-      Node* node = f.add_file(std::u16string(u"target/") + name, "");
-      node->guarded = true;
-      guarded.push_back(node);
+    for (const char16_t* name : {u"$content", u"$fsnames", u"$fsnodes"}) {
+      Node* node = f.add_file(std::u16string(u"target/") + name, "stream");
+      f.stream_is_file(name, node);
+      own.push_back(node);
     }
-    f.cwd = target;
+    f.add_file(u"target/$errors", "old log");
+    f.start = target;
   } else {
     f.args = {"", "target"};
   }
@@ -232,108 +280,223 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
     f.cycle_step = 60000000;
     f.tick_step = 300;
   }
-  for (int i = 1; i <= 2; ++i) {
-    const int op = header[i] & 7, n = header[i] >> 3;
-    if (op == 7) {
-      f.fail(kFailOps[op]);
-    } else if (op != 0) {
-      f.fail_nth(kFailOps[op], n);
+  if (mode & kModePieces) {
+    f.stream_chunk(u"$fsnodes", 13);
+    f.stream_chunk(u"$fsnames", 3);
+  }
+  for (int i = 0; i < 2; ++i) {
+    const int op = header[1 + 2 * i] % (kFailOpCount + 1), nth = header[2 + 2 * i];
+    if (op == 0) continue;
+    FakePlatform::Failure failure{kFailOps[op - 1], u""};
+    if (nth == 0xFF) {
+      failure.times = -1;
+    } else {
+      failure.times = 1;
+      failure.skip = nth;
     }
+    if (mode & kModePartialWrites) failure.partial = 100;
+    f.inject(failure);
   }
 
   std::string sentinel_before;
-  snapshot(*f.find(u"outside"), sentinel_before);
-  for (const Node* g : guarded) snapshot(*g, sentinel_before);
+  snapshot(*outside, sentinel_before);
+  for (const Node* g : own) snapshot(*g, sentinel_before);
 
-  bool started = (mode & kModeRunInTarget) != 0;
-  std::map<const Node*, std::size_t> open_files, open_dirs;
-  auto content_in_order = [&] {
-    return std::find(f.failed_reads.begin(), f.failed_reads.end(), "$content") == f.failed_reads.end();
+  // Someone writing in the target swaps entries for links to the outside.
+  const int swap_at = header[5];
+  const bool swap_repeats = (header[6] & 0x80) != 0;
+  int calls_made = 0, swaps = 0;
+  f.before_call = [&](Op) {
+    ++calls_made;
+    if (swap_at == 0 || (swap_repeats ? calls_made % swap_at != 0 : calls_made != swap_at)) return;
+    std::vector<Node*> entries;
+    collect(target, entries);
+    if (entries.empty()) return;
+    f.swap_for_link(entries[(header[6] & 0x3F) % entries.size()], (header[6] & 0x40) ? outside_dir : secret);
+    ++swaps;
   };
-  f.on_call = [&](const char* op, const Node* touched) {
-    const std::string what = std::string(" after ") + op;
+
+  // The failure met and not yet logged, and the log text seen so far.
+  std::string pending;
+  std::size_t log_seen = 0;
+  std::map<std::string, int> kinds;
+  std::map<const Node*, std::size_t> created;  // by the run, to its record
+  std::set<const Node*> made_dirs, write_failed;
+  bool content_read_failed = false, stream_read_failed = false;
+  const Node* log_node = nullptr;
+  auto record_index = [&] { return static_cast<std::size_t>(r->counters.dirs + r->counters.files) - 1; };
+
+  f.on_call = [&](const char* op_text, const Node* touched) {
+    const std::string op = op_text;
+    const std::string what = " after " + op;
     for (const std::string& a : f.anomalies) violated("windows would not take it as a plain entry: " + a + what);
     f.anomalies.clear();
-    if (!started && op == std::string("enter_target")) started = true;
-    if (!started) return;
-    const int depth = depth_below(target, f.cwd);
-    if (depth < 0) violated("current directory " + path_of(f.cwd) + " outside the target" + what);
-    if (depth != f.entered - f.left) {
-      violated("real depth " + std::to_string(depth) + " but " + std::to_string(f.entered) + " entered and " +
-               std::to_string(f.left) + " left" + what);
+    if (touched != nullptr && under(outside, touched)) violated("touched " + path_of(touched) + " outside" + what);
+    if (touched != nullptr && op != "identity" && op != "inspect" &&
+        std::find(own.begin(), own.end(), touched) != own.end()) {
+      violated("touched the run's own file " + path_of(touched) + what);
     }
-    if (touched == nullptr) return;
-    if (!under(target, touched)) violated("touched " + path_of(touched) + " outside the target" + what);
-    if (touched->guarded) violated("touched the run's own file " + path_of(touched) + what);
-    const std::string name = std::string(op);
-    const std::size_t index = static_cast<std::size_t>(r->counters.dirs + r->counters.files) - 1;
-    if (name == "create_file" || name == "make_dir") {
-      if (depth > r->cursor.depth()) {
-        violated("created at real depth " + std::to_string(depth) + " for a record at depth " +
-                 std::to_string(r->cursor.depth()) + what);
+    if (op == "log_write") {
+      const std::string attempted = f.log_attempted();
+      std::string line = attempted.substr(log_seen);
+      log_seen = attempted.size();
+      if (line.empty() || line.back() != '\n') {
+        violated("log write <" + line + "> is not one whole line");
+        return;
+      }
+      line.pop_back();
+      const std::string kind = classify_log_line(line);
+      if (kind.empty()) violated("malformed log line <" + line + ">");
+      ++kinds[kind];
+      const bool dump_fault = kind == "content" || kind == "names" || kind == "nodes" || kind == "depth";
+      if (pending.empty() && !dump_fault && !kind.empty()) violated("line <" + line + "> for no failure");
+      if (!pending.empty() && kinds_for(pending).count(kind) == 0) {
+        violated("line <" + line + "> for a failure of " + pending);
+      }
+      pending.clear();
+      return;
+    }
+    if (pending == "create_file exists") pending.clear();  // the guard went on
+    if (!pending.empty() && op != "identity") {
+      violated("failure of " + pending + " not logged before " + op);
+      pending.clear();
+    }
+    // Which operations just failed in a way that is the log's business.
+    std::string event;
+    const std::string last_read = f.calls.empty() ? "" : f.calls.back();
+    if (op == "read" && last_read.ends_with("-> failed")) {
+      if (last_read.starts_with("read $content")) {
+        content_read_failed = true;
+      } else {
+        stream_read_failed = true;
+        event = last_read.starts_with("read $fsnodes") ? "read $fsnodes" : "read $fsnames";
       }
     }
-    if (name == "create_file") open_files[touched] = index;
-    if (name == "open_dir") open_dirs[touched] = index;
-    if (name != "close") return;
-    const bool file = open_files.count(touched) != 0;
-    if (!file && open_dirs.count(touched) == 0) return;
-    const std::size_t i = file ? open_files[touched] : open_dirs[touched];
-    (file ? open_files : open_dirs).erase(touched);
-    if (i >= expected.size()) return;  // a read of the node or names stream failed
-    const Expected& e = expected[i];
-    if (!touched->times_set || touched->creation != e.node.creation_time || touched->write != e.node.write_time ||
-        touched->access != e.node.write_time) {
-      violated("times of " + path_of(touched) + " not the record's when closed");
+    if (op == "refuse") event = "refuse";
+    if (op == "write failed") {
+      if (write_failed.count(touched)) violated("wrote again to " + path_of(touched) + " after its write failed");
+      write_failed.insert(touched);
+      event = "write";
     }
-    if (file && f.failed_reads.empty() &&
-        touched->body != content.substr(static_cast<std::size_t>(e.offset), static_cast<std::size_t>(e.taken))) {
-      violated("body of " + path_of(touched) + " (record " + std::to_string(i) + ", " +
-               std::to_string(touched->body.size()) + " bytes) is not its slice of $content (" +
-               std::to_string(e.taken) + " bytes at " + std::to_string(e.offset) + ")");
+    if (op == "write" && write_failed.count(touched)) violated("wrote again to " + path_of(touched));
+    if (op == "close failed" && touched != nullptr && touched != log_node && created.count(touched) &&
+        !made_dirs.count(touched) && !write_failed.count(touched)) {
+      write_failed.insert(touched);
+      event = "write";
     }
+    if (op == "create_file" && f.log_created() && log_node == nullptr) log_node = touched;
+    if (op == "create_file" && touched != log_node) created[touched] = record_index();
+    if (op == "make_dir") {
+      created[touched] = record_index();
+      made_dirs.insert(touched);
+    }
+    if ((op == "create_file" || op == "make_dir") && touched != log_node && swaps == 0) {
+      // A rise of several levels enters one directory, so below a jump the
+      // real depth may lag behind the record's, but never exceed it.
+      const int depth = depth_below(target, touched->parent);
+      if (depth > r->cursor.depth() || (kinds["depth"] == 0 && depth != r->cursor.depth())) {
+        violated("created " + path_of(touched) + " at real depth " + std::to_string(depth) + " for a record at " +
+                 std::to_string(r->cursor.depth()));
+      }
+    }
+    if (op == "close" && created.count(touched) && !write_failed.count(touched)) {
+      const std::size_t i = created[touched];
+      // A time the system failed to set is not the restorer's to report.
+      if (i < expected.size() && !stream_read_failed && f.failed_calls[Op::kSetTimes] == 0) {
+        const Expected& e = expected[i];
+        if (!touched->times_set || touched->creation != e.node.creation_time ||
+            touched->write != e.node.write_time || touched->access != e.node.write_time) {
+          violated("times of " + path_of(touched) + " not the record's when closed");
+        }
+        if (!made_dirs.count(touched) && !content_read_failed &&
+            touched->body != content.substr(static_cast<std::size_t>(e.offset), static_cast<std::size_t>(e.taken))) {
+          violated("body of " + path_of(touched) + " (record " + std::to_string(i) + ", " +
+                   std::to_string(touched->body.size()) + " bytes) is not its slice of $content (" +
+                   std::to_string(e.taken) + " bytes at " + std::to_string(e.offset) + ")");
+        }
+      }
+    }
+    if (!event.empty()) pending = event;
+  };
+  // Failed name operations report no node; they are seen from the fake's
+  // failure counts instead, before the next call can be made.
+  const auto base_call = f.on_call;
+  std::map<Op, int> failures_before, exists_before;
+  auto scan_failures = [&] {
+    // A rise in the fake's failure counts since the last call, other than
+    // an existing name, is a failure the log must report.
+    for (Op op : {Op::kCreateFile, Op::kMakeDir, Op::kOpenDir, Op::kInspect, Op::kRemoveFile}) {
+      const int failures = f.failed_calls[op], exists = f.exists_failures[op];
+      if (failures == failures_before[op]) continue;
+      const bool for_existing = exists != exists_before[op];
+      failures_before[op] = failures;
+      exists_before[op] = exists;
+      if (!f.log_created()) continue;  // start-up: a failure there ends the run
+      if (for_existing && op == Op::kCreateFile) {
+        // The retry after a removal met a name that came back: the writer
+        // may log it; the first attempt is only the guard's cue.
+        if (pending.empty()) pending = "create_file exists";
+      } else if (!for_existing) {
+        if (!pending.empty() && pending != "create_file exists") {
+          violated("failure of " + pending + " not logged before another failure");
+        }
+        pending = FakePlatform::op_name(op);
+      }
+    }
+  };
+  f.on_call = [&](const char* op, const Node* touched) {
+    scan_failures();
+    base_call(op, touched);
+  };
+  f.before_call = [before = f.before_call, &scan_failures](Op op) {
+    scan_failures();
+    before(op);
   };
 
   const int status = r->driver.run();
-  f.on_call = nullptr;
-
-  if (status != kExitDone) violated("exit status " + std::to_string(status));
-  std::string sentinel_after;
-  if (Node* outside = f.find(u"outside")) snapshot(*outside, sentinel_after);
-  for (const Node* g : guarded) {
-    if (f.find(u"target/" + g->name) == g) snapshot(*g, sentinel_after);
+  scan_failures();
+  // For reading a finding: every call the run made, and its log.
+  if (std::getenv("FSRESTORE_FUZZ_TRACE") != nullptr) {
+    for (const std::string& call : f.calls) std::fprintf(stderr, "  %s\n", call.c_str());
+    std::fprintf(stderr, "log:\n%s", f.log_attempted().c_str());
   }
+  f.on_call = nullptr;
+  f.before_call = nullptr;
+  if (!pending.empty() && pending != "create_file exists") violated("failure of " + pending + " never logged");
+
+  // Start-up can only fail when the log could not be made.
+  const int want_status = !f.log_created() ? kExitStartFailed : f.log_failed ? kExitLogIncomplete : kExitDone;
+  if (status != want_status) violated("exit status " + std::to_string(status) + " for " + std::to_string(want_status));
+  if (status == kExitLogIncomplete && !f.errors_out.ends_with(": the log is incomplete\n")) {
+    violated("no standard error line for the incomplete log: <" + f.errors_out + ">");
+  }
+  std::string sentinel_after;
+  snapshot(*outside, sentinel_after);
+  for (const Node* g : own) snapshot(*g, sentinel_after);
   if (sentinel_after != sentinel_before) violated("sentinel changed:\n" + sentinel_before + "became\n" + sentinel_after);
   if (f.bad_handle_uses > 0) violated(std::to_string(f.bad_handle_uses) + " uses of a handle not open");
+  if (status == kExitStartFailed) return violations;
 
-  // The log: one well-formed line per failure.
-  const std::string log = f.log_text();
-  std::map<std::string, int> kinds;
+  const std::string log = f.log_attempted();
   if (!log.empty() && log.back() != '\n') violated("log does not end with a line feed");
-  for (std::size_t start = 0; start < log.size();) {
-    std::size_t end = log.find('\n', start);
-    if (end == std::string::npos) end = log.size();
-    const std::string line = log.substr(start, end - start);
-    const std::string kind = classify_log_line(line);
-    if (kind.empty()) violated("malformed log line <" + line + ">");
-    ++kinds[kind];
-    start = end + 1;
+
+  // A file not written whole: one line, and neither times nor attributes
+  // (a close that fails comes after both and cannot take them back).
+  int write_lines_owed = 0;
+  for (const Node* n : write_failed) {
+    ++write_lines_owed;
+    if (n->write_failed && (n->times_set || n->attr_set)) violated(path_of(n) + " not written whole but timed");
   }
-  const bool names_ended = kinds["names"] > 0;
-  auto count_is = [&](const std::string& kind, int want) {
-    if (kinds[kind] != want) {
-      violated(std::to_string(kinds[kind]) + " " + kind + " lines for " + std::to_string(want) + " failures");
-    }
-  };
-  count_is("chdir", f.failed_calls["enter_dir"]);
-  count_is("chdir-up", f.failed_calls["leave_dir"]);
-  count_is("createfile", f.failed_calls["create_file"]);
+  if (kinds["write"] != write_lines_owed) {
+    violated(std::to_string(kinds["write"]) + " write lines for " + std::to_string(write_lines_owed) + " files");
+  }
 
   const std::uint64_t read = f.stream_position(u"$content");
   if (r->counters.outbytes != read) {
     violated("outbytes " + std::to_string(r->counters.outbytes) + " but " + std::to_string(read) + " read");
   }
-  if (f.failed_reads.empty()) {
+  const bool names_stopped = kinds["names"] > 0 || kinds["names-failed"] > 0;
+  if (!stream_read_failed && !content_read_failed) {
     const int got = r->counters.dirs + r->counters.files;
     if (got != static_cast<int>(handled) || r->counters.dirs != dirs) {
       violated("dirs " + std::to_string(r->counters.dirs) + " + files " + std::to_string(r->counters.files) +
@@ -342,25 +505,27 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
     if (read != consumed) {
       violated("read " + std::to_string(read) + " bytes of $content for " + std::to_string(consumed) + " owed");
     }
+    auto count_is = [&](const std::string& kind, int want) {
+      if (kinds[kind] != want) {
+        violated(std::to_string(kinds[kind]) + " " + kind + " lines for " + std::to_string(want) + " expected");
+      }
+    };
     count_is("content", short_bodies);
     count_is("names", records > lines ? 1 : 0);
     count_is("nodes", records <= lines && nodes.size() % kFsNodeBytes != 0 ? 1 : 0);
-    if (records <= lines && nodes.size() % kFsNodeBytes != 0 &&
-        log.find("ends with " + std::to_string(nodes.size() % kFsNodeBytes) + " stray") == std::string::npos) {
-      violated("nodes error line with the wrong count");
-    }
-  } else if (content_in_order() && read > content.size()) {
+  } else if (!content_read_failed && read > content.size()) {
     violated("read past the end of $content");
   }
 
-  if (names_ended) {
-    // Directories still held keep their handles; nothing else may stay open.
+  // Directories still held when the names stop keep their handles; nothing
+  // else stays open but the starting directory and the target.
+  const int start_and_target = (mode & kModeRunInTarget) ? 1 : 2;
+  if (names_stopped) {
     if (f.open_non_directory_handles() != 0) violated("a stream, log or file left open");
-  } else {
-    if (f.open_handles() != 0) violated(std::to_string(f.open_handles()) + " handles left open");
-    if (f.failed_calls["leave_dir"] == 0 && f.cwd != target) {
-      violated("ended in " + path_of(f.cwd) + ", not the target");
-    }
+  } else if (f.open_handles() != start_and_target) {
+    std::string open;
+    for (const std::string& l : f.open_labels()) open += " <" + l + ">";
+    violated(std::to_string(f.open_handles()) + " handles left open:" + open);
   }
   return violations;
 }

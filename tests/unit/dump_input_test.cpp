@@ -5,6 +5,8 @@
 #include "dump/name_reader.h"
 #include "fake_platform.h"
 
+using Op = FakePlatform::Op;
+
 namespace {
 
 std::u16string decode(const std::string& line) {
@@ -84,13 +86,15 @@ struct ReaderTest : ::testing::Test {
   FakePlatform fake;
   std::unique_ptr<NameReader> reader = std::make_unique<NameReader>(fake);
   Handle stream;
+  std::uint32_t chunk = 0;
   void serve(const std::string& bytes) {
     fake.add_stream(u"$fsnames", bytes);
+    fake.stream_chunk(u"$fsnames", chunk);
     stream = fake.open_stream(u"$fsnames");
   }
   std::vector<std::u16string> all() {
     std::vector<std::u16string> out;
-    while (reader->read_name(stream)) out.push_back(reader->name());
+    while (reader->read_name(stream) == NameRead::kName) out.push_back(reader->name());
     return out;
   }
 };
@@ -121,9 +125,9 @@ TEST_F(ReaderTest, ZeroByteCutsTheNameButNotTheLine) {
 
 TEST_F(ReaderTest, OverlongLineIsConsumedToItsLineFeedAndCut) {
   serve(std::string(200000, 'y') + "\nafter\n");
-  ASSERT_TRUE(reader->read_name(stream));
+  ASSERT_EQ(reader->read_name(stream), NameRead::kName);
   EXPECT_EQ(std::u16string(reader->name()), std::u16string(kNameUnits - 1, u'y'));
-  ASSERT_TRUE(reader->read_name(stream));
+  ASSERT_EQ(reader->read_name(stream), NameRead::kName);
   EXPECT_EQ(std::u16string(reader->name()), u"after");
 }
 
@@ -131,13 +135,30 @@ TEST_F(ReaderTest, LongestNameEncodesIntoTheScratchWithoutOverflow) {
   std::string line;
   for (std::uint32_t i = 0; i < 21845; ++i) line += "\xE0\xB8\x81";  // 65535 bytes, 21845 units
   serve(line + "\n");
-  ASSERT_TRUE(reader->read_name(stream));
+  ASSERT_EQ(reader->read_name(stream), NameRead::kName);
   EXPECT_EQ(std::string(reader->encode_name()), line);
   // A name of the greatest length in units, each taking three bytes encoded.
   std::u16string widest(kNameUnits - 1, u'\uFFFF');
   std::copy(widest.begin(), widest.end(), reader->name());
   reader->name()[kNameUnits - 1] = 0;
   EXPECT_EQ(std::string(reader->encode_name()).size(), 3u * (kNameUnits - 1));
+}
+
+// A pipe may cut the stream anywhere; the names come out the same, and a
+// read is never asked to wait for more than the line at hand.
+TEST_F(ReaderTest, NamesDeliveredOneByteAtATimeMatchOneBlock) {
+  chunk = 1;
+  serve("a\n\xC3\xA9t\xC3\xA9\n\nlong" + std::string(300, 'z') + "\nlast");
+  EXPECT_EQ(all(), (std::vector<std::u16string>{u"a", u"\u00E9t\u00E9", u"", u"long" + std::u16string(300, u'z')}));
+}
+
+TEST_F(ReaderTest, AFailedReadIsNotTheEnd) {
+  serve("a\nb\n");
+  ASSERT_EQ(reader->read_name(stream), NameRead::kName);
+  ASSERT_EQ(reader->read_name(stream), NameRead::kName);
+  fake.fail(Op::kRead, u"$fsnames", 1, "Input/output error");
+  EXPECT_EQ(reader->read_name(stream), NameRead::kFailed);
+  EXPECT_EQ(reader->read_name(stream), NameRead::kEnded);
 }
 
 }  // namespace

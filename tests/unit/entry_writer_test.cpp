@@ -80,7 +80,7 @@ TEST(EntryWriter, AShortContentStreamLeavesShortFilesAndSaysSo) {
 
 TEST(EntryWriter, AFileThatCannotBeCreatedIsLoggedAndItsBodyStillConsumed) {
   auto r = TestRestorer::make();
-  r->fake.fail("create_file", u"bad", -1, "Access is denied.\r\n");
+  r->fake.fail(Op::kCreateFile, u"bad", -1, "Access is denied.\r\n");
   TestDump d;
   d.file(0, u"bad", "12345", 0x21).file(0, u"good", "678");
   r->run(d);
@@ -91,18 +91,19 @@ TEST(EntryWriter, AFileThatCannotBeCreatedIsLoggedAndItsBodyStillConsumed) {
   EXPECT_EQ(r->counters.outbytes, 8u);
 }
 
-TEST(EntryWriter, FileTimesGoOnBeforeCloseAndAttributesAfter) {
+TEST(EntryWriter, TimesThenAttributesThenCloseAllThroughTheHandle) {
   auto r = TestRestorer::make();
   TestDump d;
   d.file(0, u"ro", "data", 0x21, 111, 222).file(0, u"empty", "", 0x22, 333, 444);
   r->run(d);
-  EXPECT_EQ(r->fake.calls_of(""),
-            (Calls{"open_stream $content", "open_stream $fsnames", "open_stream $fsnodes", "create_log",
-                   "enter_target target", "tick 0", "read $fsnodes 65536 -> 64", "read $fsnames 65536 -> 9",
-                   "create_file ro", "read $content 4 -> 4", "write ro 4", "set_times ro", "close ro",
-                   "set_attr ro 0021", "create_file empty", "set_times empty", "close empty",
-                   "set_attr empty 0022", "read $fsnodes 65536 -> 0", "close $content",
-                   "close $fsnames", "close $fsnodes", "close $errors"}));
+  EXPECT_EQ(r->fake.calls,
+            (Calls{"open_stream $content", "identity $content", "open_stream $fsnames", "identity $fsnames",
+                   "open_stream $fsnodes", "identity $fsnodes", "open_start_dir", "create_file $errors",
+                   "identity $errors", "open_target target", "tick 0", "read $fsnodes 65536 -> 64", "read $fsnames 65536 -> 9",
+                   "create_file ro", "read $content 4 -> 4", "write ro 4", "set_times ro", "set_attr ro 0021",
+                   "close ro", "create_file empty", "set_times empty", "set_attr empty 0022", "close empty",
+                   "read $fsnodes 65536 -> 0", "close $content", "close $fsnames", "close $fsnodes",
+                   "close $errors"}));
   const FakePlatform::Node* ro = r->fake.find(u"target/ro");
   EXPECT_EQ(ro->attr, 0x21);
   EXPECT_EQ(ro->creation, 111u);
@@ -112,19 +113,132 @@ TEST(EntryWriter, FileTimesGoOnBeforeCloseAndAttributesAfter) {
 
 TEST(EntryWriter, DirectoriesTakeAttributesFirstAndAreHeldForTheirTimes) {
   auto r = TestRestorer::make();
-  r->fake.fail("open_dir", u"untimed");
   TestDump d;
-  d.dir(0, u"d", 0x12, 5, 6).dir(0, u"untimed", 0x10, 7, 8);
+  d.dir(0, u"d", 0x12, 5, 6).file(1, u"in", "x").dir(0, u"e", 0x10, 7, 8);
   r->run(d);
-  EXPECT_EQ(r->fake.calls_of("make_dir d").size(), 1u);
   const Calls calls = r->fake.calls;
   const auto at = [&](const std::string& c) { return std::find(calls.begin(), calls.end(), c) - calls.begin(); };
-  EXPECT_LT(at("set_attr d 0012"), at("open_dir d"));
-  EXPECT_LT(at("open_dir d"), at("set_times d"));
+  EXPECT_LT(at("make_dir d"), at("set_attr d 0012"));
+  EXPECT_LT(at("set_attr d 0012"), at("create_file in"));
+  EXPECT_LT(at("close in"), at("set_times d"));
+  EXPECT_LT(at("set_times d"), at("close d"));
   EXPECT_EQ(r->fake.find(u"target/d")->write, 6u);
-  EXPECT_FALSE(r->fake.find(u"target/untimed")->times_set);
-  EXPECT_EQ(r->fake.log_text(), "");  // failing to create or open a directory is not logged
+  EXPECT_EQ(r->fake.find(u"target/d")->attr, 0x12);
+  EXPECT_EQ(r->fake.find(u"target/e")->creation, 7u);
+  EXPECT_EQ(r->fake.log_text(), "");
   EXPECT_EQ(r->counters.dirs, 2);
+}
+
+TEST(EntryWriter, ADirectoryThatCannotBeMadeIsLoggedButAnExistingOneIsNot) {
+  auto r = TestRestorer::make();
+  r->fake.mkdir_p(u"target/there");
+  r->fake.fail(Op::kMakeDir, u"denied", -1, "Permission denied");
+  TestDump d;
+  d.dir(0, u"there", 0x10).dir(0, u"denied", 0x12).dir(0, u"empty_too", 0x10);
+  r->fake.fail(Op::kMakeDir, u"empty_too", -1, "Read-only file system");
+  r->run(d);
+  EXPECT_EQ(r->fake.log_text(),
+            "mkdir error with <denied>, attr=0012: Permission denied\n"
+            "mkdir error with <empty_too>, attr=0010: Read-only file system\n");
+  EXPECT_EQ(r->counters.dirs, 3);
+}
+
+TEST(EntryWriter, AFailedDirectoryWithChildrenGivesItsCauseAndThenTheSkippedSubtree) {
+  auto r = TestRestorer::make();
+  r->fake.fail(Op::kMakeDir, u"full", -1, "No space left on device");
+  TestDump d;
+  d.dir(0, u"full").file(1, u"in", "abc").file(0, u"next", "de");
+  r->run(d);
+  EXPECT_EQ(r->fake.log_text(),
+            "mkdir error with <full>, attr=0010: No space left on device\n"
+            "chdir error with <full> attr=0020: No such file or directory\n");
+  EXPECT_EQ(r->fake.find(u"target/next")->body, "de");
+  EXPECT_EQ(r->counters.outbytes, 5u);
+}
+
+// A body that cannot be written whole: one line, the rest only consumed,
+// and neither times nor attributes, so the file never passes for complete.
+struct WriteFailureCase {
+  const char* what;
+  FakePlatform::Failure failure;
+  std::string kept;  // what the failing file holds afterwards
+  Calls calls;       // the failing file's calls
+};
+
+TEST(EntryWriter, WriteCopyAndCloseFailuresGiveOneLineAndLeaveTheFileUntimed) {
+  const std::string big(4096 * 3, 'b');
+  WriteFailureCase cases[] = {
+      {"a copy that fails part-way",
+       {Op::kCopyBlock, u"f", 1, "No space left on device", 0, 1000},
+       std::string(1000, 'b'),
+       {"create_file f", "write f 12288 -> failed", "close f"}},
+      {"a copy that fails at once, every time",
+       {Op::kCopyBlock, u"f", -1, "Disk quota exceeded"},
+       "",
+       {"create_file f", "write f 12288 -> failed", "close f"}},
+      {"a close that reports a late error",
+       {Op::kClose, u"f", 1, "Input/output error"},
+       big,
+       {"create_file f", "write f 12288", "set_times f", "set_attr f 0021", "close f -> failed"}},
+  };
+  for (const WriteFailureCase& c : cases) {
+    auto r = TestRestorer::make();
+    r->fake.inject(c.failure);
+    TestDump d;
+    d.file(0, u"f", big, 0x21, 1, 2).file(0, u"next", "after", 0x20, 3, 4);
+    r->run(d);
+    std::string text = c.failure.text;
+    EXPECT_EQ(r->fake.log_text(), "write error with <f>, attr=0021, size=12288: " + text + "\n") << c.what;
+    Calls calls;
+    for (const std::string& call : r->fake.calls) {
+      if (call.find(" f") != std::string::npos && call.find("$") == std::string::npos) calls.push_back(call);
+    }
+    EXPECT_EQ(calls, c.calls) << c.what;
+    const FakePlatform::Node* f = r->fake.find(u"target/f");
+    EXPECT_EQ(f->body, c.kept) << c.what;
+    const FakePlatform::Node* next = r->fake.find(u"target/next");
+    EXPECT_EQ(next->body, "after") << c.what;  // the content stream stayed aligned
+    EXPECT_EQ(next->write, 4u) << c.what;
+    EXPECT_EQ(r->counters.outbytes, big.size() + 5) << c.what;
+    EXPECT_EQ(r->fake.open_labels(), (Calls{".", "target"})) << c.what;
+  }
+}
+
+TEST(EntryWriter, AWriteFailureInALaterBlockStopsTheWritesButTakesEveryBlock) {
+  auto r = TestRestorer::make();
+  const std::uint64_t size = 3 * 1048576 + 10;
+  TestDump d;
+  d.node(0, u"f", size, 0x20, 1, 2).node(0, u"g", 3, 0x20, 5, 6);
+  FakePlatform::Failure failure{Op::kCopyBlock, u"f", 1, "File too large"};
+  failure.skip = 1;  // the first block arrives whole
+  r->fake.inject(failure);
+  r->fake.add_generated_stream(u"$content", size + 3, fill_pattern);
+  r->fake.add_stream(u"$fsnodes", d.nodes);
+  r->fake.add_stream(u"$fsnames", d.names);
+  r->fake.mkdir_p(u"target");
+  r->fake.args = {"", "target"};
+  r->driver.run();
+  EXPECT_EQ(r->fake.log_text(), "write error with <f>, attr=0020, size=3145738: File too large\n");
+  EXPECT_EQ(r->fake.calls_of("write f"), (Calls{"write f 1048576", "write f 1048576 -> failed"}));
+  EXPECT_EQ(r->fake.calls_of("read $content"),
+            (Calls{"read $content 1048576 -> 1048576", "read $content 1048576 -> 1048576",
+                   "read $content 1048576 -> 1048576", "read $content 10 -> 10", "read $content 3 -> 3"}));
+  EXPECT_FALSE(r->fake.find(u"target/f")->times_set);
+  EXPECT_TRUE(holds_slice(r->fake.find(u"target/g"), size, 3));
+  EXPECT_EQ(r->counters.outbytes, size + 3);
+}
+
+TEST(EntryWriter, AWriteFailureOnAShortBodyGivesBothLines) {
+  auto r = TestRestorer::make();
+  r->fake.fail(Op::kCopyBlock, u"f", -1, "No space left on device");
+  TestDump d;
+  d.node(0, u"f", 10, 0x20);
+  d.content = "abcd";
+  r->run(d);
+  EXPECT_EQ(r->fake.log_text(),
+            "write error with <f>, attr=0020, size=10: No space left on device\n"
+            "content error with <f>, attr=0020, size=10: 6 bytes missing\n");
+  EXPECT_EQ(r->counters.outbytes, 4u);
 }
 
 }  // namespace

@@ -11,13 +11,17 @@ struct LogTest : ::testing::Test {
   FakePlatform fake;
   std::unique_ptr<NameReader> names = std::make_unique<NameReader>(fake);
   std::unique_ptr<ErrorLog> log = std::make_unique<ErrorLog>(fake, *names);
+  Handle start;
 
-  void SetUp() override { ASSERT_TRUE(log->open()); }
+  void SetUp() override {
+    start = fake.open_start_dir();
+    ASSERT_TRUE(log->open(fake.create_file(start, u"$errors")));
+  }
   void name(const std::u16string& n) { std::copy(n.c_str(), n.c_str() + n.size() + 1, names->name()); }
   // Stands for an operation that has just failed with this system text.
   void failed(const std::string& text) {
-    fake.fail("make_dir", u"", 1, text);
-    fake.make_dir(u"x");
+    fake.fail(Op::kMakeDir, u"", 1, text);
+    fake.make_dir(start, u"x");
   }
   std::string written() {
     log->close();
@@ -25,19 +29,34 @@ struct LogTest : ::testing::Test {
   }
 };
 
-TEST_F(LogTest, TheThreeFailureLinesByteForByte) {
+TEST_F(LogTest, TheFailureLinesByteForByte) {
   name(u"a.txt");
   failed("The system cannot find the path specified.\r\n");
   log->createfile_failed(0x20, 5);
   name(u"dir");
   failed("Access is denied.\r\n");
   log->chdir_failed(0x10);
-  failed("No such device");
-  log->step_up_failed();
+  failed("Read-only file system");
+  log->mkdir_failed(0x11);
+  name(u"big");
+  failed("No space left on device");
+  log->write_failed(0x21, 1ull << 33);
+  failed("Input/output error");
+  log->nodes_failed();
+  failed("Is a directory");
+  log->names_failed();
+  log->depth_jump(0, 2, 2);
+  log->depth_jump(254, 255, 1ull << 40);
   EXPECT_EQ(written(),
             "createfile error with <a.txt>, attr=0020, size=5: The system cannot find the path specified.  \n"
             "chdir error with <dir> attr=0010: Access is denied.  \n"
-            "chdir error with <..>: No such device\n");
+            "mkdir error with <dir>, attr=0011: Read-only file system\n"
+            "write error with <big>, attr=0021, size=8589934592: No space left on device\n"
+            "nodes error: Input/output error\n"
+            "names error: Is a directory\n"
+            "nodes error: depth rises from 0 to 2 at record 2\n"
+            "nodes error: depth rises from 254 to 255 at record 1099511627776\n");
+  EXPECT_FALSE(log->incomplete());
 }
 
 TEST_F(LogTest, LargeSizesAndAttributeWordsAreWrittenWhole) {
@@ -68,12 +87,28 @@ TEST_F(LogTest, TheLongestNameIsWrittenWhole) {
   EXPECT_EQ(written(), expected + ">, attr=0020, size=0: too long\n");
 }
 
-TEST_F(LogTest, NothingIsWrittenUntilTheBufferFillsOrTheLogCloses) {
+TEST_F(LogTest, EachLineReachesTheFileAtOnceWithOneWrite) {
+  int writes = 0;
+  fake.on_call = [&](const char* op, const FakePlatform::Node*) { writes += std::string(op) == "log_write"; };
   name(u"n");
   failed("x");
   log->chdir_failed(0x20);
-  EXPECT_EQ(fake.log_text(), "");
-  EXPECT_EQ(written(), "chdir error with <n> attr=0020: x\n");
+  EXPECT_EQ(fake.log_text(), "chdir error with <n> attr=0020: x\n");
+  log->names_ended();
+  EXPECT_EQ(writes, 2);
+  EXPECT_EQ(written(), "chdir error with <n> attr=0020: x\nnames error: $fsnames ended before $fsnodes\n");
+}
+
+TEST_F(LogTest, AFailedWriteIsRememberedWithItsTextAndLaterLinesStillTried) {
+  name(u"n");
+  fake.fail(Op::kWrite, u"$errors", 1, "Disk quota exceeded");
+  failed("first");
+  log->chdir_failed(0x20);
+  failed("second");
+  log->chdir_failed(0x20);
+  EXPECT_TRUE(log->incomplete());
+  EXPECT_STREQ(log->failure_text(), "Disk quota exceeded");
+  EXPECT_EQ(written(), "chdir error with <n> attr=0020: second\n");
 }
 
 TEST(TextOut, FormatsLikeTheCLibrary) {
@@ -168,7 +203,7 @@ TEST(ProgressLine, ThrottlesOnTheCycleCounterAndTheClock) {
   for (const ProgressCase& c : cases) {
     FakePlatform fake;
     RestoreCounters counters;
-    ProgressLine progress(fake, counters);
+    ProgressLine progress(fake, counters.dirs, counters.files, counters.outbytes);
     fake.tick_value = c.start_tick;
     progress.start();
     for (const Turn& t : c.turns) {

@@ -7,30 +7,28 @@ namespace {
 using Calls = std::vector<std::string>;
 
 TEST(RestoreDriver, EachStartUpFailureEndsWithStatusOneAndNothingButTheBasepathLine) {
+  const Calls streams = {"open_stream d/$content", "identity d/$content", "open_stream d/$fsnames",
+                         "identity d/$fsnames",    "open_stream d/$fsnodes", "identity d/$fsnodes"};
+  auto upto = [&](std::size_t n, Calls more = {}) {
+    Calls out(streams.begin(), streams.begin() + n);
+    out.insert(out.end(), more.begin(), more.end());
+    return out;
+  };
   struct Case {
     const char* what;
-    std::string failing_op;
+    Op failing_op;
     std::u16string failing_name;
     Calls calls;  // everything the run asked of the platform
   } cases[] = {
-      {"content stream missing", "open_stream", u"d/$content", {"open_stream d/$content"}},
-      {"names stream missing",
-       "open_stream",
-       u"d/$fsnames",
-       {"open_stream d/$content", "open_stream d/$fsnames"}},
-      {"node stream missing",
-       "open_stream",
-       u"d/$fsnodes",
-       {"open_stream d/$content", "open_stream d/$fsnames", "open_stream d/$fsnodes"}},
-      {"log not creatable",
-       "create_log",
-       u"",
-       {"open_stream d/$content", "open_stream d/$fsnames", "open_stream d/$fsnodes", "create_log"}},
+      {"content stream missing", Op::kOpenStream, u"d/$content", upto(0, {"open_stream d/$content"})},
+      {"names stream missing", Op::kOpenStream, u"d/$fsnames", upto(2, {"open_stream d/$fsnames"})},
+      {"node stream missing", Op::kOpenStream, u"d/$fsnodes", upto(4, {"open_stream d/$fsnodes"})},
+      {"starting directory not openable", Op::kOpenStartDir, u"", upto(6, {"open_start_dir"})},
+      {"log not creatable", Op::kCreateFile, u"$errors", upto(6, {"open_start_dir", "create_file $errors"})},
       {"target not enterable",
-       "enter_target",
+       Op::kOpenTarget,
        u"",
-       {"open_stream d/$content", "open_stream d/$fsnames", "open_stream d/$fsnodes", "create_log",
-        "enter_target target"}},
+       upto(6, {"open_start_dir", "create_file $errors", "identity $errors", "open_target target"})},
   };
   for (const Case& c : cases) {
     auto r = TestRestorer::make();
@@ -44,7 +42,7 @@ TEST(RestoreDriver, EachStartUpFailureEndsWithStatusOneAndNothingButTheBasepathL
   }
 }
 
-TEST(RestoreDriver, WithoutArgumentsTheCurrentDirectoryIsDumpAndTarget) {
+TEST(RestoreDriver, WithoutArgumentsTheStartingDirectoryIsDumpAndTarget) {
   auto r = TestRestorer::make();
   TestDump d;
   d.file(0, u"f", "x");
@@ -52,9 +50,10 @@ TEST(RestoreDriver, WithoutArgumentsTheCurrentDirectoryIsDumpAndTarget) {
   EXPECT_EQ(r->driver.run(), 0);
   EXPECT_EQ(r->fake.calls_of("open_stream"),
             (Calls{"open_stream $content", "open_stream $fsnames", "open_stream $fsnodes"}));
-  EXPECT_EQ(r->fake.calls_of("enter_target").size(), 0u);
+  EXPECT_EQ(r->fake.calls_of("open_target").size(), 0u);
   EXPECT_EQ(r->fake.find(u"f")->body, "x");
   EXPECT_TRUE(r->fake.console.starts_with("basepath=<>\n"));
+  EXPECT_EQ(r->fake.open_labels(), Calls{"."});
 }
 
 TEST(RestoreDriver, ABasePathWithNoRoomForTheSuffixIsAStartUpFailure) {
@@ -76,15 +75,16 @@ TEST(RestoreDriver, TheRoadOfOneDirectoryAndOneFile) {
   d.dir(0, u"d", 0x10, 1, 2).file(1, u"f", "abc", 0x20, 3, 4);
   EXPECT_EQ(r->run(d), 0);
   EXPECT_EQ(r->fake.calls,
-            (Calls{"open_stream $content", "open_stream $fsnames", "open_stream $fsnodes", "create_log",
-                   "enter_target target", "tick 0", "read $fsnodes 65536 -> 64", "read $fsnames 65536 -> 4",
-                   "make_dir d", "set_attr d 0010", "open_dir d", "enter_dir d",
-                   "create_file f", "read $content 3 -> 3", "write f 3", "set_times f", "close f",
-                   "set_attr f 0020", "read $fsnodes 65536 -> 0", "leave_dir", "set_times d", "close d",
-                   "close $content", "close $fsnames", "close $fsnodes", "close $errors"}));
+            (Calls{"open_stream $content", "identity $content", "open_stream $fsnames", "identity $fsnames",
+                   "open_stream $fsnodes", "identity $fsnodes", "open_start_dir", "create_file $errors",
+                   "identity $errors", "open_target target", "tick 0", "read $fsnodes 65536 -> 64", "read $fsnames 65536 -> 4",
+                   "make_dir d", "set_attr d 0010", "create_file f", "read $content 3 -> 3", "write f 3",
+                   "set_times f", "set_attr f 0020", "close f", "read $fsnodes 65536 -> 0", "set_times d",
+                   "close d", "close $content", "close $fsnames", "close $fsnodes", "close $errors"}));
   const std::string last = "dirs=1 files=1 outbytes=3 speed=3";
   EXPECT_EQ(r->fake.console, "basepath=<>\n" + last + std::string(78 - last.size(), ' ') + "\r\n");
-  EXPECT_EQ(r->fake.open_handles(), 0);
+  EXPECT_EQ(r->fake.open_labels(), (Calls{".", "target"}));
+  EXPECT_EQ(r->fake.errors_out, "");
 }
 
 TEST(RestoreDriver, BrokenDumpsEndInOrderAndAreReported) {
@@ -96,8 +96,7 @@ TEST(RestoreDriver, BrokenDumpsEndInOrderAndAreReported) {
     EXPECT_EQ(r->run(d), 0);
     EXPECT_EQ(r->fake.log_text(), "names error: $fsnames ended before $fsnodes\n");
     EXPECT_FALSE(r->fake.find(u"target/held")->times_set);  // held directories keep no times
-    EXPECT_EQ(r->fake.cwd_path(), "/target/held");           // and the cursor stays where it is
-    EXPECT_EQ(r->fake.calls_of("create_file"), (Calls{"create_file f"}));
+    EXPECT_EQ(r->fake.calls_of("create_file"), (Calls{"create_file $errors", "create_file f"}));
   }
   {
     auto r = TestRestorer::make();
@@ -116,6 +115,60 @@ TEST(RestoreDriver, BrokenDumpsEndInOrderAndAreReported) {
   }
 }
 
+TEST(RestoreDriver, AFailingReadOfTheNodeOrNamesStreamIsLoggedAndEndsTheRunLikeItsEnd) {
+  {
+    auto r = TestRestorer::make();
+    FakePlatform::Failure failure{Op::kRead, u"$fsnodes", 1, "Input/output error"};
+    failure.skip = 1;
+    r->fake.inject(failure);
+    r->fake.stream_chunk(u"$fsnodes", 32);  // one record a read
+    TestDump d;
+    d.dir(0, u"d", 0x10, 1, 2).file(1, u"f", "abc").file(0, u"never", "x");
+    EXPECT_EQ(r->run(d), 0);
+    EXPECT_EQ(r->fake.log_text(), "nodes error: Input/output error\n");
+    EXPECT_EQ(r->counters.dirs, 1);
+    EXPECT_EQ(r->counters.files, 0);
+    EXPECT_TRUE(r->fake.find(u"target/d")->times_set);  // left as at the stream's end
+    EXPECT_EQ(r->fake.open_labels(), (Calls{".", "target"}));
+  }
+  {
+    auto r = TestRestorer::make();
+    FakePlatform::Failure failure{Op::kRead, u"$fsnames", 1, "Is a directory"};
+    failure.skip = 1;
+    r->fake.inject(failure);
+    r->fake.stream_chunk(u"$fsnames", 2);  // one name a read
+    TestDump d;
+    d.file(0, u"a", "1").file(0, u"b", "2");
+    EXPECT_EQ(r->run(d), 0);
+    EXPECT_EQ(r->fake.log_text(), "names error: Is a directory\n");
+    EXPECT_EQ(r->fake.find(u"target/a")->body, "1");
+    EXPECT_EQ(r->fake.find(u"target/b"), nullptr);
+  }
+}
+
+TEST(RestoreDriver, ALogThatCannotBeWrittenGivesStatusTwoAndOneLineOnStandardError) {
+  for (Op op : {Op::kWrite, Op::kClose}) {
+    auto r = TestRestorer::make();
+    r->fake.fail(op, u"$errors", -1, "No space left on device");
+    r->fake.fail(Op::kCreateFile, u"bad", -1, "Permission denied");
+    TestDump d;
+    d.file(0, u"bad", "1").file(0, u"good", "2");
+    EXPECT_EQ(r->run(d), 2) << FakePlatform::op_name(op);
+    EXPECT_EQ(r->fake.errors_out, "fsrestore: $errors: No space left on device: the log is incomplete\n");
+    EXPECT_EQ(r->fake.find(u"target/good")->body, "2");  // the run went on to the end
+    EXPECT_TRUE(r->fake.console.ends_with("\r\n"));
+  }
+  {
+    // A clean run never writes to the log, so nothing can fail there.
+    auto r = TestRestorer::make();
+    r->fake.fail(Op::kWrite, u"$errors");
+    TestDump d;
+    d.file(0, u"good", "2");
+    EXPECT_EQ(r->run(d), 0);
+    EXPECT_EQ(r->fake.errors_out, "");
+  }
+}
+
 TEST(RestoreDriver, HelpAndVersionAnswerWithoutTouchingAnything) {
   for (const char* arg : {"--help", "-h", "--version"}) {
     auto r = TestRestorer::make();
@@ -126,29 +179,45 @@ TEST(RestoreDriver, HelpAndVersionAnswerWithoutTouchingAnything) {
   }
 }
 
-}  // namespace
-
-namespace {
-
-// The node stream is read in blocks; records that straddle two blocks, and a
-// stream delivered a few bytes at a time, give the same run.
-TEST(RestoreDriver, RecordsStraddlingBlocksAndShortReadsChangeNothing) {
+// Streams arriving through pipes: records and names are taken as soon as
+// they are whole, however the bytes are cut, and the tree is the same.
+TEST(RestoreDriver, StreamsDeliveredInPiecesRestoreTheSameTree) {
   TestDump d;
   const int count = 65536 / 32 * 3 + 5;
   for (int i = 0; i < count; ++i) {
     std::u16string name = u"f";
     name += static_cast<char16_t>(u'a' + i % 26);
+    name += std::u16string(1, static_cast<char16_t>(u'A' + i / 26 % 26));
+    name += std::u16string(1, static_cast<char16_t>(u'0' + i / 676));
+    if (i % 50 == 0) {
+      d.dir(0, name + u"d").file(1, u"in", "ii");
+    }
     d.file(0, name, std::string(i % 3, 'x'));
   }
   d.nodes += "abc";
-  for (int chunk : {0, 7}) {
+  struct Pieces {
+    std::uint32_t nodes, names, all;
+  } pieces[] = {{0, 0, 0}, {0, 0, 7}, {13, 1, 0}, {31, 3, 0}};
+  std::string reference;
+  for (const Pieces& p : pieces) {
     auto r = TestRestorer::make();
-    r->fake.read_chunk = chunk;
-    EXPECT_EQ(r->run(d), 0);
-    EXPECT_EQ(r->counters.files, count);
+    r->fake.read_chunk = p.all;
+    r->fake.add_dump(d.nodes, d.names, d.content);
+    if (p.nodes) r->fake.stream_chunk(u"$fsnodes", p.nodes);
+    if (p.names) r->fake.stream_chunk(u"$fsnames", p.names);
+    r->fake.mkdir_p(u"target");
+    r->fake.args = {"", "target"};
+    EXPECT_EQ(r->driver.run(), 0);
     EXPECT_EQ(r->counters.outbytes, d.content.size());
     EXPECT_EQ(r->fake.log_text(), "nodes error: $fsnodes ends with 3 stray bytes\n");
+    std::string tree;
+    for (const auto& [key, node] : r->fake.find(u"target")->children) {
+      tree += FakePlatform::utf8(node->name) + "=" + node->body + (node->times_set ? "!" : "") + ";";
+    }
+    if (reference.empty()) reference = tree;
+    EXPECT_EQ(tree, reference) << p.nodes << "/" << p.names << "/" << p.all;
   }
+  EXPECT_EQ(std::count(reference.begin(), reference.end(), ';'), count + (count + 49) / 50);
 }
 
 }  // namespace

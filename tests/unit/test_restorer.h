@@ -8,12 +8,9 @@
 #include "dump/name_codec.h"
 #include "dump/name_reader.h"
 #include "fake_platform.h"
-#include "report/error_log.h"
-#include "report/progress_line.h"
-#include "restore/dir_cursor.h"
-#include "restore/entry_writer.h"
-#include "restore/restore_counters.h"
-#include "restore/restore_driver.h"
+#include "restore/restorer.h"
+
+using Op = FakePlatform::Op;
 
 struct TestDump {
   std::string nodes, names, content;
@@ -48,15 +45,13 @@ struct TestDump {
   }
 };
 
+// The program's own wiring over the fake platform.
 struct TestRestorer {
   FakePlatform fake;
-  RestoreCounters counters;
-  NameReader names{fake};
-  ErrorLog log{fake, names};
-  DirCursor cursor{fake, names, log};
-  EntryWriter writer{fake, names, cursor, log, counters};
-  ProgressLine progress{fake, counters};
-  RestoreDriver driver{fake, names, cursor, writer, progress, log};
+  Restorer restorer{fake};
+  RestoreCounters& counters = restorer.counters;
+  DirCursor& cursor = restorer.cursor;
+  RestoreDriver& driver = restorer.driver;
 
   static std::unique_ptr<TestRestorer> make() { return std::make_unique<TestRestorer>(); }
 

@@ -1,0 +1,225 @@
+#include <gtest/gtest.h>
+
+#include "test_restorer.h"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+using Node = FakePlatform::Node;
+
+// The restore's rules against a plain file system that has none of its own.
+struct GuardTest : ::testing::Test {
+  FakePlatform fake;
+  EntryGuard guard{fake};
+  Node* target = fake.mkdir_p(u"target");
+  Node* secret = fake.add_file(u"outside/secret", "sentinel");
+  Handle dir;
+
+  void SetUp() override {
+    fake.args = {"target"};
+    dir = fake.open_target(0);
+    fake.calls.clear();
+  }
+  std::string error() {
+    char text[64];
+    fake.error_text(text, sizeof text);
+    return text;
+  }
+  // Creates name through the guard and writes a body into what it got.
+  bool create_and_write(const std::u16string& name) {
+    const Handle h = guard.create_file(dir, name.c_str());
+    if (!h.valid()) return false;
+    fake.write(h, "new", 3);
+    fake.close(h);
+    return true;
+  }
+};
+
+TEST_F(GuardTest, InvalidNamesAreRefusedBeforeAnyCall) {
+  for (const char16_t* name : {u"", u".", u"..", u"a/b", u"/etc"}) {
+    fake.calls.clear();
+    EXPECT_FALSE(guard.create_file(dir, name).valid()) << FakePlatform::utf8(name);
+    EXPECT_FALSE(guard.make_dir(dir, name).valid());
+    EXPECT_FALSE(guard.open_dir(dir, name).valid());
+    EXPECT_EQ(fake.calls, Calls(3, "refuse Invalid argument")) << FakePlatform::utf8(name);
+    EXPECT_EQ(error(), "Invalid argument");
+    EXPECT_FALSE(fake.failed_because_exists());
+  }
+  fake.rules = NameRules::kWindows;
+  for (const char16_t* name : {u"CON", u"a:b", u"x.", u"a\\b", u"conout$"}) {
+    fake.calls.clear();
+    EXPECT_FALSE(guard.create_file(dir, name).valid()) << FakePlatform::utf8(name);
+    EXPECT_EQ(fake.calls, Calls{"refuse Invalid argument"});
+  }
+  EXPECT_TRUE(fake.anomalies.empty());
+}
+
+TEST_F(GuardTest, ANewNameCostsOneCall) {
+  EXPECT_TRUE(create_and_write(u"fresh"));
+  EXPECT_EQ(fake.calls, (Calls{"create_file fresh", "write fresh 3", "close fresh"}));
+}
+
+TEST_F(GuardTest, LinksHardLinksFifosAndOldFilesAreReplacedNeverWrittenThrough) {
+  Node* outside_dir = fake.mkdir_p(u"outside/dir");
+  fake.add_symlink(u"target/flink", secret);
+  fake.add_symlink(u"target/dlink", outside_dir);
+  fake.add_hard_link(u"target/hlink", secret);
+  fake.add_fifo(u"target/fifo");
+  fake.add_file(u"target/old", "old body");
+  for (const char16_t* name : {u"flink", u"dlink", u"hlink", u"fifo", u"old"}) {
+    fake.calls.clear();
+    ASSERT_TRUE(create_and_write(name)) << FakePlatform::utf8(name);
+    const std::string n = FakePlatform::utf8(name);
+    EXPECT_EQ(fake.calls, (Calls{"create_file " + n, "inspect " + n, "remove_file " + n, "create_file " + n,
+                                 "write " + n + " 3", "close " + n}));
+    const Node* now = fake.find(u"target/" + std::u16string(name));
+    EXPECT_EQ(now->kind, FakePlatform::Kind::kFile);
+    EXPECT_EQ(now->body, "new");
+  }
+  EXPECT_EQ(secret->body, "sentinel");
+  EXPECT_TRUE(outside_dir->children.empty());
+}
+
+TEST_F(GuardTest, WhatMustStayIsRefusedWithItsReason) {
+  fake.mkdir_p(u"target/dir/inside");
+  fake.add_file(u"target/unshown", "u")->unverified = true;
+  fake.add_file(u"target/kept", "k")->keep = true;
+  struct Case {
+    const char16_t* name;
+    const char* text;
+  } cases[] = {
+      {u"dir", "Is a directory"},
+      {u"unshown", "Too many levels of symbolic links"},
+      {u"kept", "Permission denied"},
+  };
+  for (const Case& c : cases) {
+    fake.calls.clear();
+    EXPECT_FALSE(create_and_write(c.name));
+    EXPECT_EQ(error(), c.text);
+    EXPECT_EQ(fake.calls_of("remove_file").size(), 0u);
+  }
+  EXPECT_NE(fake.find(u"target/dir/inside"), nullptr);
+  EXPECT_EQ(fake.find(u"target/unshown")->body, "u");
+  EXPECT_EQ(fake.find(u"target/kept")->body, "k");
+}
+
+TEST_F(GuardTest, TheRunsOwnFilesAreNeverReplacedWhateverNameLeadsToThem) {
+  Node* own = fake.add_file(u"target/$content", "dump body");
+  fake.add_hard_link(u"target/other name", own);
+  fake.add_stream(u"target/$content", "dump body");
+  fake.stream_is_file(u"target/$content", own);
+  guard.protect(fake.open_stream(u"target/$content"));
+  for (const char16_t* name : {u"$content", u"other name"}) {
+    EXPECT_FALSE(create_and_write(name));
+    EXPECT_EQ(error(), "Device or resource busy");
+  }
+  EXPECT_EQ(fake.find(u"target/$content"), own);
+  EXPECT_EQ(own->body, "dump body");
+}
+
+TEST_F(GuardTest, WindowsKeepsReadOnlyHiddenAndSystemFilesAndFoldsCase) {
+  fake.rules = NameRules::kWindows;
+  fake.fold_case = true;  // names made from here on match in any case
+  Node* win = fake.mkdir_p(u"win");
+  fake.args = {"win"};
+  dir = fake.open_target(0);
+  fake.add_file(u"win/RO.TXT", "r")->attr = 0x21;
+  fake.add_file(u"win/Plain.txt", "p")->attr = 0x20;
+  EXPECT_FALSE(create_and_write(u"ro.txt"));
+  EXPECT_EQ(error(), "Permission denied");
+  EXPECT_TRUE(create_and_write(u"PLAIN.TXT"));
+  EXPECT_EQ(fake.find(u"win/plain.txt")->body, "new");
+  EXPECT_EQ(win->children.size(), 2u);
+}
+
+TEST_F(GuardTest, ANameThatReappearsBetweenRemovalAndCreationFailsInsteadOfOpeningIt) {
+  fake.add_file(u"target/race", "old");
+  int creations = 0;
+  fake.before_call = [&](Op op) {
+    if (op == Op::kCreateFile && ++creations == 2) fake.add_symlink(u"target/race", secret);
+  };
+  EXPECT_FALSE(create_and_write(u"race"));
+  EXPECT_EQ(error(), "File exists");
+  EXPECT_EQ(fake.calls_of("create_file").size(), 2u);
+  EXPECT_EQ(fake.find(u"target/race")->kind, FakePlatform::Kind::kLink);
+  EXPECT_EQ(secret->body, "sentinel");
+}
+
+TEST_F(GuardTest, ANameThatVanishesBeforeTheLookIsSimplyCreated) {
+  fake.add_file(u"target/gone", "old");
+  fake.before_call = [&](Op op) {
+    if (op == Op::kInspect) fake.swap_for_link(fake.find(u"target/gone"), secret);
+  };
+  // Swapped for a link at the look: the link is what is removed.
+  EXPECT_TRUE(create_and_write(u"gone"));
+  EXPECT_EQ(fake.find(u"target/gone")->body, "new");
+  EXPECT_EQ(secret->body, "sentinel");
+}
+
+TEST_F(GuardTest, DirectoriesAreMadeExclusivelyAndOpenedWithoutFollowing) {
+  fake.add_symlink(u"target/dlink", fake.mkdir_p(u"outside/dir"));
+  fake.add_file(u"target/file", "f");
+  EXPECT_FALSE(guard.make_dir(dir, u"dlink").valid());
+  EXPECT_TRUE(fake.failed_because_exists());
+  EXPECT_FALSE(guard.open_dir(dir, u"dlink").valid());
+  EXPECT_EQ(error(), "Too many levels of symbolic links");
+  EXPECT_FALSE(guard.open_dir(dir, u"file").valid());
+  EXPECT_EQ(error(), "Not a directory");
+  const Handle made = guard.make_dir(dir, u"new");
+  ASSERT_TRUE(made.valid());
+  EXPECT_EQ(fake.node_of(made), fake.find(u"target/new"));
+}
+
+// The log is made like any restored file: whatever had its name is
+// replaced, so nothing outside is ever written with log lines and a FIFO
+// never holds up the start.
+TEST(LogCreation, AnExistingErrorsFileLinkOrFifoIsReplacedByANewFile) {
+  for (const char* kind : {"file", "link", "hard link", "fifo"}) {
+    auto r = TestRestorer::make();
+    Node* secret = r->fake.add_file(u"outside/secret", "sentinel");
+    const std::string k = kind;
+    if (k == "file") r->fake.add_file(u"$errors", "old lines\n");
+    if (k == "link") r->fake.add_symlink(u"$errors", secret);
+    if (k == "hard link") r->fake.add_hard_link(u"$errors", secret);
+    if (k == "fifo") r->fake.add_fifo(u"$errors");
+    r->fake.fail(Op::kCreateFile, u"bad", -1, "Permission denied");
+    TestDump d;
+    d.file(0, u"bad", "x");
+    EXPECT_EQ(r->run(d), 0) << kind;
+    EXPECT_EQ(r->fake.log_text(), "createfile error with <bad>, attr=0020, size=1: Permission denied\n") << kind;
+    EXPECT_EQ(r->fake.find(u"$errors")->kind, FakePlatform::Kind::kFile) << kind;
+    EXPECT_EQ(secret->body, "sentinel") << kind;
+    EXPECT_EQ(r->fake.calls_of("remove_file"), Calls{"remove_file $errors"}) << kind;
+  }
+}
+
+TEST(LogCreation, AnErrorsDirectoryIsAStartUpFailure) {
+  auto r = TestRestorer::make();
+  r->fake.mkdir_p(u"$errors");
+  TestDump d;
+  d.file(0, u"f", "x");
+  EXPECT_EQ(r->run(d), 1);
+  EXPECT_EQ(r->fake.console, "basepath=<>\n");
+  EXPECT_EQ(r->fake.find(u"target/f"), nullptr);
+}
+
+// Restoring into the directory that holds the dump and the log: entries of
+// those names are refused, the streams and the log stay as they are.
+TEST(OwnFiles, EntriesNamedLikeTheStreamsOrTheLogNeverReplaceThem) {
+  auto r = TestRestorer::make();
+  TestDump d;
+  d.file(0, u"$content", "c").file(0, u"$fsnames", "n").file(0, u"$errors", "e").file(0, u"plain", "p");
+  r->fake.add_dump(d.nodes, d.names, d.content);
+  for (const char16_t* name : {u"$content", u"$fsnames", u"$fsnodes"}) {
+    r->fake.stream_is_file(name, r->fake.add_file(name, "stream"));
+  }
+  EXPECT_EQ(r->driver.run(), 0);
+  EXPECT_EQ(r->fake.log_text(),
+            "createfile error with <$content>, attr=0020, size=1: Device or resource busy\n"
+            "createfile error with <$fsnames>, attr=0020, size=1: Device or resource busy\n"
+            "createfile error with <$errors>, attr=0020, size=1: Device or resource busy\n");
+  EXPECT_EQ(r->fake.find(u"$content")->body, "stream");
+  EXPECT_EQ(r->fake.find(u"plain")->body, "p");
+}
+
+}  // namespace
