@@ -128,6 +128,11 @@ class FakePlatform : public Platform {
   std::uint64_t cycles() override;
   bool cycles_are_time_stamp_counter() override { return false; }
   const char* native_help_switch() override { return nullptr; }
+  NameRules name_rules() override { return rules; }
+  char path_separator() override { return rules == NameRules::kWindows ? '\\' : '/'; }
+  bool path_is_directory(const char16_t* path) override;
+  void error_write(const char* text, std::uint32_t length) override { error_output.append(text, length); }
+  std::string error_output;  // what went to standard error
 
   static std::string utf8(const std::u16string& s);
 

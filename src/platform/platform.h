@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "platform/entry_name.h"
+
 // 100-nanosecond intervals since 1601-01-01 UTC.
 using FileTime = std::uint64_t;
 
@@ -89,4 +91,14 @@ class Platform {
 
   // Extra spelling of the help switch on this system ("/?"), or nullptr.
   virtual const char* native_help_switch() = 0;
+
+  // For looking into a dump without restoring it:
+  // the rules by which create_file, make_dir and enter_dir refuse a name;
+  virtual NameRules name_rules() = 0;
+  // the separator shown between the components of a path;
+  virtual char path_separator() = 0;
+  // whether a path (absolute or relative) names an existing directory;
+  virtual bool path_is_directory(const char16_t* path) = 0;
+  // text for standard error, written as given and at once.
+  virtual void error_write(const char* text, std::uint32_t length) = 0;
 };

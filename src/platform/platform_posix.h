@@ -38,6 +38,10 @@ class PosixPlatform final : public Platform {
   std::uint64_t cycles() override;
   bool cycles_are_time_stamp_counter() override { return kHasTimeStampCounter; }
   const char* native_help_switch() override { return nullptr; }
+  NameRules name_rules() override { return NameRules::kPosix; }
+  char path_separator() override { return '/'; }
+  bool path_is_directory(const char16_t* path) override;
+  void error_write(const char* text, std::uint32_t length) override;
 
  private:
   // Converts an entry name into path_, or fails with EINVAL for a name that
