@@ -54,9 +54,12 @@ bool DumpWalk::open_stream(const char16_t* suffix, std::uint32_t at, Handle* str
 void DumpWalk::report_open_failure(const char16_t* path, std::uint32_t at) {
   static char reason[1024];
   platform_.error_text(reason, sizeof reason);
+  char* end = reason;
   for (char* p = reason; *p != 0; ++p) {
     if (static_cast<unsigned char>(*p) < 0x20) *p = ' ';
+    if (*p != ' ') end = p + 1;
   }
+  *end = 0;  // the system's line end and trailing spaces
   write_user_path(err_, path);
   err_.text(": ").text(reason);
   char16_t* base = names_.name();
@@ -96,6 +99,7 @@ bool DumpWalk::next_record() {
 void DumpWalk::place(bool has_name) {
   const int depth = node_.depth;
   fault_ = DepthFault::kNone;
+  depth_before_ = previous_depth_;
   if (first_) {
     if (depth != 0) fault_ = DepthFault::kFirstNotAtTop;
     // Levels above a first record that is not at the top hold no name.

@@ -55,7 +55,8 @@ class DumpWalk {
   const FsNode& node() const { return node_; }
   std::uint32_t stray_bytes() const { return stray_bytes_; }
   DepthFault depth_fault() const { return fault_; }
-  std::uint8_t previous_depth() const { return previous_depth_; }
+  // The depth of the record before the current one.
+  std::uint8_t previous_depth() const { return depth_before_; }
   // The current name would be refused by create_file or make_dir here.
   bool name_refused();
 
@@ -78,6 +79,7 @@ class DumpWalk {
   bool first_ = true;
   bool previous_is_directory_ = false;
   std::uint8_t previous_depth_ = 0;
+  std::uint8_t depth_before_ = 0;
   DepthFault fault_ = DepthFault::kNone;
   // The path of the current record and, per depth, where the path of the
   // directory last seen at that depth ends and whether it was cut.
