@@ -42,11 +42,7 @@ void check_records(DumpWalk& walk, LineOut& err, CheckTotals& totals) {
 
 }  // namespace
 
-int check_dump(Platform& platform) {
-  static LineOut out(platform, LineSink::kStandardOutput);
-  static LineOut err(platform, LineSink::kStandardError);
-  static NameReader names(platform);
-  static DumpWalk walk(platform, names, err);
+int check_dump(Platform& platform, DumpWalk& walk, LineOut& out, LineOut& err) {
   if (!walk.open(1)) return kExitDumpUnreadable;
   CheckTotals totals;
   check_records(walk, err, totals);

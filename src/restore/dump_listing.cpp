@@ -20,11 +20,7 @@ void write_entry(const DumpWalk& walk, LineOut& out) {
 
 }  // namespace
 
-int list_dump(Platform& platform) {
-  static LineOut out(platform, LineSink::kStandardOutput);
-  static LineOut err(platform, LineSink::kStandardError);
-  static NameReader names(platform);
-  static DumpWalk walk(platform, names, err);
+int list_dump(Platform& platform, DumpWalk& walk, LineOut& out, LineOut& err) {
   if (!walk.open(1)) return kExitDumpUnreadable;
   while (walk.next_record()) {
     // As in the restore, the names running out ends the run.

@@ -120,7 +120,8 @@ void DumpWalk::place(bool has_name) {
   }
   std::uint32_t length = depth == 0 ? 0 : end_at_depth_[depth - 1];
   bool cut = depth == 0 ? false : cut_at_depth_[depth - 1];
-  if (!cut) {
+  // A record past the end of the names takes its parent's path.
+  if (!cut && has_name) {
     if (length > 0) {
       if (length < kPathTextBytes) {
         path_[length++] = platform_.path_separator();
@@ -128,7 +129,7 @@ void DumpWalk::place(bool has_name) {
         cut = true;
       }
     }
-    if (!cut && has_name) {
+    if (!cut) {
       length = append_name_text(names_.name(), NameTextKind::kEntryName, path_, length, kPathTextBytes, &cut);
     }
   }
