@@ -5,14 +5,15 @@
 set -u
 root=$(cd "$(dirname "$0")" && pwd)
 bin=$root/build/run/fsrestore
+jobs=${JOBS:-2}  # the same as test.sh: the machine is shared
 if ! command -v cmake >/dev/null || ! command -v ninja >/dev/null || ! command -v g++ >/dev/null; then
   sudo=""
   [ "$(id -u)" -ne 0 ] && sudo=sudo
   $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq cmake ninja-build g++ >/dev/null
 fi
 if [ ! -x "$bin" ] || [ -n "$(find "$root/src" "$root/CMakeLists.txt" -newer "$bin" 2>/dev/null | head -n 1)" ]; then
-  cmake -S "$root" -B "$root/build/run" -G Ninja -DCMAKE_BUILD_TYPE=Release -DFSRESTORE_TESTS=OFF >/dev/null &&
-    ninja -C "$root/build/run" fsrestore >/dev/null || { echo "build failed" >&2; exit 1; }
+  cmake -S "$root" -B "$root/build/run" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null &&
+    ninja -C "$root/build/run" -j "$jobs" fsrestore >/dev/null || { echo "build failed" >&2; exit 1; }
 fi
 
 if [ $# -gt 0 ]; then

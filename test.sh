@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Builds fsrestore for Linux (plain and with AddressSanitizer + UBSan) and for
-# Windows (mingw-w64), then runs every test: unit tests natively and under the
-# sanitizers, the end-to-end suite against the Linux binaries and against
-# fsrestore.exe under Wine, the mkdump round trip and the fuzz corpus replay.
+# Windows (mingw-w64), then runs every test through CTest: unit tests natively
+# and under the sanitizers, the end-to-end suite against the Linux binaries
+# and against fsrestore.exe under Wine, the fuzz corpus replay, the mkdump
+# round trip, install, packages (.deb and .zip), man pages and completion.
 # Installs the packages it needs on a fresh Debian machine. Exits non-zero on
-# any failure; the last line says how many tests passed and failed.
+# any failure; the last line says how many tests passed and failed, as CTest
+# counted them.
 set -u
 cd "$(dirname "$0")"
 root=$PWD
@@ -20,6 +22,12 @@ have ninja || missing+=(ninja-build)
 have x86_64-w64-mingw32-g++-posix || missing+=(g++-mingw-w64-x86-64-posix)
 have wine || missing+=(wine)
 [ -x /usr/lib/wine/wine64 ] || have wine64 || missing+=(wine64)
+have groff || missing+=(groff-base)        # man page lint
+have dpkg-shlibdeps || missing+=(dpkg-dev)  # the .deb's dependencies
+have unzip || missing+=(unzip)
+have file || missing+=(file)
+have strings || missing+=(binutils)
+have timeout || missing+=(coreutils)
 if [ ${#missing[@]} -gt 0 ]; then
   echo "== installing: ${missing[*]}"
   sudo=""
@@ -39,20 +47,30 @@ record() {  # record NAME PASSED FAILED
   return 0
 }
 
-# Runs a GoogleTest binary and adds its counts; a crash counts as a failure.
-gtest() {  # gtest NAME BINARY [env assignments...]
-  local name=$1 bin=$2 out
-  shift 2
+# Runs the CTest tests of a build tree (optionally only some: -L LABEL,
+# -LE LABEL) and adds CTest's own counts. A run that ends without CTest's
+# summary (a crash, the timeout) counts as a failure.
+run_ctest() {  # run_ctest NAME BUILD_DIR SECONDS [ctest args...]
+  local name=$1 dir=$2 limit=$3 out status summary p f total
+  shift 3
   out=$(mktemp)
-  env "$@" "$bin" --gtest_brief=1 >"$out" 2>&1
-  local status=$?
-  local p f
-  p=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) test.*/\1/p' "$out" | tail -n 1)
-  f=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) test.*/\1/p' "$out" | tail -n 1)
-  p=${p:-0}
-  f=${f:-0}
+  timeout -k 10 "$limit" ctest --test-dir "$dir" -j "$jobs" --output-on-failure "$@" >"$out" 2>&1
+  status=$?
+  summary=$(sed -n 's/^[0-9]*% tests passed, \([0-9]*\) tests\{0,1\} failed out of \([0-9]*\)$/\1 \2/p' "$out" | tail -n 1)
+  if [ -n "$summary" ]; then
+    f=${summary% *}
+    total=${summary#* }
+    p=$((total - f))
+  else
+    p=0
+    f=1
+  fi
   if [ "$status" -ne 0 ] && [ "$f" -eq 0 ]; then f=1; fi
-  if [ "$f" -gt 0 ]; then tail -n 60 "$out"; fi
+  if [ "$f" -gt 0 ]; then
+    [ "$status" -eq 124 ] && echo "$name: stopped after $limit s"
+    grep -E '^(The following tests FAILED|[[:space:]]+[0-9]+ - )' "$out" | head -n 40
+    grep -B2 -A25 -E 'Failure|FAIL |\*\*\*(Failed|Timeout|Exception|Not Run)' "$out" | head -n 120
+  fi
   echo "$name: $p passed, $f failed"
   record "$name" "$p" "$f"
   rm -f "$out"
@@ -65,48 +83,40 @@ build() {  # build DIR [cmake args...]
   ninja -C "$dir" -j "$jobs" >"$dir.build.log" 2>&1 || { tail -n 80 "$dir.build.log"; return 1; }
 }
 
+# A test script that lost its run bit must fail, not drop out of the count.
+note "run bits"
+lost=0
+for script in run.sh test.sh tests/*.sh tests/fuzz/*.sh; do
+  case $script in tests/script_support.sh) continue ;; esac
+  if [ ! -x "$script" ]; then
+    echo "$script is not executable"
+    lost=$((lost + 1))
+  fi
+done
+[ "$lost" -gt 0 ] && record "run bits" 0 "$lost"
+
 mkdir -p build
-note "building: Linux"
-build build/native -DCMAKE_BUILD_TYPE=Release -DFSRESTORE_TESTS=ON || record "build native" 0 1
-note "building: Linux with sanitizers"
-build build/asan -DCMAKE_BUILD_TYPE=Debug -DFSRESTORE_SANITIZE=ON -DFSRESTORE_TESTS=ON || record "build asan" 0 1
 note "building: Windows"
 build build/win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release ||
   record "build windows" 0 1
+note "building: Linux"
+build build/native -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON \
+  -DFSRESTORE_WINDOWS_EXE="$root/build/win/fsrestore.exe" || record "build native" 0 1
+note "building: Linux with sanitizers"
+build build/asan -DCMAKE_BUILD_TYPE=Debug -DFSRESTORE_SANITIZE=ON -DBUILD_TESTING=ON || record "build asan" 0 1
 
-note "unit tests"
-[ -x build/native/tests/fsrestore_unit ] && gtest "unit" build/native/tests/fsrestore_unit
-[ -x build/asan/tests/fsrestore_unit ] && gtest "unit (sanitizers)" build/asan/tests/fsrestore_unit
-[ -x build/asan/tests/fsrestore_fuzz_replay ] &&
-  gtest "fuzz corpus (sanitizers)" build/asan/tests/fsrestore_fuzz_replay FSRESTORE_CORPUS="$root/tests/fuzz/corpus"
+# Wine runs in a prefix of its own inside the build tree; every Wine run is
+# bounded by CTest's per-test timeout and by the timeout around ctest.
+export WINEPREFIX="$root/build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+if [ ! -d "$WINEPREFIX" ]; then timeout 300 wineboot -i >/dev/null 2>&1; fi
 
-note "end-to-end tests"
-e2e=build/native/tests/fsrestore_e2e
-if [ -x "$e2e" ]; then
-  [ -x build/native/fsrestore ] &&
-    gtest "e2e linux" "$e2e" FSRESTORE_CMD="$root/build/native/fsrestore" FSRESTORE_KIND=linux
-  [ -x build/asan/fsrestore ] &&
-    gtest "e2e linux (sanitizers)" "$e2e" FSRESTORE_CMD="$root/build/asan/fsrestore" FSRESTORE_KIND=linux
-  if [ -f build/win/fsrestore.exe ]; then
-    export WINEPREFIX="$root/build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-    [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1
-    gtest "e2e windows (wine)" "$e2e" FSRESTORE_CMD="wine $root/build/win/fsrestore.exe" FSRESTORE_KIND=windows
-    wineserver -k >/dev/null 2>&1
-  fi
-fi
-
-if [ -x tests/roundtrip.sh ] && [ -x build/native/tools/mkdump ]; then
-  note "mkdump round trip"
-  out=$(tests/roundtrip.sh "$root/build/native" 2>&1)
-  status=$?
-  echo "$out" | tail -n 20
-  p=$(echo "$out" | sed -n 's/^roundtrip: \([0-9]*\) passed, \([0-9]*\) failed.*/\1/p' | tail -n 1)
-  f=$(echo "$out" | sed -n 's/^roundtrip: \([0-9]*\) passed, \([0-9]*\) failed.*/\2/p' | tail -n 1)
-  p=${p:-0}
-  f=${f:-0}
-  [ "$status" -ne 0 ] && [ "$f" -eq 0 ] && f=1
-  record "roundtrip" "$p" "$f"
-fi
+note "tests: Linux (unit, fuzz corpus, end-to-end, round trip, install, packages, man pages, completion)"
+run_ctest "linux" build/native 1800 -LE wine
+note "tests: Linux with sanitizers (unit, fuzz corpus, end-to-end, round trip)"
+run_ctest "linux (sanitizers)" build/asan 1800
+note "tests: Windows under Wine (end-to-end, .zip)"
+run_ctest "windows (wine)" build/native 2400 -L wine
+timeout 60 wineserver -k >/dev/null 2>&1
 
 echo
 [ ${#failures[@]} -gt 0 ] && echo "failing: ${failures[*]}"

@@ -22,7 +22,7 @@ command -v valgrind >/dev/null || { echo "valgrind is missing: apt-get install v
 
 if [[ ! -x $prof/fsrestore ]]; then
   cmake -S "$repo_dir" -B "$prof" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-g \
-    -DFSRESTORE_TESTS=OFF >/dev/null
+    -DBUILD_TESTING=OFF >/dev/null
 fi
 ninja -C "$prof" -j2 fsrestore >/dev/null
 

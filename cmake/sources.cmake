@@ -6,9 +6,17 @@ set(FSRESTORE_CORE_SOURCES
   src/dump/name_reader.cpp
   src/platform/entry_name.cpp
   src/report/error_log.cpp
+  src/report/iso_time.cpp
+  src/report/line_out.cpp
+  src/report/name_text.cpp
   src/report/progress_line.cpp
   src/report/text_out.cpp
   src/restore/dir_cursor.cpp
+  src/restore/dump_check.cpp
+  src/restore/dump_listing.cpp
+  src/restore/dump_report.cpp
+  src/restore/dump_switch.cpp
+  src/restore/dump_walk.cpp
   src/restore/entry_guard.cpp
   src/restore/entry_writer.cpp
   src/restore/restore_driver.cpp

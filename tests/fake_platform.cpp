@@ -709,3 +709,10 @@ std::uint64_t FakePlatform::cycles() {
   cycle_value += cycle_step;
   return now;
 }
+
+bool FakePlatform::path_is_directory(const char16_t* path) {
+  std::u16string p = path;
+  while (!p.empty() && p.back() == u'/') p.pop_back();
+  const Node* node = p.empty() ? start : find(p);
+  return node != nullptr && node->directory();
+}

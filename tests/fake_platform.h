@@ -197,6 +197,8 @@ class FakePlatform : public Platform {
   std::uint32_t tick_ms() override;
   std::uint64_t cycles() override;
   const char* native_help_switch() override { return nullptr; }
+  char path_separator() override { return rules == NameRules::kWindows ? '\\' : '/'; }
+  bool path_is_directory(const char16_t* path) override;
 
  private:
   struct Stream {

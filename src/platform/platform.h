@@ -161,4 +161,10 @@ class Platform {
 
   // Extra spelling of the help switch on this system ("/?"), or nullptr.
   virtual const char* native_help_switch() = 0;
+
+  // For looking into a dump without restoring it: the separator shown
+  // between the components of a path, and whether a path (absolute or
+  // relative) names an existing directory.
+  virtual char path_separator() = 0;
+  virtual bool path_is_directory(const char16_t* path) = 0;
 };

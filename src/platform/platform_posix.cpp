@@ -263,3 +263,10 @@ std::uint64_t PosixPlatform::cycles() {
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u + static_cast<std::uint64_t>(now.tv_nsec);
 }
+
+bool PosixPlatform::path_is_directory(const char16_t* path) {
+  utf16_to_path(path, path_, LoneSurrogates::kRawEscapes);
+  struct stat st;
+  return stat(path_, &st) == 0 && S_ISDIR(st.st_mode);
+}
+

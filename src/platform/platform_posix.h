@@ -42,6 +42,8 @@ class PosixPlatform final : public Platform {
   std::uint32_t tick_ms() override;
   std::uint64_t cycles() override;
   const char* native_help_switch() override { return nullptr; }
+  char path_separator() override { return '/'; }
+  bool path_is_directory(const char16_t* path) override;
 
  private:
   // Longest entry name in bytes: three bytes a UTF-16 unit of the longest

@@ -258,3 +258,14 @@ void Win32Platform::error_text(char* out, std::uint32_t capacity) {
 std::uint32_t Win32Platform::tick_ms() { return GetTickCount(); }
 
 std::uint64_t Win32Platform::cycles() { return read_time_stamp_counter(); }
+
+bool Win32Platform::path_is_directory(const char16_t* path) {
+  const DWORD attributes = GetFileAttributesW(wide(path));
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Straight to the handle, so line ends stay single line feeds.
+void Win32Platform::error_write(const char* text, std::uint32_t length) {
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, length, &written, nullptr);
+}

@@ -37,6 +37,10 @@ class Win32Platform final : public Platform {
   std::uint64_t cycles() override;
   bool cycles_are_time_stamp_counter() override { return true; }
   const char* native_help_switch() override { return "/?"; }
+  NameRules name_rules() override { return NameRules::kWindows; }
+  char path_separator() override { return '\\'; }
+  bool path_is_directory(const char16_t* path) override;
+  void error_write(const char* text, std::uint32_t length) override;
 
  private:
   bool fail();                     // keeps GetLastError() for error_text; always false

@@ -143,6 +143,8 @@ bool RestoreDriver::answer_switch() {
   if (platform_.arg_is(0, "--help") || platform_.arg_is(0, "-h") || (native && platform_.arg_is(0, native))) {
     print(
         "usage: fsrestore [BASEPATH [TARGET]]\n"
+        "       fsrestore --list [BASEPATH]\n"
+        "       fsrestore --check [BASEPATH]\n"
         "\n"
         "Restores the directory tree held in a dump: the streams BASEPATH$fsnodes,\n"
         "BASEPATH$fsnames and BASEPATH$content. BASEPATH is prefixed to the stream names\n"
@@ -154,11 +156,21 @@ bool RestoreDriver::answer_switch() {
         "restored is listed in the file $errors, written to the directory the program\n"
         "was started in; it is empty after a clean run.\n"
         "\n"
-        "Exit status: 0 when the dump was read to its end (see $errors for what was left\n"
-        "out), 1 when the dump or $errors could not be opened or TARGET not entered.\n"
-        "\n"
+        "  --list       print one line per entry (type, attr, size, last-write time,\n"
+        "               path) and write nothing; faults of the dump go to stderr\n"
+        "  --check      read the whole dump and tell on stderr what would not restore\n"
+        "               cleanly; stdout gets \"dirs=D files=F bytes=B problems=P\"\n"
         "  -h, --help   show this text\n"
-        "  --version    show the version\n");
+        "  --version    show the version\n"
+        "These switches count only as the first argument; any other argument, also\n"
+        "one starting with \"--\", is a base path or a target.\n"
+        "\n"
+        "Exit status:\n"
+        "  0  the dump was read to its end (see $errors for what was left out);\n"
+        "     with --check: the dump is consistent\n"
+        "  1  the dump or $errors could not be opened, or TARGET not entered\n"
+        "  2  $errors could not be written completely; the log is incomplete\n"
+        "  3  --check found problems\n");
     platform_.console_flush();
     return true;
   }

@@ -1,0 +1,38 @@
+# What `cmake --install` puts where, and the packages cpack makes of it:
+# a .deb on Linux, a .zip on Windows.
+if(WIN32)
+  # The zip is unpacked by hand: the program, the README and the licence
+  # side by side.
+  install(TARGETS fsrestore RUNTIME DESTINATION .)
+  install(FILES README.md DESTINATION .)
+  install(FILES LICENSE DESTINATION . RENAME LICENSE.txt)
+else()
+  install(TARGETS fsrestore mkdump RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES man/fsrestore.1 man/mkdump.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES completion/fsrestore DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
+endif()
+
+set(CPACK_PACKAGE_NAME fsrestore)
+set(CPACK_PACKAGE_VENDOR "the fsrestore developers")
+set(CPACK_PACKAGE_CONTACT "the fsrestore developers <fsrestore@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE)
+set(CPACK_RESOURCE_FILE_README ${CMAKE_CURRENT_SOURCE_DIR}/README.md)
+set(CPACK_STRIP_FILES TRUE)
+set(CPACK_PACKAGE_CHECKSUM SHA256)
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME win64)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+      "${PROJECT_DESCRIPTION}\n fsrestore recreates every directory and file of a dump (node, name and\n content streams) under a target directory; mkdump writes such a dump.")
+endif()
+include(CPack)

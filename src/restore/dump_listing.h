@@ -1,0 +1,12 @@
+// fsrestore --list BASEPATH: one line per record on standard output, what
+// the restore would stumble over on standard error; nothing is written to
+// disk, not even the log.
+#pragma once
+
+#include "platform/platform.h"
+#include "report/line_out.h"
+#include "restore/dump_walk.h"
+
+// Returns the exit status: 0 when the dump was read to its end, 1 when it
+// could not be opened.
+int list_dump(Platform& platform, DumpWalk& walk, LineOut& out, LineOut& err);

@@ -1,0 +1,91 @@
+// Reads a dump from start to end without restoring anything, for --list and
+// --check: the records in order, each with its name decoded exactly as the
+// restore decodes it, the entry's path inside the dump as text, and what
+// about the record the restore would stumble over.
+#pragma once
+
+#include <cstdint>
+
+#include "dump/buffer_sizes.h"
+#include "dump/fs_node.h"
+#include "dump/name_reader.h"
+#include "platform/platform.h"
+#include "report/line_out.h"
+
+constexpr int kExitDumpUnreadable = 1;
+constexpr int kExitDumpProblems = 3;
+
+// Longest path text kept, in bytes; a longer one is cut and shown with
+// kCutMark behind it.
+constexpr std::uint32_t kPathTextBytes = 8192;
+constexpr char kCutMark[] = "\\...";
+
+enum class DepthFault {
+  kNone,
+  kFirstNotAtTop,  // the first record is not at depth 0
+  kJump,           // the depth rises by more than one
+  kBelowFile,      // the depth rises below a file
+};
+
+class DumpWalk {
+ public:
+  DumpWalk(Platform& platform, NameReader& names, LineOut& err)
+      : platform_(platform), names_(names), err_(err) {}
+
+  // Opens the three streams of the base path in argument `arg` (the current
+  // directory's when there is none). Each stream that cannot be opened is
+  // told on standard error with the system's text. True when all opened.
+  bool open(int arg);
+
+  // Reads the next record; false at the end of the node stream, with the
+  // bytes of a partial last record in stray_bytes().
+  bool next_record();
+  // Reads the current record's name; false when the names ran out.
+  bool next_name() { return names_.read_name(names_stream_) == NameRead::kName; }
+  // Places the current record in the tree: its path (from its name, or an
+  // empty name when it has none) and its depth fault.
+  void place(bool has_name);
+  // Reads the body of the current record; returns the bytes missing.
+  std::uint64_t skip_body();
+  // Reads what is left of the content stream; returns its length.
+  std::uint64_t skip_rest_of_content();
+  // Counts the name lines not yet read.
+  std::uint64_t count_rest_of_names();
+
+  const FsNode& node() const { return node_; }
+  std::uint32_t stray_bytes() const { return stray_bytes_; }
+  DepthFault depth_fault() const { return fault_; }
+  // The depth of the record before the current one.
+  std::uint8_t previous_depth() const { return depth_before_; }
+  // The current name would be refused by create_file or make_dir here.
+  bool name_refused();
+
+  // Writes the current entry's path, with the cut mark where it was cut.
+  void write_path(LineOut& out) const;
+
+ private:
+  bool open_stream(const char16_t* suffix, std::uint32_t at, Handle* stream);
+  void report_open_failure(const char16_t* path, std::uint32_t at);
+  std::uint64_t skip_content(std::uint64_t count);
+
+  Platform& platform_;
+  NameReader& names_;
+  LineOut& err_;
+  Handle content_;
+  Handle names_stream_;
+  Handle nodes_;
+  FsNode node_;
+  std::uint32_t stray_bytes_ = 0;
+  bool first_ = true;
+  bool previous_is_directory_ = false;
+  std::uint8_t previous_depth_ = 0;
+  std::uint8_t depth_before_ = 0;
+  DepthFault fault_ = DepthFault::kNone;
+  // The path of the current record and, per depth, where the path of the
+  // directory last seen at that depth ends and whether it was cut.
+  std::uint32_t path_length_ = 0;
+  std::uint32_t end_at_depth_[256] = {};
+  bool cut_at_depth_[256] = {};
+  char path_[kPathTextBytes];
+  std::uint8_t content_block_[65536];
+};

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The bash completion, sourced in a non-interactive bash and asked for
+# candidates the way bash asks when Tab is pressed.
+#   tests/completion_test.sh COMPLETION_SCRIPT
+set -u
+script=$(cd "$(dirname "${1:?usage: tests/completion_test.sh SCRIPT}")" && pwd)/$(basename "$1")
+source "$(dirname "$0")/script_support.sh"
+mkdir -p "$scratch/d/dump" "$scratch/d/docs/inner" "$scratch/d/dumps"
+touch "$scratch/d/dump/\$fsnodes" "$scratch/d/dump/\$fsnames" "$scratch/d/img_\$fsnodes" "$scratch/d/notes.txt" \
+      "$scratch/d/docs/old_\$fsnodes"
+
+candidates() {  # candidates WORDS...: the last word is the one being completed
+  (cd "$scratch/d" && bash --norc --noprofile -c '
+    source "$1" || exit 1
+    shift
+    COMP_WORDS=("$@")
+    COMP_CWORD=$(($# - 1))
+    complete -p fsrestore >/dev/null || exit 1
+    _fsrestore
+    printf "%s\n" "${COMPREPLY[@]}" | LC_ALL=C sort' _ "$script" "$@")
+}
+expect() {  # expect NAME EXPECTED WORDS...
+  local name=$1 want=$2 got
+  shift 2
+  got=$(candidates "$@")
+  if [[ $got == "$want" ]]; then pass "$name"; else fail "$name" "want: ${want//$'\n'/ }"$'\n'"got:  ${got//$'\n'/ }"; fi
+}
+expect "first argument: base paths of the dumps here, and directories" \
+  $'docs/\ndump/\ndumps/\nimg_' fsrestore ""
+expect "first argument: a prefix narrows the candidates" $'dump/\ndumps/' fsrestore du
+expect "first argument: the dump inside a directory named in full" $'dump/' fsrestore dump/
+expect "first argument: dumps inside a directory" $'docs/inner/\ndocs/old_' fsrestore docs/
+expect "first argument: switches" $'--check\n--help\n--list\n--version' fsrestore --
+expect "first argument: one switch" $'--check' fsrestore --c
+expect "second argument: directories only" $'docs/\ndump/\ndumps/' fsrestore dump/ ""
+expect "after --list: base paths again" $'img_' fsrestore --list i
+finish completion

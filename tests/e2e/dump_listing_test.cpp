@@ -1,0 +1,275 @@
+// --list and --check: what they print, their exit statuses, and that they
+// write nothing anywhere. Listings are compared byte for byte with golden
+// files under tests/golden (FSRESTORE_UPDATE_GOLDEN=1 rewrites them).
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "e2e_support.h"
+
+namespace e2e {
+namespace {
+
+const FileTime kT = DumpBuilder::filetime(1700000000, 1234567);
+const char* const kStreams[] = {"$content", "$fsnames", "$fsnodes"};
+
+std::string golden_path(const std::string& name) {
+  return std::string(FSRESTORE_SOURCE_DIR) + "/tests/golden/" + name + (windows() ? ".windows" : ".linux");
+}
+
+void expect_golden(const std::string& name, const std::string& actual) {
+  const std::string path = golden_path(name);
+  const char* update = std::getenv("FSRESTORE_UPDATE_GOLDEN");
+  if (update && *update) write_file(path, actual);
+  EXPECT_EQ(actual, read_file(path)) << "differs from " << path;
+}
+
+// Runs with the dump in "dump/" and an empty target "t", then checks that
+// neither the working directory nor the target gained anything.
+RunResult run_without_writing(const Scratch& s, const std::vector<std::string>& args) {
+  const std::vector<std::string> before = list_dir(s.work);
+  RunResult r = s.run(args);
+  EXPECT_EQ(list_dir(s.work), before) << "a file appeared in the working directory";
+  EXPECT_TRUE(list_dir(s.at("t")).empty()) << "a file appeared in the target";
+  return r;
+}
+
+void copy_sample(const Scratch& s) {
+  make_dir(s.at("dump"));
+  for (const char* stream : kStreams) {
+    write_file(s.at(std::string("dump/") + stream),
+               read_file(std::string(FSRESTORE_SOURCE_DIR) + "/examples/sample/" + stream));
+  }
+}
+
+// Nested Unicode and non-BMP names, a carriage return, a line feed smuggled
+// in as C0 8A, a lone surrogate, a name with a separator, a path longer than
+// the listing keeps, a jump of depth, then a file whose body is cut short,
+// and the names ending before the records.
+void build_hostile(const Scratch& s) {
+  make_dir(s.at("dump"));
+  DumpBuilder d(s.at("dump/"));
+  d.dir(0, u"Café", 0x10, kT, kT);
+  d.dir(1, u"日本 \U0001F334", 0x10, kT, kT);
+  d.file(2, u"cr\r", "1", 0x20, kT, kT);
+  d.raw_node([] { FsNode n; n.size = 2; n.depth = 2; n.attr = 0x20; n.write_time = kT; return n; }());
+  d.raw_name_line("line\xC0\x8A" "feed\n");
+  d.content("22", 2);
+  d.file(2, u"lone\xD800.txt", "333", 0x22, kT, kT);
+  d.file(1, u"a/b", "", 0x20, kT, kT);
+  d.file(1, u"CON", "", 0x20, kT, kT);
+  const std::u16string long_name(250, u'x');
+  for (int depth = 0; depth < 34; ++depth) d.dir(static_cast<std::uint8_t>(depth + 1), long_name, 0x10, kT, kT);
+  d.dir(0, u"jump", 0x10, kT, kT);
+  d.file(3, u"deep.txt", "4", 0x20, kT, kT);
+  d.file_header(0, u"short.bin", 10, 0x20, kT, kT);
+  d.content("55555", 5);
+  d.file_header(0, u"gone.bin", 3, 0x20, kT, kT);
+  d.file_header(0, u"nameless", 0, 0x20, kT, kT);
+  ASSERT_TRUE(d.close());
+  // The last record's name line loses its line feed.
+  std::string names = read_file(s.at("dump/$fsnames"));
+  names.pop_back();
+  write_file(s.at("dump/$fsnames"), names);
+}
+
+TEST(DumpListing, SampleDumpListsEveryEntryAndWritesNothing) {
+  Scratch s;
+  copy_sample(s);
+  make_dir(s.at("t"));
+  RunResult r = run_without_writing(s, {"--list", "dump/", "t"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  expect_golden("sample.list", r.out);
+}
+
+TEST(DumpListing, HostileDumpIsListedOneLinePerRecordWithFaultsOnStderr) {
+  Scratch s;
+  build_hostile(s);
+  make_dir(s.at("t"));
+  RunResult r = run_without_writing(s, {"--list", "dump/"});
+  EXPECT_EQ(r.status, 0);
+  expect_golden("hostile.list", r.out);
+  expect_golden("hostile.list.err", r.err);
+  // Every line is a record: type, attr, size, time, path.
+  std::size_t lines = 0;
+  for (char c : r.out) lines += c == '\n';
+  EXPECT_EQ(lines, 45u);
+  EXPECT_EQ(r.out.find('\r'), std::string::npos);
+}
+
+TEST(DumpListing, StrayNodeBytesAreToldAfterTheListing) {
+  Scratch s;
+  make_dir(s.at("dump"));
+  {
+    DumpBuilder d(s.at("dump/"));
+    d.file(0, u"a.txt", "abc", 0x20, kT, kT);
+    d.raw_nodes_bytes(std::string(7, '\x01'));
+    ASSERT_TRUE(d.close());
+  }
+  make_dir(s.at("t"));
+  RunResult r = run_without_writing(s, {"--list", "dump/"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "- 0020 3 2023-11-14T22:13:20.1234567Z a.txt\n");
+  EXPECT_EQ(r.err, "nodes error: $fsnodes ends with 7 stray bytes\n");
+}
+
+TEST(DumpCheck, CleanDumpPassesWithItsSummary) {
+  Scratch s;
+  copy_sample(s);
+  make_dir(s.at("t"));
+  RunResult r = run_without_writing(s, {"--check", "dump/"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "dirs=7 files=12 bytes=28084 problems=0\n");
+  EXPECT_EQ(r.err, "");
+}
+
+struct Inconsistency {
+  const char* what;
+  void (*build)(DumpBuilder& d);
+  const char* err;
+};
+
+TEST(DumpCheck, EachInconsistencyIsOneLineAndStatusThree) {
+  const Inconsistency cases[] = {
+      {"names fewer than records",
+       [](DumpBuilder& d) {
+         d.file(0, u"a", "1", 0x20, kT, kT);
+         d.raw_node([] { FsNode n; n.depth = 0; n.attr = 0x20; return n; }());
+       },
+       "names error: $fsnames holds 1 lines for 2 records in $fsnodes\n"},
+      {"names more than records",
+       [](DumpBuilder& d) {
+         d.file(0, u"a", "1", 0x20, kT, kT);
+         d.raw_name_line("extra\n");
+       },
+       "names error: $fsnames holds 2 lines for 1 records in $fsnodes\n"},
+      {"content shorter than the sizes",
+       [](DumpBuilder& d) {
+         d.file_header(0, u"a", 5, 0x20, kT, kT);
+         d.content("123", 3);
+       },
+       "content error: the files' sizes add up to 5 bytes, $content holds 3\n"},
+      {"content longer than the sizes",
+       [](DumpBuilder& d) {
+         d.file(0, u"a", "1", 0x20, kT, kT);
+         d.content("more", 4);
+       },
+       "content error: the files' sizes add up to 1 bytes, $content holds 5\n"},
+      {"stray node bytes",
+       [](DumpBuilder& d) {
+         d.file(0, u"a", "1", 0x20, kT, kT);
+         d.raw_nodes_bytes("xyz");
+       },
+       "nodes error: $fsnodes ends with 3 stray bytes\n"},
+      {"first record below the top",
+       [](DumpBuilder& d) { d.file(1, u"a", "1", 0x20, kT, kT); },
+       "order error with <a>: the first record has depth 1, not 0\n"},
+      {"a jump of depth",
+       [](DumpBuilder& d) {
+         d.dir(0, u"d", 0x10, kT, kT);
+         d.file(2, u"a", "1", 0x20, kT, kT);
+       },
+       "order error with <d|a>: depth rises from 0 to 2\n"},
+      {"entries below a file",
+       [](DumpBuilder& d) {
+         d.file(0, u"f", "", 0x20, kT, kT);
+         d.file(1, u"a", "1", 0x20, kT, kT);
+       },
+       "order error with <f|a>: depth rises below a file\n"},
+      {"a name holding a separator",
+       [](DumpBuilder& d) { d.file(0, u"a/b", "1", 0x20, kT, kT); },
+       "createfile error with <a\\x2Fb>, attr=0020, size=1: the name is refused on this system\n"},
+      {"a directory named ..",
+       [](DumpBuilder& d) { d.dir(0, u"..", 0x10, kT, kT); },
+       "chdir error with <..> attr=0010: the name is refused on this system\n"},
+  };
+  for (const Inconsistency& c : cases) {
+    SCOPED_TRACE(c.what);
+    Scratch s;
+    make_dir(s.at("dump"));
+    {
+      DumpBuilder d(s.at("dump/"));
+      c.build(d);
+      ASSERT_TRUE(d.close());
+    }
+    make_dir(s.at("t"));
+    RunResult r = run_without_writing(s, {"--check", "dump/"});
+    EXPECT_EQ(r.status, 3);
+    std::string want = c.err;
+    for (char& ch : want) {
+      if (ch == '|') ch = windows() ? '\\' : '/';
+    }
+    EXPECT_EQ(r.err, want);
+    EXPECT_NE(r.out.find(" problems=1\n"), std::string::npos) << r.out;
+  }
+}
+
+TEST(DumpCheck, NamesWindowsRefusesAreProblemsThereOnly) {
+  Scratch s;
+  make_dir(s.at("dump"));
+  {
+    DumpBuilder d(s.at("dump/"));
+    d.file(0, u"CON", "", 0x20, kT, kT);
+    d.dir(0, u"trailing.", 0x10, kT, kT);
+    ASSERT_TRUE(d.close());
+  }
+  make_dir(s.at("t"));
+  RunResult r = run_without_writing(s, {"--check", "dump/"});
+  if (windows()) {
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err,
+              "createfile error with <CON>, attr=0020, size=0: the name is refused on this system\n"
+              "chdir error with <trailing.> attr=0010: the name is refused on this system\n");
+    EXPECT_EQ(r.out, "dirs=1 files=1 bytes=0 problems=2\n");
+  } else {
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "dirs=1 files=1 bytes=0 problems=0\n");
+  }
+}
+
+TEST(DumpCheck, MissingStreamIsNamedWithTheSystemsTextAndStatusOne) {
+  for (const char* missing : kStreams) {
+    for (bool with_separator : {true, false}) {
+      SCOPED_TRACE(std::string(missing) + (with_separator ? " with separator" : " without separator"));
+      Scratch s;
+      copy_sample(s);
+      make_dir(s.at("t"));
+      ASSERT_EQ(unlink(s.at(std::string("dump/") + missing).c_str()), 0);
+      const std::string base = with_separator ? "dump/" : "dump";
+      for (const char* sw : {"--check", "--list"}) {
+        RunResult r = run_without_writing(s, {sw, base});
+        EXPECT_EQ(r.status, 1) << sw;
+        EXPECT_EQ(r.out, "") << sw;
+        const std::string hint = windows() ? "; did you mean dump\\ ?" : "; did you mean dump/ ?";
+        std::string want;
+        for (const char* stream : kStreams) {
+          if (!with_separator || stream == missing) {
+            want += base + stream + ": " + (windows() ? "File not found." : "No such file or directory");
+            want += with_separator ? "" : hint;
+            want += "\n";
+          }
+        }
+        EXPECT_EQ(r.err, want) << sw;
+      }
+    }
+  }
+}
+
+TEST(DumpSwitches, CountOnlyAsTheFirstArgument) {
+  Scratch s;
+  copy_sample(s);
+  make_dir(s.at("t"));
+  // As the target, "--list" is a directory name like any other.
+  RunResult r = s.run({"dump/", "--list"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "");
+  // An unknown switch is a base path: its streams do not exist.
+  RunResult u = s.run({"--lis"});
+  expect_startup_failure(u, "--lis");
+}
+
+}  // namespace
+}  // namespace e2e
