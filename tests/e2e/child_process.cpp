@@ -165,9 +165,14 @@ void FifoWriter::make(const std::string& path) {
   ASSERT_EQ(mkfifo(path.c_str(), 0644), 0) << path << ": " << std::strerror(errno);
 }
 
+// Opened for reading and writing, which never waits: a writer is then
+// present before the program opens its end, so a reader that opens without
+// blocking (as Wine may) waits for data instead of seeing an early end. The
+// test never reads from it. A program that dies leaves the writes to time out.
 bool FifoWriter::try_open() {
   if (fd_ >= 0) return true;
-  fd_ = open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  std::signal(SIGPIPE, SIG_IGN);
+  fd_ = open(path_.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   return fd_ >= 0;
 }
 

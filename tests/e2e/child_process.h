@@ -75,7 +75,7 @@ class FifoWriter {
   FifoWriter& operator=(const FifoWriter&) = delete;
 
   static void make(const std::string& path);  // mkfifo, 0644
-  // One try at opening without blocking; false while nobody reads.
+  // Opens without blocking, whether or not the reader has opened yet.
   bool try_open();
   bool is_open() const { return fd_ >= 0; }
   // Writes all of `data` in pieces of at most `piece` bytes. With drain,
@@ -91,8 +91,7 @@ class FifoWriter {
   bool wait_drained();
 };
 
-// Opens every writer once its reader has opened the FIFO, in whatever order
-// the reader opens them.
+// Opens every writer, in whatever order the reader opens them.
 bool open_all(const std::vector<FifoWriter*>& writers, int seconds = kRunTimeoutSeconds);
 
 // Feeds a dump kept in regular files (base + "$fsnodes" etc.) into three

@@ -48,10 +48,11 @@ void interrupt_part_way(int sig) {
   ASSERT_EQ(unlink(fifo.c_str()), 0);
   FifoWriter::make(fifo);
 
+  FifoWriter feed(fifo);
+  ASSERT_TRUE(open_all({&feed}));
   Child child;
   ASSERT_TRUE(s.start(child, {"dump/", "t"}));
-  FifoWriter feed(fifo);
-  if (open_all({&feed}) && feed.write(body.substr(0, stall_at + 1000)) &&
+  if (feed.write(body.substr(0, stall_at + 1000)) &&
       wait_until([&] { return exists(s.at("t/stall.bin")); }, kRunTimeoutSeconds, "stall.bin")) {
     child.signal(sig);
   }
@@ -161,12 +162,11 @@ TEST(Pipes, StreamsDeliveredInSmallPieces) {
   ASSERT_TRUE(d.builder.close());
   for (const char* n : {"$fsnodes", "$fsnames", "$content"}) FifoWriter::make(s.at(std::string("d/") + n));
 
+  FifoWriter nodes(s.at("d/$fsnodes")), names(s.at("d/$fsnames")), content(s.at("d/$content"));
+  ASSERT_TRUE(open_all({&nodes, &names, &content}));
   Child child;
   ASSERT_TRUE(s.start(child, {"d/", "t"}));
-  FifoWriter nodes(s.at("d/$fsnodes")), names(s.at("d/$fsnames")), content(s.at("d/$content"));
-  if (open_all({&nodes, &names, &content})) {
-    feed_dump_in_step(s.at("src/"), nodes, names, content, 997);
-  }
+  feed_dump_in_step(s.at("src/"), nodes, names, content, 997);
   nodes.close();
   names.close();
   content.close();

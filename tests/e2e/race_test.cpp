@@ -57,10 +57,10 @@ RunResult run_paused(const Scratch& s, std::size_t pause_at, const std::string& 
   EXPECT_LE(pause_at, body.size());
   EXPECT_EQ(unlink(fifo.c_str()), 0);
   FifoWriter::make(fifo);
-  Child child;
-  if (!s.start(child, {"dump/", "t"})) return RunResult{};
   FifoWriter feed(fifo);
-  if (open_all({&feed}) && feed.write(body.substr(0, pause_at)) &&
+  Child child;
+  if (!open_all({&feed}) || !s.start(child, {"dump/", "t"})) return RunResult{};
+  if (feed.write(body.substr(0, pause_at)) &&
       wait_until([&] { return exists(appears); }, kRunTimeoutSeconds, appears)) {
     act();
     feed.write(body.substr(pause_at));
