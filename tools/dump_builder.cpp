@@ -1,22 +1,46 @@
 #include "dump_builder.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+
 namespace {
 
 
 }  // namespace
 
 DumpBuilder::DumpBuilder(const std::string& basepath) {
-  nodes_ = std::fopen((basepath + "$fsnodes").c_str(), "wb");
-  names_ = std::fopen((basepath + "$fsnames").c_str(), "wb");
   content_ = std::fopen((basepath + "$content").c_str(), "wb");
+  names_ = content_ ? std::fopen((basepath + "$fsnames").c_str(), "wb") : nullptr;
+  nodes_ = names_ ? std::fopen((basepath + "$fsnodes").c_str(), "wb") : nullptr;
   ok_ = nodes_ && names_ && content_;
+  for (std::FILE* f : {nodes_, names_, content_}) {
+    struct stat st;
+    if (f && fstat(fileno(f), &st) == 0 && !S_ISREG(st.st_mode)) pipes_ = true;
+  }
+}
+
+void DumpBuilder::failed(std::FILE* f) {
+  if (!write_failed_) {
+    failed_errno_ = errno;
+    failed_stream_ = f == nodes_ ? "$fsnodes" : f == names_ ? "$fsnames" : "$content";
+  }
+  write_failed_ = true;
+}
+
+void DumpBuilder::end_entry() {
+  if (!pipes_) return;
+  for (std::FILE* f : {nodes_, names_, content_}) {
+    if (f && std::fflush(f) != 0) failed(f);
+  }
 }
 
 DumpBuilder::~DumpBuilder() { close(); }
 
 bool DumpBuilder::close() {
   for (std::FILE** f : {&nodes_, &names_, &content_}) {
-    if (*f && std::fclose(*f) != 0) write_failed_ = true;
+    if (*f && (std::fflush(*f) != 0 || std::ferror(*f))) failed(*f);
+    if (*f && std::fclose(*f) != 0) failed(*f);
     *f = nullptr;
   }
   return ok_ && !write_failed_;
@@ -27,7 +51,7 @@ void DumpBuilder::put(std::FILE* f, const void* data, std::size_t size) {
     write_failed_ = true;
     return;
   }
-  if (size && std::fwrite(data, 1, size, f) != size) write_failed_ = true;
+  if (size && std::fwrite(data, 1, size, f) != size) failed(f);
 }
 
 void DumpBuilder::dir(std::uint8_t depth, const std::u16string& name, std::uint16_t attr,

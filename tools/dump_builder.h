@@ -11,7 +11,8 @@
 
 class DumpBuilder {
  public:
-  // Creates (truncates) basepath + "$fsnodes", "$fsnames", "$content".
+  // Creates (truncates) basepath + "$content", "$fsnames", "$fsnodes", in
+  // the order fsrestore opens them, since opening a FIFO waits for its reader.
   explicit DumpBuilder(const std::string& basepath);
   ~DumpBuilder();  // closes the streams
   DumpBuilder(const DumpBuilder&) = delete;
@@ -21,6 +22,13 @@ class DumpBuilder {
   // Flushes and closes the streams now (the destructor does it otherwise);
   // returns false when any write or close failed.
   bool close();
+  // The first stream whose write or close failed, and the error; nullptr
+  // while none has.
+  const char* failed_stream() const { return failed_stream_; }
+  int failed_errno() const { return failed_errno_; }
+  // Ends an entry: streams that are pipes are flushed so a reader progresses
+  // entry by entry; regular files keep their buffers.
+  void end_entry();
 
   // A directory record (attr gets the directory bit) and its name line.
   void dir(std::uint8_t depth, const std::u16string& name, std::uint16_t attr = 0x10,
@@ -50,6 +58,10 @@ class DumpBuilder {
   std::FILE* content_ = nullptr;
   bool ok_ = false;
   bool write_failed_ = false;
+  bool pipes_ = false;
+  const char* failed_stream_ = nullptr;
+  int failed_errno_ = 0;
 
   void put(std::FILE* f, const void* data, std::size_t size);
+  void failed(std::FILE* f);
 };

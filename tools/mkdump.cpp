@@ -1,6 +1,11 @@
 // mkdump DIR BASEPATH: writes a dump of the tree under DIR to BASEPATH +
 // "$fsnodes", "$fsnames" and "$content".
 //
+// The streams are opened in the order fsrestore opens them ($content,
+// $fsnames, $fsnodes) and, when they are FIFOs, flushed entry by entry, so
+// fsrestore can restore the dump while it is written. A failed write or
+// close of a stream is reported naming it, with a non-zero exit status.
+//
 // The walk is depth-first in pre-order with each directory's names sorted
 // bytewise, so the same tree always gives the same dump. Bodies are streamed
 // in 1 MiB chunks. Symbolic links and other entries that are neither
@@ -118,6 +123,8 @@ void dump_file(Walk& walk, int fd, const struct statx& st, int depth, const std:
   std::uint64_t size = st.stx_size;
   walk.dump->file_header(static_cast<std::uint8_t>(depth), name, size, attr_word(fd, st, false),
                          creation_time(st), file_time(st.stx_mtime));
+  // A reader of FIFOs needs the record and the name before the body.
+  walk.dump->end_entry();
   std::uint64_t remaining = size;
   while (remaining > 0) {
     std::size_t want = remaining < kChunk ? static_cast<std::size_t>(remaining) : kChunk;
@@ -202,9 +209,11 @@ void dump_dir(Walk& walk, int dir_fd, int depth, const std::string& dir_path) {
     if (is_dir) {
       walk.dump->dir(static_cast<std::uint8_t>(depth), name16, attr_word(fd, st, true),
                      creation_time(st), file_time(st.stx_mtime));
+      walk.dump->end_entry();
       dump_dir(walk, fd, depth + 1, path);  // takes over fd
     } else {
       dump_file(walk, fd, st, depth, path, name16);
+      walk.dump->end_entry();
       close(fd);
     }
   }
@@ -242,8 +251,10 @@ int main(int argc, char** argv) {
   walk.chunk.resize(kChunk);
   for (const char* suffix : {"$fsnodes", "$fsnames", "$content"}) remember_stream(walk, base + suffix);
   dump_dir(walk, root_fd, 0, root);
-  if (!dump.ok()) {
-    std::fprintf(stderr, "mkdump: error: writing the dump failed\n");
+  if (!dump.close()) {
+    std::fprintf(stderr, "mkdump: error: writing %s%s: %s\n", base.c_str(),
+                 dump.failed_stream() ? dump.failed_stream() : "the dump",
+                 std::strerror(dump.failed_errno() ? dump.failed_errno() : EIO));
     return 1;
   }
   return walk.failed ? 1 : 0;

@@ -97,55 +97,45 @@ Scratch::~Scratch() {
     std::fprintf(stderr, "  (scratch directory kept: %s)\n", root.c_str());
     return;
   }
-  // Make everything writable again so a non-root run can remove it.
-  std::error_code ec;
-  for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
-       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-    if (it->is_directory(ec) && !it->is_symlink(ec)) chmod(it->path().c_str(), 0755);
-  }
-  std::filesystem::remove_all(root, ec);
+  // By handles, making each directory writable first: trees may be deeper
+  // than a path can name.
+  remove_tree(root);
 }
 
-RunResult Scratch::run(const std::vector<std::string>& args) const {
-  RunResult result;
-  std::vector<std::string> argv_s = command_prefix();
-  argv_s.insert(argv_s.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : argv_s) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const std::string out_path = root + "/stdout", err_path = root + "/stderr";
-  const bool win = windows();
+bool Scratch::start(Child& child, const std::vector<std::string>& args, ChildOptions options) const {
+  std::vector<std::string> argv = command_prefix();
+  argv.insert(argv.end(), args.begin(), args.end());
+  if (options.cwd.empty()) options.cwd = work;
+  if (options.stdout_fd < 0) options.stdout_path = root + "/stdout";
+  options.stderr_path = root + "/stderr";
+  if (windows()) {
+    options.env.emplace_back("WINEDEBUG", "-all");
+    // Wine takes the code set of Unix names and arguments from the locale.
+    options.env.emplace_back("LC_ALL", "C.UTF-8");
+  }
+  return child.start(argv, options);
+}
 
-  pid_t pid = fork();
-  if (pid < 0) {
-    ADD_FAILURE() << "fork: " << std::strerror(errno);
-    return result;
-  }
-  if (pid == 0) {
-    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int in = open("/dev/null", O_RDONLY);
-    if (out < 0 || err < 0 || in < 0 || chdir(work.c_str()) != 0) _exit(126);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    umask(022);
-    if (win) {
-      setenv("WINEDEBUG", "-all", 1);
-      // Wine takes the code set of Unix names and arguments from the locale.
-      setenv("LC_ALL", "C.UTF-8", 1);
-    }
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.out = slurp(out_path);
-  result.err = slurp(err_path);
-  EXPECT_NE(result.status, 127) << "could not start " << argv_s[0];
+RunResult Scratch::finish(Child& child, int seconds) const {
+  RunResult result;
+  child.wait(seconds, "fsrestore");
+  result.status = child.exit_status();
+  result.signal = child.term_signal();
+  result.out = slurp(root + "/stdout");
+  result.err = slurp(root + "/stderr");
+  EXPECT_NE(result.status, 127) << "could not start " << command_prefix()[0];
   return result;
+}
+
+RunResult Scratch::run(const std::vector<std::string>& args, ChildOptions options) const {
+  Child child;
+  if (!start(child, args, std::move(options))) return RunResult{};
+  return finish(child);
+}
+
+void Scratch::open_to_others() const {
+  ASSERT_EQ(chmod(root.c_str(), 0711), 0);
+  ASSERT_EQ(chmod(work.c_str(), 0711), 0);
 }
 
 bool exists(const std::string& path) {

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "dump_builder.h"
 
 namespace e2e {
@@ -25,6 +26,7 @@ bool windows();
 
 struct RunResult {
   int status = -1;  // exit status, -1 when the program did not exit normally
+  int signal = 0;   // the signal that ended it, 0 when it exited
   std::string out;
   std::string err;
 };
@@ -41,8 +43,16 @@ class Scratch {
 
   // Absolute path of a path relative to the working directory.
   std::string at(const std::string& rel) const { return work + "/" + rel; }
-  // Runs the program with these (relative) arguments.
-  RunResult run(const std::vector<std::string>& args) const;
+  // Runs the program with these (relative) arguments, under a timeout (a
+  // run that does not end is killed and fails the test). Options may give
+  // another working directory, stdout as a descriptor, or a file-size limit;
+  // stdout_path and stderr_path are always the scratch files.
+  RunResult run(const std::vector<std::string>& args, ChildOptions options = {}) const;
+  // The same, started without waiting: act while it runs, then finish().
+  bool start(Child& child, const std::vector<std::string>& args, ChildOptions options = {}) const;
+  RunResult finish(Child& child, int seconds = kRunTimeoutSeconds) const;
+  // Lets uid 65534 reach the working directory (mkdtemp makes it 0700).
+  void open_to_others() const;
 
   std::string root;
   std::string work;

@@ -1,0 +1,200 @@
+// Runs that are interrupted, whose console goes away, or whose dump arrives
+// through FIFOs: the log keeps every line met so far, the status is what a
+// shell expects, and a dump written while it is read restores exactly.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace e2e {
+namespace {
+
+const FileTime kT = DumpBuilder::filetime(1710000000, 99);
+
+std::string mkdump_path() {
+  const char* cmd = std::getenv("MKDUMP_CMD");
+  if (cmd && *cmd) return cmd;
+  std::error_code ec;
+  auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return (self.parent_path().parent_path() / "tools" / "mkdump").string();
+}
+
+// 50 failures, then a body that stalls half-way until the signal comes.
+// Linux only: the .exe sees a console control event, not a signal, and Wine
+// does not deliver one to a process without a console.
+void interrupt_part_way(int sig) {
+  SCOPED_TRACE(sig);
+  Scratch s;
+  make_dir(s.at("dump"));
+  make_dir(s.at("t"));
+  CountingDump d(s.at("dump/"), kT);
+  std::vector<std::string> log;
+  for (int i = 0; i < 50; ++i) {
+    d.file(0, u"..", "REFUSED", 0x20, false);
+    log.push_back(createfile_line("..", 0x20, 7));
+  }
+  const std::size_t stall_at = static_cast<std::size_t>(d.bytes);
+  d.file(0, u"stall.bin", pattern(100000, 5));
+  d.file(0, u"never.txt", "never reached");
+  ASSERT_TRUE(d.builder.close());
+  const std::string fifo = s.at("dump/$content");
+  const std::string body = read_file(fifo);
+  ASSERT_EQ(unlink(fifo.c_str()), 0);
+  FifoWriter::make(fifo);
+
+  FifoWriter feed(fifo);
+  ASSERT_TRUE(open_all({&feed}));
+  Child child;
+  ASSERT_TRUE(s.start(child, {"dump/", "t"}));
+  if (feed.write(body.substr(0, stall_at + 1000)) &&
+      wait_until([&] { return exists(s.at("t/stall.bin")); }, kRunTimeoutSeconds, "stall.bin")) {
+    child.signal(sig);
+  }
+  RunResult r = s.finish(child);
+  feed.close();
+  EXPECT_TRUE(r.status == 128 + sig || r.signal == sig)
+      << "status " << r.status << ", signal " << r.signal << " (want 128 + " << sig << ")";
+  expect_log(read_file(s.at("$errors")), log);
+  EXPECT_EQ(r.out.rfind("basepath=<dump/>\n", 0), 0u) << r.out;
+  ASSERT_FALSE(r.out.empty());
+  EXPECT_EQ(r.out.back(), '\n') << "the console line is not ended: " << testing::PrintToString(r.out);
+  EXPECT_FALSE(exists(s.at("t/never.txt")));
+}
+
+TEST(Interruption, SigintPartWayKeepsTheLogAndEndsTheLine) {
+  if (windows()) GTEST_SKIP() << "signals reach the Linux binary only";
+  interrupt_part_way(SIGINT);
+}
+
+TEST(Interruption, SigtermPartWayKeepsTheLogAndEndsTheLine) {
+  if (windows()) GTEST_SKIP() << "signals reach the Linux binary only";
+  interrupt_part_way(SIGTERM);
+}
+
+// Standard output is a pipe nobody reads: the restore goes to its end with
+// its normal status.
+TEST(Interruption, ClosedStandardOutputChangesNothing) {
+  Scratch s;
+  make_dir(s.at("dump"));
+  make_dir(s.at("t"));
+  CountingDump d(s.at("dump/"), kT);
+  for (int i = 0; i < 20; ++i) {
+    std::string name = std::to_string(i);
+    name.insert(0, 1, 'f');
+    d.file(0, DumpBuilder::utf16(name), pattern(5000, static_cast<std::uint32_t>(i)));
+  }
+  d.dir(0, u"sub");
+  d.file(1, u"last.txt", "last");
+  ASSERT_TRUE(d.builder.close());
+  int fds[2];
+  ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+  close(fds[0]);  // no reader from the start
+  ChildOptions o;
+  o.stdout_fd = fds[1];
+  RunResult r = s.run({"dump/", "t"}, o);
+  close(fds[1]);
+  EXPECT_EQ(r.signal, 0) << "killed by signal " << r.signal;
+  EXPECT_EQ(r.status, 0);
+  expect_log(read_file(s.at("$errors")), {});
+  expect_tree(s.at("t"), d.expected, kT);
+}
+
+// mkdump writes the three FIFOs entry by entry while fsrestore reads them
+// (a body larger than a pipe holds included); both run under a timeout, so a
+// deadlock fails the test. The restored tree equals the source.
+TEST(Pipes, DumpWrittenByMkdumpInStep) {
+  Scratch s;
+  const std::string src = s.at("src");
+  make_dir(src);
+  make_dir(src + "/a");
+  make_dir(src + "/a/b");
+  make_dir(src + "/empty");
+  write_file(src + "/top.txt", "top");
+  write_file(src + "/a/big.bin", pattern(3 * 1024 * 1024 + 17, 9));
+  write_file(src + "/a/b/leaf.txt", "leaf");
+  write_file(src + "/a/zero", "");
+  for (int i = 0; i < 30; ++i) write_file(src + "/many" + std::to_string(i), pattern(100 + i, i));
+  for (const char* p : {"/top.txt", "/a/big.bin", "/a/b/leaf.txt", "/a/zero", "/a/b", "/empty", "/a"}) {
+    set_mtime(src + p, 1600000000, 1234500);
+  }
+  for (int i = 0; i < 30; ++i) set_mtime(src + "/many" + std::to_string(i), 1600000000 + i, 100);
+  make_dir(s.at("d"));
+  make_dir(s.at("t"));
+  for (const char* n : {"$fsnodes", "$fsnames", "$content"}) FifoWriter::make(s.at(std::string("d/") + n));
+
+  Child producer;
+  ChildOptions po;
+  po.cwd = s.work;
+  po.stderr_path = s.root + "/mkdump.err";
+  ASSERT_TRUE(producer.start({mkdump_path(), src, "d/"}, po));
+  RunResult r = s.run({"d/", "t"});
+  producer.wait(kRunTimeoutSeconds, "mkdump");
+  EXPECT_EQ(producer.exit_status(), 0) << read_file(s.root + "/mkdump.err");
+  expect_clean_output(r, "d/", 3, 34, 3 * 1024 * 1024 + 17 + 3 + 4 + 30 * 100 + 435);
+  expect_log(read_file(s.at("$errors")), {});
+  TreeState want = tree_state(src), got = tree_state(s.at("t"));
+  want.erase(".");
+  got.erase(".");
+  expect_same_tree(want, got);
+}
+
+// All three streams are FIFOs that deliver in small pieces, each taken
+// before the next is written, so every read returns less than it asked
+// for: bodies, names and times come back exact.
+TEST(Pipes, StreamsDeliveredInSmallPieces) {
+  Scratch s;
+  make_dir(s.at("src"));
+  make_dir(s.at("d"));
+  make_dir(s.at("t"));
+  CountingDump d(s.at("src/"), kT);
+  d.file(0, u"one.bin", pattern(70000, 1));
+  d.dir(0, u"dir");
+  d.file(1, u"two.bin", pattern(12345, 2), 0x21);
+  d.file(1, u"empty", "");
+  d.file(1, u"three.txt", "three");
+  d.file(0, u"four.bin", pattern(40000, 4));
+  ASSERT_TRUE(d.builder.close());
+  for (const char* n : {"$fsnodes", "$fsnames", "$content"}) FifoWriter::make(s.at(std::string("d/") + n));
+
+  FifoWriter nodes(s.at("d/$fsnodes")), names(s.at("d/$fsnames")), content(s.at("d/$content"));
+  ASSERT_TRUE(open_all({&nodes, &names, &content}));
+  Child child;
+  ASSERT_TRUE(s.start(child, {"d/", "t"}));
+  feed_dump_in_step(s.at("src/"), nodes, names, content, 997);
+  nodes.close();
+  names.close();
+  content.close();
+  RunResult r = s.finish(child);
+  expect_clean_output(r, "d/", d.dirs, d.files, d.bytes);
+  expect_log(read_file(s.at("$errors")), {});
+  expect_tree(s.at("t"), d.expected, kT);
+}
+
+// mkdump onto a full file system says which stream failed and exits non-zero.
+TEST(Pipes, MkdumpReportsItsOwnWriteFailures) {
+  if (windows()) GTEST_SKIP() << "mkdump is a Linux tool; this test does not run fsrestore";
+  Scratch s;
+  make_dir(s.at("src"));
+  write_file(s.at("src/big.bin"), pattern(2 * 1024 * 1024, 3));
+  TmpfsMount mount(s.at("full"), "1m");
+  ASSERT_TRUE(mount.mounted());
+  Child producer;
+  ChildOptions po;
+  po.cwd = s.work;
+  po.stderr_path = s.root + "/mkdump.err";
+  ASSERT_TRUE(producer.start({mkdump_path(), s.at("src"), s.at("full/")}, po));
+  producer.wait(kRunTimeoutSeconds, "mkdump");
+  const std::string err = read_file(s.root + "/mkdump.err");
+  EXPECT_NE(producer.exit_status(), 0);
+  EXPECT_NE(err.find("$content"), std::string::npos) << err;
+  EXPECT_NE(err.find("No space left on device"), std::string::npos) << err;
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,248 @@
+// Someone else writes in the target while the restore runs. An unprivileged
+// account (uid 65534) owns the target and the directories the dump reuses;
+// a $content FIFO holds the run inside a body while that account moves a
+// directory away, swaps the file being written or a directory about to be
+// reused for a link, or plants $errors before the run. Nothing outside the
+// target may change, and every entry after the swap still lands inside it.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace e2e {
+namespace {
+
+const FileTime kT = DumpBuilder::filetime(1690000000, 1234567);
+constexpr uid_t kNobody = 65534;
+
+std::string quoted(const std::string& path) { return "'" + path + "'"; }
+
+// The target and a place outside it both belong to the attacker; a root-only
+// file with its own attribute word waits in the sentinel tree.
+void make_race_ground(const Scratch& s) {
+  make_sentinels(s);
+  s.open_to_others();
+  make_dir(s.at("dump"));
+  make_dir(s.at("t"));
+  ASSERT_EQ(chown(s.at("t").c_str(), kNobody, kNobody), 0);
+  make_dir(s.root + "/attacker");
+  ASSERT_EQ(chown((s.root + "/attacker").c_str(), kNobody, kNobody), 0);
+  const std::string secret = s.root + "/sentinel/secret.txt";
+  write_file(secret, "ROOT ONLY");
+  ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+  ASSERT_EQ(lsetxattr(secret.c_str(), "user.DOSATTRIB", "0x80", 4, 0) == 0 || errno == ENOTSUP, true);
+  set_mtime(secret, 1400000000, 900);
+  set_mtime(s.root + "/sentinel", 1400000000, 700);
+}
+
+// A directory in the target that the attacker owns and the dump reuses.
+void attacker_dir(const Scratch& s, const std::string& rel) {
+  make_dir(s.at(rel));
+  ASSERT_EQ(chown(s.at(rel).c_str(), kNobody, kNobody), 0);
+}
+
+// Restores dump/ into t with $content as a FIFO: feeds `pause_at` bytes,
+// waits until `appears` exists (the file being written, or one created just
+// before the swap), runs `act`, then feeds the rest.
+RunResult run_paused(const Scratch& s, std::size_t pause_at, const std::string& appears,
+                     const std::function<void()>& act) {
+  const std::string fifo = s.at("dump/$content");
+  const std::string body = read_file(fifo);
+  EXPECT_LE(pause_at, body.size());
+  EXPECT_EQ(unlink(fifo.c_str()), 0);
+  FifoWriter::make(fifo);
+  FifoWriter feed(fifo);
+  Child child;
+  if (!open_all({&feed}) || !s.start(child, {"dump/", "t"})) return RunResult{};
+  if (feed.write(body.substr(0, pause_at)) &&
+      wait_until([&] { return exists(appears); }, kRunTimeoutSeconds, appears)) {
+    act();
+    feed.write(body.substr(pause_at));
+  }
+  feed.close();
+  return s.finish(child);
+}
+
+void expect_entries(const Scratch& s, const CountingDump& d, const std::vector<std::string>& paths) {
+  for (const std::string& p : paths) {
+    SCOPED_TRACE(p);
+    ASSERT_TRUE(d.expected.count(p)) << p;
+    expect_times(s.at("t/" + p), kT);
+    if (d.expected.at(p)) {
+      EXPECT_EQ(read_file(s.at("t/" + p)), *d.expected.at(p));
+    }
+  }
+}
+
+// The restore is inside a reused directory when its owner moves it out of
+// the target and puts a link to the sentinel directory in its place. The
+// step up must return to the target itself: the entries after it, one of
+// them named like a root-owned file in the attacker's directory, land in
+// the target. What was moved away is the attacker's.
+TEST(Race, ReusedDirectoryMovedOutWhileInsideIt) {
+  Scratch s;
+  make_race_ground(s);
+  attacker_dir(s, "t/shared");
+  const std::string victim = s.root + "/attacker/victim.txt";
+  write_file(victim, "root's file in the attacker's directory");
+  set_mtime(victim, 1400000000, 300);
+
+  CountingDump d(s.at("dump/"), kT);
+  d.dir(0, u"shared");
+  d.file(1, u"in1.bin", pattern(40000, 1));
+  d.file(1, u"in2.txt", "written after the move", 0x21);
+  d.file(0, u"victim.txt", "restored victim");
+  d.file(0, u"after.txt", "after the step up");
+  d.dir(0, u"later");
+  d.file(1, u"deep.txt", "in a directory made after the step up");
+  ASSERT_TRUE(d.builder.close());
+
+  // The attacker's directory changes by the move; only victim.txt in it is root's.
+  const std::vector<std::string> skip = {"w/t", "w/dump", "attacker/moved"};
+  auto outside_but_attacker = [&] {
+    TreeState state = outside(s, skip);
+    state.erase("attacker");
+    return state;
+  };
+  const TreeState before = outside_but_attacker();
+  RunResult r = run_paused(s, 1000, s.at("t/shared/in1.bin"), [&] {
+    EXPECT_EQ(run_as_nobody("mv " + quoted(s.at("t/shared")) + " " + quoted(s.root + "/attacker/moved") +
+                            " && ln -s " + quoted(s.root + "/sentinel/dir") + " " + quoted(s.at("t/shared"))),
+              0);
+  });
+  expect_clean_output(r, "dump/", d.dirs, d.files, d.bytes);
+  expect_entries(s, d, {"victim.txt", "after.txt", "later", "later/deep.txt"});
+  EXPECT_EQ(list_dir(s.at("t")), (std::vector<std::string>{"after.txt", "later", "shared", "victim.txt"}));
+  EXPECT_EQ(list_dir(s.at("t/later")), std::vector<std::string>{"deep.txt"});
+  expect_log(read_file(s.at("$errors")), {});
+  expect_same_tree(before, outside_but_attacker());
+  EXPECT_EQ(list_dir(s.root + "/attacker"), (std::vector<std::string>{"moved", "victim.txt"}));
+}
+
+// The file being written (read-only, archive) is swapped for a link to a
+// root-only 0600 file outside. Its times and attribute word go to the file
+// that was opened, never through the name: the sentinel keeps its mode,
+// bytes, times and extended attributes.
+TEST(Race, HalfWrittenFileSwappedForALinkToARootOnlyFile) {
+  Scratch s;
+  make_race_ground(s);
+  attacker_dir(s, "t/shared");
+
+  CountingDump d(s.at("dump/"), kT);
+  d.file(0, u"first.txt", "before the swap");
+  const std::size_t half_at = static_cast<std::size_t>(d.bytes);
+  d.dir(0, u"shared");
+  d.file(1, u"half.bin", pattern(100000, 2), 0x21);
+  d.file(1, u"next.txt", "after the swap", 0x21);
+  d.file(0, u"after.txt", "at the top again", 0x23);
+  ASSERT_TRUE(d.builder.close());
+
+  const std::vector<std::string> skip = {"w/t", "w/dump"};
+  const TreeState before = outside(s, skip);
+  const std::string half = s.at("t/shared/half.bin");
+  RunResult r = run_paused(s, half_at + 5000, half, [&] {
+    EXPECT_EQ(run_as_nobody("rm -f " + quoted(half) + " && ln -s " + quoted(s.root + "/sentinel/secret.txt") +
+                            " " + quoted(half)),
+              0);
+  });
+  expect_clean_output(r, "dump/", d.dirs, d.files, d.bytes);
+  expect_log(read_file(s.at("$errors")), {});
+  expect_same_tree(before, outside(s, skip));
+  struct stat st;
+  ASSERT_EQ(lstat(half.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the attacker's link is left as it is";
+  expect_entries(s, d, {"first.txt", "shared/next.txt", "after.txt"});
+  for (const char* p : {"shared/next.txt", "after.txt"}) {
+    ASSERT_EQ(lstat(s.at(std::string("t/") + p).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0222, 0u) << p << " is read-only";
+  }
+}
+
+// A directory the dump is about to reuse is swapped for a link to the
+// sentinel directory while the run is held in the body before it. The link
+// is not entered (a chdir line), nothing is written through it, and the
+// entries after the skipped subtree come back.
+TEST(Race, DirectoryAboutToBeReusedSwappedForALink) {
+  Scratch s;
+  make_race_ground(s);
+  attacker_dir(s, "t/reuse");
+
+  CountingDump d(s.at("dump/"), kT);
+  d.file(0, u"before.bin", pattern(50000, 3));
+  d.dir(0, u"reuse", 0x10, false);
+  d.file(1, u"escape.txt", "ESCAPE", 0x20);
+  d.dir(1, u"made");
+  d.file(2, u"deeper.txt", "DEEPER");
+  d.file(0, u"after.txt", "after the skipped subtree");
+  ASSERT_TRUE(d.builder.close());
+
+  const std::vector<std::string> skip = {"w/t", "w/dump"};
+  const TreeState before = outside(s, skip);
+  RunResult r = run_paused(s, 100, s.at("t/before.bin"), [&] {
+    EXPECT_EQ(run_as_nobody("rmdir " + quoted(s.at("t/reuse")) + " && ln -s " + quoted(s.root + "/sentinel/dir") +
+                            " " + quoted(s.at("t/reuse"))),
+              0);
+  });
+  expect_clean_output(r, "dump/", d.dirs, d.files, d.bytes);
+  expect_log(read_file(s.at("$errors")), {chdir_line("reuse", 0x20)});
+  expect_same_tree(before, outside(s, skip));
+  expect_entries(s, d, {"before.bin", "after.txt"});
+  EXPECT_EQ(list_dir(s.at("t")), (std::vector<std::string>{"after.txt", "before.bin", "reuse"}));
+}
+
+// $errors planted in the starting directory before the run as a link to a
+// sentinel file, a hard link to one, or a FIFO: it is replaced, never written
+// through, the run does not hang, and afterwards $errors is a plain file
+// holding the log. Under Wine, which cannot open a file link itself, a
+// refusal at start-up (status 1, nothing written) is the other outcome
+// allowed for the link and the FIFO.
+TEST(Race, PlantedLogIsReplacedNotWrittenThrough) {
+  for (const std::string kind : {"symlink", "hard link", "fifo"}) {
+    SCOPED_TRACE(kind);
+    Scratch s;
+    make_sentinels(s);
+    make_dir(s.at("dump"));
+    make_dir(s.at("t"));
+    const std::string log = s.at("$errors");
+    if (kind == "symlink") {
+      ASSERT_EQ(symlink((s.root + "/sentinel/file.txt").c_str(), log.c_str()), 0);
+    } else if (kind == "hard link") {
+      ASSERT_EQ(link((s.root + "/sentinel/hard.txt").c_str(), log.c_str()), 0);
+    } else {
+      FifoWriter::make(log);
+    }
+
+    CountingDump d(s.at("dump/"), kT);
+    d.file(0, u"kept.txt", "kept");
+    d.file(0, u"..", "REFUSED", 0x20, false);
+    d.file(0, u"last.txt", "last");
+    ASSERT_TRUE(d.builder.close());
+
+    const TreeState before = outside(s);
+    RunResult r = s.run({"dump/", "t"});
+    expect_same_tree(before, outside(s));
+    struct stat st;
+    ASSERT_EQ(lstat(log.c_str(), &st), 0);
+    if (windows() && kind != "hard link" && r.status == 1) {
+      expect_startup_failure(r, "dump/");
+      EXPECT_TRUE(list_dir(s.at("t")).empty());
+      continue;
+    }
+    expect_clean_output(r, "dump/", d.dirs, d.files, d.bytes);
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << "$errors is not a regular file";
+    EXPECT_EQ(st.st_nlink, 1u);
+    if (S_ISREG(st.st_mode)) {
+      expect_log(read_file(log), {createfile_line("..", 0x20, 7)});
+    }
+    expect_tree(s.at("t"), d.expected, kT);
+  }
+}
+
+}  // namespace
+}  // namespace e2e
