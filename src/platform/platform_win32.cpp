@@ -2,11 +2,12 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <winternl.h>
 
 #include <cstdio>
 #include <cstring>
 
-#include "platform/entry_name.h"
+#include "platform/time_stamp_counter.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 names are handed to the system as they are");
 
@@ -14,7 +15,31 @@ namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// The NT status codes the platform tells apart (<ntstatus.h> clashes with
+// <windows.h>).
+constexpr NTSTATUS kStatusNameCollision = static_cast<NTSTATUS>(0xC0000035);
+constexpr NTSTATUS kStatusNameNotFound = static_cast<NTSTATUS>(0xC0000034);
+constexpr NTSTATUS kStatusPathNotFound = static_cast<NTSTATUS>(0xC000003A);
+constexpr FILE_INFORMATION_CLASS kFileInternalInformation = static_cast<FILE_INFORMATION_CLASS>(6);
+constexpr DWORD kExitInterrupted = 0xC000013A;  // the status of a program ended by Ctrl+C
+
+// A directory handle that can hold entries made inside it and serve as the
+// root of relative opens.
+constexpr ACCESS_MASK kDirLookup = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+// A directory made by the restore: also its times and attributes are set
+// through the handle.
+constexpr ACCESS_MASK kDirMade = kDirLookup | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_WRITE_ATTRIBUTES;
+constexpr ACCESS_MASK kFileMade = GENERIC_WRITE | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+
+// The attribute bits a program may set; the rest (directory, reparse point,
+// compressed, encrypted, ...) the system keeps for itself.
+constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY |
+                                      FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
 HANDLE native(Handle h) { return reinterpret_cast<HANDLE>(h.raw); }
+Handle wrap(HANDLE h) { return Handle{reinterpret_cast<std::intptr_t>(h)}; }
 const wchar_t* wide(const char16_t* s) { return reinterpret_cast<const wchar_t*>(s); }
 
 FILETIME filetime(FileTime t) {
@@ -22,6 +47,28 @@ FILETIME filetime(FileTime t) {
   f.dwLowDateTime = static_cast<DWORD>(t);
   f.dwHighDateTime = static_cast<DWORD>(t >> 32);
   return f;
+}
+
+// A handle's name as the system knows it, of any length the system reports.
+struct ObjectName {
+  union {
+    OBJECT_NAME_INFORMATION info;
+    unsigned char bytes[sizeof(OBJECT_NAME_INFORMATION) + 65536];
+  };
+  bool query(HANDLE h) {
+    ULONG length = 0;
+    return NtQueryObject(h, ObjectNameInformation, bytes, sizeof bytes, &length) >= 0 && info.Name.Buffer != nullptr;
+  }
+};
+
+BOOL WINAPI end_on_interruption(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+  // Straight to the handle, past the runtime's buffer: the main thread may
+  // be inside it. Every log line is already on disk, so nothing is flushed.
+  DWORD written;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "\n", 1, &written, nullptr);
+  TerminateProcess(GetCurrentProcess(), kExitInterrupted);
+  return TRUE;
 }
 
 }  // namespace
@@ -32,6 +79,8 @@ Win32Platform::Win32Platform(int argc, wchar_t** argv) : argc_(argc), argv_(argv
   DWORD mode;
   stdout_is_console_ = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
+
+void Win32Platform::catch_interruptions() { SetConsoleCtrlHandler(end_on_interruption, TRUE); }
 
 int Win32Platform::arg_count() { return argc_ > 1 ? argc_ - 1 : 0; }
 
@@ -50,8 +99,6 @@ std::uint32_t Win32Platform::arg_to_name(int i, char16_t* out, std::uint32_t cap
   return static_cast<std::uint32_t>(length + 1);
 }
 
-bool Win32Platform::enter_target(int i) { return SetCurrentDirectoryW(argv_[i + 1]) || fail(); }
-
 void Win32Platform::console_write(const char* text, std::uint32_t length) { std::fwrite(text, 1, length, stdout); }
 
 // On a console the argument is shown exactly; redirected, in the console's
@@ -69,12 +116,24 @@ void Win32Platform::console_write_arg(int i) {
   if (n > 1) std::fwrite(text, 1, static_cast<std::size_t>(n - 1), stdout);
 }
 
-void Win32Platform::console_flush() {
-  if (stdout_is_console_) std::fflush(stdout);
+// Always pushed out, also when redirected: prints are rare, and an
+// interrupted run then leaves everything shown so far.
+void Win32Platform::console_flush() { std::fflush(stdout); }
+
+void Win32Platform::error_write(const char* text, std::uint32_t length) {
+  const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  while (length > 0) {
+    DWORD written = 0;
+    if (!WriteFile(err, text, length, &written, nullptr) || written == 0) return;
+    text += written;
+    length -= written;
+  }
 }
 
-bool Win32Platform::fail() {
-  last_error_ = GetLastError();
+bool Win32Platform::fail() { return fail_with(GetLastError()); }
+
+bool Win32Platform::fail_with(DWORD error) {
+  last_error_ = error;
   return false;
 }
 
@@ -83,142 +142,247 @@ Handle Win32Platform::handle_or_fail(HANDLE h) {
     fail();
     return Handle::none();
   }
-  return Handle{reinterpret_cast<std::intptr_t>(h)};
+  return wrap(h);
 }
 
-Handle Win32Platform::protect(HANDLE h) {
-  const Handle handle = handle_or_fail(h);
+// A directory the user named: links on the way are followed.
+Handle Win32Platform::open_directory(const wchar_t* path) {
+  const Handle dir = handle_or_fail(
+      CreateFileW(path, kDirLookup, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!dir.valid()) return dir;
   BY_HANDLE_FILE_INFORMATION info;
-  if (handle.valid() && protected_count_ < 4 && GetFileInformationByHandle(h, &info)) {
-    protected_[protected_count_++] = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  if (GetFileInformationByHandle(native(dir), &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return dir;
   }
-  return handle;
+  CloseHandle(native(dir));
+  fail_with(ERROR_DIRECTORY);
+  return Handle::none();
 }
 
-bool Win32Platform::is_protected(const BY_HANDLE_FILE_INFORMATION& info) const {
-  for (int i = 0; i < protected_count_; ++i) {
-    const Identity& p = protected_[i];
-    if (p.volume == info.dwVolumeSerialNumber && p.index_high == info.nFileIndexHigh &&
-        p.index_low == info.nFileIndexLow) {
-      return true;
-    }
-  }
-  return false;
+Handle Win32Platform::open_start_dir() { return open_directory(L"."); }
+
+Handle Win32Platform::open_target(int i) { return open_directory(argv_[i + 1]); }
+
+Handle Win32Platform::open_stream(const char16_t* path) {
+  return handle_or_fail(CreateFileW(wide(path), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
 }
 
-bool Win32Platform::refuse_invalid(const wchar_t* name) {
-  if (is_valid_entry_name(reinterpret_cast<const char16_t*>(name), NameRules::kWindows)) return false;
-  last_error_ = ERROR_INVALID_NAME;
+// Names are matched without regard to case, as the Win32 calls match them.
+Handle Win32Platform::open_relative(Handle dir, const char16_t* name, ACCESS_MASK access, ULONG attributes,
+                                    ULONG disposition, ULONG options) {
+  exists_ = false;
+  const std::size_t length = wcslen(wide(name));
+  if (length == 0 || length > 0x7FFF) {
+    fail_with(ERROR_INVALID_NAME);
+    return Handle::none();
+  }
+  UNICODE_STRING unicode_name;
+  unicode_name.Buffer = const_cast<wchar_t*>(wide(name));
+  unicode_name.Length = static_cast<USHORT>(length * sizeof(wchar_t));
+  unicode_name.MaximumLength = unicode_name.Length;
+  OBJECT_ATTRIBUTES object;
+  InitializeObjectAttributes(&object, &unicode_name, OBJ_CASE_INSENSITIVE, native(dir), nullptr);
+  IO_STATUS_BLOCK io;
+  HANDLE h = nullptr;
+  const NTSTATUS status = NtCreateFile(&h, access, &object, &io, nullptr, attributes, kShareAll, disposition,
+                                       options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+  if (status >= 0) return wrap(h);
+  exists_ = status == kStatusNameCollision;
+  last_error_ = RtlNtStatusToDosError(status);
+  return Handle::none();
+}
+
+Handle Win32Platform::create_file(Handle dir, const char16_t* name) {
+  return open_relative(dir, name, kFileMade, FILE_ATTRIBUTE_NORMAL, FILE_CREATE,
+                       FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
+}
+
+Handle Win32Platform::make_dir(Handle dir, const char16_t* name) {
+  return open_relative(dir, name, kDirMade, FILE_ATTRIBUTE_NORMAL, FILE_CREATE,
+                       FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
+}
+
+// The opened handle's own attributes tell a junction or directory link from
+// a directory; where the system follows the link anyway (Wine), its name
+// does. A directory that cannot be shown as itself is not entered.
+Handle Win32Platform::open_dir(Handle dir, const char16_t* name) {
+  const Handle opened =
+      open_relative(dir, name, kDirLookup, 0, FILE_OPEN, FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
+  if (!opened.valid()) return opened;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileInformationByHandle(native(opened), &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+      is_entry_itself(dir, name, opened)) {
+    return opened;
+  }
+  CloseHandle(native(opened));
+  fail_with(ERROR_CANT_ACCESS_FILE);
+  return Handle::none();
+}
+
+// Wine cannot open a link itself (it follows it, and reports no reparse
+// point): there the opened entry's name is the link's target, so the entry
+// is reported unverified rather than replaced or removed at its target. So
+// is an entry that opens but cannot be described or named (Wine, past about
+// 4,000 characters of path).
+bool Win32Platform::inspect(Handle dir, const char16_t* name, EntryInfo* info) {
+  *info = EntryInfo{};
+  const Handle entry =
+      open_relative(dir, name, FILE_READ_ATTRIBUTES | SYNCHRONIZE, 0, FILE_OPEN, FILE_OPEN_REPARSE_POINT);
+  if (!entry.valid()) {
+    const DWORD not_found = RtlNtStatusToDosError(kStatusNameNotFound);
+    const DWORD path_not_found = RtlNtStatusToDosError(kStatusPathNotFound);
+    return last_error_ == not_found || last_error_ == path_not_found;
+  }
+  DWORD attributes = 0;
+  bool pipe = false;
+  const bool known = describe(entry, &info->identity, &attributes, &pipe);
+  const bool itself = known && is_entry_itself(dir, name, entry);
+  CloseHandle(native(entry));
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    info->kind = EntryKind::kLink;
+  } else if (!itself) {
+    info->kind = EntryKind::kUnverified;
+  } else if (pipe) {
+    info->kind = EntryKind::kOther;
+  } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    info->kind = EntryKind::kDirectory;
+  } else {
+    info->kind = EntryKind::kFile;
+  }
+  info->replace_refused = (attributes & kKeptAttributes) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
   return true;
 }
 
-Handle Win32Platform::open_stream(const char16_t* path) {
-  return protect(CreateFileW(wide(path), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+// The system's own names of both handles are compared (Win32's final-path
+// call gives up beyond 260 characters under Wine). A name past the longest
+// the system can report cannot be verified.
+bool Win32Platform::is_entry_itself(Handle dir, const char16_t* name, Handle entry) {
+  static ObjectName here, there;
+  if (!here.query(native(dir)) || !there.query(native(entry))) return false;
+  const UNICODE_STRING& d = here.info.Name;
+  const UNICODE_STRING& e = there.info.Name;
+  const int dir_units = d.Length / 2;
+  const int name_units = static_cast<int>(wcslen(wide(name)));
+  const bool separated = dir_units > 0 && d.Buffer[dir_units - 1] == L'\\';
+  const int at = separated ? dir_units : dir_units + 1;
+  if (e.Length / 2 != at + name_units) return false;
+  if (!separated && e.Buffer[dir_units] != L'\\') return false;
+  return CompareStringOrdinal(d.Buffer, dir_units, e.Buffer, dir_units, TRUE) == CSTR_EQUAL &&
+         CompareStringOrdinal(e.Buffer + at, name_units, wide(name), name_units, TRUE) == CSTR_EQUAL;
 }
 
-Handle Win32Platform::create_log() {
-  return protect(CreateFileW(L"$errors", GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr));
+// The name goes when the handle closes; a link goes itself, and a file with
+// other names keeps them.
+bool Win32Platform::remove_file(Handle dir, const char16_t* name) {
+  const Handle entry = open_relative(dir, name, DELETE | SYNCHRONIZE, 0, FILE_OPEN,
+                                     FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
+  if (!entry.valid()) return false;
+  FILE_DISPOSITION_INFO disposition;
+  disposition.DeleteFile = TRUE;
+  bool marked = SetFileInformationByHandle(native(entry), FileDispositionInfo, &disposition, sizeof disposition);
+  if (!marked) {
+    // Wine opens a FIFO as a pipe and cannot remove it through the handle.
+    const DWORD error = GetLastError();
+    fail_with(GetFileType(native(entry)) == FILE_TYPE_PIPE ? ERROR_CANT_ACCESS_FILE : error);
+  }
+  const bool closed = CloseHandle(native(entry)) != 0 || fail();
+  return marked && closed;
 }
 
-// True when `existing`, opened by name in the current directory without
-// following links, is that entry itself. Wine cannot open a file link itself
-// (it follows it, and reports no reparse point): there the final path names
-// the link's target, so the entry is refused rather than written through or
-// deleted at its target.
-bool Win32Platform::is_entry_itself(HANDLE existing, const wchar_t* name) {
-  static wchar_t here[kPathChars], there[kPathChars];
-  HANDLE dot = CreateFileW(L".", FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (dot == INVALID_HANDLE_VALUE) return false;
-  DWORD length = GetFinalPathNameByHandleW(dot, here, kPathChars, 0);
-  CloseHandle(dot);
-  const DWORD name_length = static_cast<DWORD>(wcslen(name));
-  if (length == 0 || length + 1 + name_length >= kPathChars) return false;
-  if (here[length - 1] != L'\\') here[length++] = L'\\';
-  std::memcpy(here + length, name, (name_length + 1) * sizeof(wchar_t));
-  length = GetFinalPathNameByHandleW(existing, there, kPathChars, 0);
-  if (length == 0 || length >= kPathChars) return false;
-  return CompareStringOrdinal(here, -1, there, -1, TRUE) == CSTR_EQUAL;
+bool Win32Platform::identity(Handle h, FileIdentity* out) {
+  DWORD attributes;
+  bool pipe;
+  return describe(h, out, &attributes, &pipe);
 }
 
-// A new name costs one call. An existing entry is looked at first: a
-// directory, one of the run's own files, and a file that is read-only,
-// hidden or system (which replacing in place would refuse too) are refused.
-// Anything else is deleted and created anew rather than opened, so a link or
-// a file with several names never carries the body out of the target.
-Handle Win32Platform::create_file(const char16_t* name16) {
-  const wchar_t* name = wide(name16);
-  if (refuse_invalid(name)) return Handle::none();
-  HANDLE h = CreateFileW(name, GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW, 0, nullptr);
-  if (h != INVALID_HANDLE_VALUE) return Handle{reinterpret_cast<std::intptr_t>(h)};
-  const DWORD error = GetLastError();
-  if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return fail(), Handle::none();
-
-  HANDLE existing = CreateFileW(name, FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (existing == INVALID_HANDLE_VALUE) return fail(), Handle::none();
+// A FIFO (which Wine opens as a pipe) has no file information to give, but
+// its volume and file index tell it apart all the same, the same numbers a
+// file's information holds.
+bool Win32Platform::describe(Handle h, FileIdentity* id, DWORD* attributes, bool* pipe) {
   BY_HANDLE_FILE_INFORMATION info;
-  const bool known = GetFileInformationByHandle(existing, &info) != 0 || fail();
-  const bool itself = known && is_entry_itself(existing, name);
-  CloseHandle(existing);
-  if (!known) return Handle::none();
-  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-    last_error_ = ERROR_ACCESS_DENIED;
-    return Handle::none();
+  *pipe = false;
+  if (GetFileInformationByHandle(native(h), &info)) {
+    *attributes = info.dwFileAttributes;
+    *id = {info.dwVolumeSerialNumber, (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+    return true;
   }
-  if (is_protected(info)) {
-    last_error_ = ERROR_SHARING_VIOLATION;
-    return Handle::none();
-  }
-  if (!itself) {
-    last_error_ = ERROR_CANT_ACCESS_FILE;
-    return Handle::none();
-  }
-  const DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-  if ((info.dwFileAttributes & kept) && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    last_error_ = ERROR_ACCESS_DENIED;
-    return Handle::none();
-  }
-  if (!DeleteFileW(name)) return fail(), Handle::none();
-  return handle_or_fail(CreateFileW(name, GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW, 0, nullptr));
+  const DWORD error = GetLastError();
+  if (GetFileType(native(h)) != FILE_TYPE_PIPE) return fail_with(error);
+  DWORD serial = 0;
+  if (!GetVolumeInformationByHandleW(native(h), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) return fail();
+  IO_STATUS_BLOCK io;
+  LARGE_INTEGER index;  // FILE_INTERNAL_INFORMATION
+  const NTSTATUS status =
+      NtQueryInformationFile(native(h), &io, &index, sizeof index, kFileInternalInformation);
+  if (status < 0) return fail_with(RtlNtStatusToDosError(status));
+  *attributes = 0;
+  *pipe = true;
+  *id = {serial, static_cast<std::uint64_t>(index.QuadPart)};
+  return true;
 }
 
-Handle Win32Platform::open_dir(const char16_t* name) {
-  if (refuse_invalid(wide(name))) return Handle::none();
-  return handle_or_fail(CreateFileW(wide(name), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                    nullptr));
+void Win32Platform::refuse(Refusal why) {
+  exists_ = false;
+  switch (why) {
+    case Refusal::kInvalidName:
+      last_error_ = ERROR_INVALID_NAME;
+      break;
+    case Refusal::kIsDirectory:
+    case Refusal::kAccessDenied:
+      last_error_ = ERROR_ACCESS_DENIED;
+      break;
+    case Refusal::kOwnFile:
+      last_error_ = ERROR_SHARING_VIOLATION;
+      break;
+    case Refusal::kUnverified:
+      last_error_ = ERROR_CANT_ACCESS_FILE;
+      break;
+  }
 }
 
+// One ReadFile: a pipe delivers what has arrived. A pipe whose writer has
+// gone and a file at its end both read as the end.
 std::uint32_t Win32Platform::read(Handle h, void* buffer, std::uint32_t count) {
   DWORD got = 0;
-  if (!ReadFile(native(h), buffer, count, &got, nullptr)) fail();
-  return got;
+  if (ReadFile(native(h), buffer, count, &got, nullptr)) return got;
+  const DWORD error = GetLastError();
+  if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return 0;
+  fail_with(error);
+  return kReadFailed;
 }
 
-void Win32Platform::write(Handle h, const void* data, std::uint32_t count) {
-  DWORD written = 0;
-  WriteFile(native(h), data, count, &written, nullptr);
+std::uint32_t Win32Platform::read_full(Handle h, void* buffer, std::uint32_t count) {
+  std::uint32_t done = 0;
+  while (done < count) {
+    const std::uint32_t n = read(h, static_cast<char*>(buffer) + done, count - done);
+    if (n == 0 || n == kReadFailed) break;
+    done += n;
+  }
+  return done;
 }
 
-std::uint32_t Win32Platform::copy_block(Handle from, Handle to, void* buffer, std::uint32_t count) {
-  const std::uint32_t got = read(from, buffer, count);
-  if (got > 0) write(to, buffer, got);
-  return got;
+bool Win32Platform::write(Handle h, const void* data, std::uint32_t count) {
+  const char* p = static_cast<const char*>(data);
+  while (count > 0) {
+    DWORD written = 0;
+    if (!WriteFile(native(h), p, count, &written, nullptr)) return fail();
+    if (written == 0) return fail_with(ERROR_DISK_FULL);
+    p += written;
+    count -= written;
+  }
+  return true;
 }
 
-void Win32Platform::close(Handle h) {
-  if (h.valid()) CloseHandle(native(h));
+CopyResult Win32Platform::copy_block(Handle from, Handle to, void* buffer, std::uint32_t count) {
+  CopyResult result;
+  result.taken = read_full(from, buffer, count);
+  result.written = write(to, buffer, result.taken);
+  return result;
 }
 
-bool Win32Platform::make_dir(const char16_t* name) {
-  if (refuse_invalid(wide(name))) return false;
-  return CreateDirectoryW(wide(name), nullptr) || fail();
-}
-
-void Win32Platform::set_attr(const char16_t* name, std::uint16_t attr) {
-  if (refuse_invalid(wide(name))) return;
-  SetFileAttributesW(wide(name), attr);
+bool Win32Platform::close(Handle h) {
+  if (!h.valid()) return true;
+  return CloseHandle(native(h)) != 0 || fail();
 }
 
 void Win32Platform::set_times(Handle h, FileTime creation, FileTime access, FileTime write) {
@@ -226,20 +390,14 @@ void Win32Platform::set_times(Handle h, FileTime creation, FileTime access, File
   SetFileTime(native(h), &c, &a, &w);
 }
 
-// A junction or directory link is never entered: it may lead out of the
-// target.
-bool Win32Platform::enter_dir(const char16_t* name16) {
-  const wchar_t* name = wide(name16);
-  if (refuse_invalid(name)) return false;
-  const DWORD attributes = GetFileAttributesW(name);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    last_error_ = ERROR_CANT_ACCESS_FILE;
-    return false;
-  }
-  return SetCurrentDirectoryW(name) || fail();
+// Zero times leave the times just set alone. A word with no settable bit
+// clears them all.
+void Win32Platform::set_attr(Handle h, std::uint16_t attr) {
+  FILE_BASIC_INFO basic = {};
+  basic.FileAttributes = attr & kSettableAttributes;
+  if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  SetFileInformationByHandle(native(h), FileBasicInfo, &basic, sizeof basic);
 }
-
-bool Win32Platform::leave_dir() { return SetCurrentDirectoryW(L"..") || fail(); }
 
 void Win32Platform::error_text(char* out, std::uint32_t capacity) {
   wchar_t* message = nullptr;
@@ -262,10 +420,4 @@ std::uint64_t Win32Platform::cycles() { return read_time_stamp_counter(); }
 bool Win32Platform::path_is_directory(const char16_t* path) {
   const DWORD attributes = GetFileAttributesW(wide(path));
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// Straight to the handle, so line ends stay single line feeds.
-void Win32Platform::error_write(const char* text, std::uint32_t length) {
-  DWORD written = 0;
-  WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, length, &written, nullptr);
 }

@@ -1,12 +1,14 @@
-// The platform over the Win32 file, console and message services. Arguments
-// come from the wide command line, so a base path or target with characters
-// outside the ANSI code page arrives as typed.
+// The platform over the Win32 and NT file services. Entries of the target are
+// opened with NtCreateFile relative to an open directory handle and a bare
+// name, so no path is ever built and the process's current directory is never
+// changed: depth is not limited by any path length. Arguments come from the
+// wide command line, so a base path or target with characters outside the
+// ANSI code page arrives as typed.
 #pragma once
 
 #include <windows.h>
 
 #include "platform/platform.h"
-#include "platform/time_stamp_counter.h"
 
 class Win32Platform final : public Platform {
  public:
@@ -15,52 +17,59 @@ class Win32Platform final : public Platform {
   int arg_count() override;
   bool arg_is(int i, const char* ascii) override;
   std::uint32_t arg_to_name(int i, char16_t* out, std::uint32_t capacity) override;
-  bool enter_target(int i) override;
   void console_write(const char* text, std::uint32_t length) override;
   void console_write_arg(int i) override;
   void console_flush() override;
+  void error_write(const char* text, std::uint32_t length) override;
+  Handle open_start_dir() override;
+  Handle open_target(int i) override;
   Handle open_stream(const char16_t* path) override;
-  Handle create_log() override;
-  Handle create_file(const char16_t* name) override;
-  Handle open_dir(const char16_t* name) override;
+  Handle create_file(Handle dir, const char16_t* name) override;
+  Handle make_dir(Handle dir, const char16_t* name) override;
+  Handle open_dir(Handle dir, const char16_t* name) override;
+  bool inspect(Handle dir, const char16_t* name, EntryInfo* info) override;
+  bool remove_file(Handle dir, const char16_t* name) override;
+  bool identity(Handle h, FileIdentity* out) override;
+  bool failed_because_exists() override { return exists_; }
+  void refuse(Refusal why) override;
+  NameRules name_rules() override { return NameRules::kWindows; }
   std::uint32_t read(Handle h, void* buffer, std::uint32_t count) override;
-  void write(Handle h, const void* data, std::uint32_t count) override;
-  std::uint32_t copy_block(Handle from, Handle to, void* buffer, std::uint32_t count) override;
-  void close(Handle h) override;
-  bool make_dir(const char16_t* name) override;
-  void set_attr(const char16_t* name, std::uint16_t attr) override;
+  std::uint32_t read_full(Handle h, void* buffer, std::uint32_t count) override;
+  bool write(Handle h, const void* data, std::uint32_t count) override;
+  CopyResult copy_block(Handle from, Handle to, void* buffer, std::uint32_t count) override;
+  bool close(Handle h) override;
   void set_times(Handle h, FileTime creation, FileTime access, FileTime write) override;
-  bool enter_dir(const char16_t* name) override;
-  bool leave_dir() override;
+  void set_attr(Handle h, std::uint16_t attr) override;
   void error_text(char* out, std::uint32_t capacity) override;
   std::uint32_t tick_ms() override;
   std::uint64_t cycles() override;
-  bool cycles_are_time_stamp_counter() override { return true; }
   const char* native_help_switch() override { return "/?"; }
-  NameRules name_rules() override { return NameRules::kWindows; }
   char path_separator() override { return '\\'; }
   bool path_is_directory(const char16_t* path) override;
-  void error_write(const char* text, std::uint32_t length) override;
+
+  // Ends the console line and the process on Ctrl+C, Ctrl+Break and the
+  // console window closing, with the exit code of an interrupted program.
+  static void catch_interruptions();
 
  private:
-  bool fail();                     // keeps GetLastError() for error_text; always false
-  Handle handle_or_fail(HANDLE h);  // both failure values become none
-  Handle protect(HANDLE h);
-  bool is_protected(const BY_HANDLE_FILE_INFORMATION& info) const;
-  bool refuse_invalid(const wchar_t* name);
-  bool is_entry_itself(HANDLE existing, const wchar_t* name);
-
-  static constexpr DWORD kPathChars = 2 * 32768 + 2;
+  bool fail();                         // keeps GetLastError() for error_text; always false
+  bool fail_with(DWORD error);         // keeps error; always false
+  Handle handle_or_fail(HANDLE h);     // both failure values become none
+  Handle open_directory(const wchar_t* path);
+  // NtCreateFile of a bare name inside dir. On failure keeps the status as
+  // a Win32 code and returns none.
+  Handle open_relative(Handle dir, const char16_t* name, ACCESS_MASK access, ULONG attributes,
+                       ULONG disposition, ULONG options);
+  // The identity and attributes of an open handle; pipe when it is a FIFO
+  // or pipe rather than a file or directory.
+  bool describe(Handle h, FileIdentity* id, DWORD* attributes, bool* pipe);
+  // True when `entry`, opened by name in dir without following links, is
+  // that entry itself and not what a link there leads to.
+  bool is_entry_itself(Handle dir, const char16_t* name, Handle entry);
 
   int argc_;
   wchar_t** argv_;
   DWORD last_error_ = 0;
+  bool exists_ = false;
   bool stdout_is_console_;
-  struct Identity {
-    DWORD volume;
-    DWORD index_high;
-    DWORD index_low;
-  };
-  Identity protected_[4] = {};
-  int protected_count_ = 0;
 };
