@@ -11,19 +11,33 @@ bool ErrorLog::open(Handle file) {
 
 void ErrorLog::close() {
   if (!handle_.valid()) return;
-  if (!platform_.close(handle_) && !incomplete_) {
-    incomplete_ = true;
-    platform_.error_text(failure_text_, sizeof failure_text_);
-  }
+  if (!platform_.close(handle_)) note_failure();
   handle_ = Handle::none();
 }
 
-const char* ErrorLog::system_error_text() {
-  platform_.error_text(error_text_, sizeof error_text_);
-  for (char* p = error_text_; *p != 0; ++p) {
+namespace {
+
+// Control characters (the line break at the end of a Windows message among
+// them) become spaces, so a text never breaks the line it is part of.
+void blank_controls(char* text) {
+  for (char* p = text; *p != 0; ++p) {
     if (static_cast<unsigned char>(*p) < 0x20) *p = ' ';
   }
+}
+
+}  // namespace
+
+const char* ErrorLog::system_error_text() {
+  platform_.error_text(error_text_, sizeof error_text_);
+  blank_controls(error_text_);
   return error_text_;
+}
+
+void ErrorLog::note_failure() {
+  if (incomplete_) return;
+  incomplete_ = true;
+  platform_.error_text(failure_text_, sizeof failure_text_);
+  blank_controls(failure_text_);
 }
 
 void ErrorLog::chdir_failed(std::uint16_t attr) {
@@ -138,9 +152,6 @@ void ErrorLog::hex4(std::uint32_t value) {
 
 void ErrorLog::end_line() {
   buffer_[used_++] = '\n';
-  if (handle_.valid() && !platform_.write(handle_, buffer_, used_) && !incomplete_) {
-    incomplete_ = true;
-    platform_.error_text(failure_text_, sizeof failure_text_);
-  }
+  if (handle_.valid() && !platform_.write(handle_, buffer_, used_)) note_failure();
   used_ = 0;
 }

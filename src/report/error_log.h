@@ -55,6 +55,8 @@ class ErrorLog {
   void hex4(std::uint32_t value);
   // Ends the line and writes it out.
   void end_line();
+  // Remembers the first failure to write the log, with the system's text.
+  void note_failure();
 
   Platform& platform_;
   NameReader& names_;
