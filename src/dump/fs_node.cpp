@@ -33,3 +33,10 @@ void encode_fs_node(const FsNode& node, std::uint8_t* bytes) {
   store_le(bytes + 16, node.write_time, 8);
   store_le(bytes + 24, node.extra, 8);
 }
+
+void put_suffix(char16_t* name, std::uint32_t at, const char16_t* suffix) {
+  std::uint32_t i = 0;
+  do {
+    name[at + i] = suffix[i];
+  } while (suffix[i++] != 0);
+}

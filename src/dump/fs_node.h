@@ -14,6 +14,10 @@ constexpr char16_t kNamesSuffix[] = u"$fsnames";
 constexpr char16_t kNodesSuffix[] = u"$fsnodes";
 constexpr std::uint32_t kLongestSuffixUnits = 8;
 
+// Writes a stream suffix, terminator included, over name from unit at on
+// (where the base path's terminator was).
+void put_suffix(char16_t* name, std::uint32_t at, const char16_t* suffix);
+
 struct FsNode {
   std::uint64_t size = 0;  // 40 bits: size_low | size_high << 32
   std::uint8_t depth = 0;

@@ -162,6 +162,21 @@ class Platform {
   // Extra spelling of the help switch on this system ("/?"), or nullptr.
   virtual const char* native_help_switch() = 0;
 
+ protected:
+  // read_full over read(): reads until count bytes have come, the stream
+  // ends or a read fails.
+  std::uint32_t read_until_full(Handle h, void* buffer, std::uint32_t count) {
+    std::uint32_t done = 0;
+    while (done < count) {
+      const std::uint32_t n = read(h, static_cast<char*>(buffer) + done, count - done);
+      if (n == 0 || n == kReadFailed) break;
+      done += n;
+    }
+    return done;
+  }
+
+ public:
+
   // For looking into a dump without restoring it: the separator shown
   // between the components of a path, and whether a path (absolute or
   // relative) names an existing directory.

@@ -352,13 +352,7 @@ std::uint32_t Win32Platform::read(Handle h, void* buffer, std::uint32_t count) {
 }
 
 std::uint32_t Win32Platform::read_full(Handle h, void* buffer, std::uint32_t count) {
-  std::uint32_t done = 0;
-  while (done < count) {
-    const std::uint32_t n = read(h, static_cast<char*>(buffer) + done, count - done);
-    if (n == 0 || n == kReadFailed) break;
-    done += n;
-  }
-  return done;
+  return read_until_full(h, buffer, count);
 }
 
 bool Win32Platform::write(Handle h, const void* data, std::uint32_t count) {

@@ -5,13 +5,6 @@
 
 namespace {
 
-void put_suffix(char16_t* name, std::uint32_t at, const char16_t* suffix) {
-  std::uint32_t i = 0;
-  do {
-    name[at + i] = suffix[i];
-  } while (suffix[i++] != 0);
-}
-
 // Writes a path the user gave (or built from it) as text.
 void write_user_path(LineOut& out, const char16_t* path) {
   static char text[3 * kNameUnits];

@@ -10,19 +10,6 @@ int RestoreDriver::run() {
   return restore_all();
 }
 
-namespace {
-
-// The base path is converted into the name buffer; the stream suffixes go
-// where its terminator was.
-void put_suffix(char16_t* name, std::uint32_t at, const char16_t* suffix) {
-  std::uint32_t i = 0;
-  do {
-    name[at + i] = suffix[i];
-  } while (suffix[i++] != 0);
-}
-
-}  // namespace
-
 // Start-up failures print nothing beyond the basepath line and log nothing;
 // handles already opened are left to the end of the process.
 bool RestoreDriver::start_up() {
@@ -59,6 +46,8 @@ bool RestoreDriver::open_streams() {
   // A base path that leaves no room for the longest suffix cannot name the
   // streams.
   if (units == 0 || units - 1 + kLongestSuffixUnits + 1 > kNameUnits) return false;
+  // The base path is converted into the name buffer; the stream suffixes go
+  // where its terminator was.
   const std::uint32_t at = units - 1;
   Handle* const streams[] = {&content_, &names_stream_, &nodes_stream_};
   const char16_t* const suffixes[] = {kContentSuffix, kNamesSuffix, kNodesSuffix};
