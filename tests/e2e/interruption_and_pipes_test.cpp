@@ -26,8 +26,10 @@ std::string mkdump_path() {
 }
 
 // 50 failures, then a body that stalls half-way until the signal comes.
-// Linux only: the .exe sees a console control event, not a signal, and Wine
-// does not deliver one to a process without a console.
+// Under Wine, SIGINT reaches the .exe as Ctrl+C, which ends with the Ctrl+C
+// exit code (0xC000013A, of which a Unix parent sees the low byte); Wine
+// ends the process on SIGTERM without a console event, so the console line
+// stays open there, but the log is complete all the same.
 void interrupt_part_way(int sig) {
   SCOPED_TRACE(sig);
   Scratch s;
@@ -58,22 +60,22 @@ void interrupt_part_way(int sig) {
   }
   RunResult r = s.finish(child);
   feed.close();
-  EXPECT_TRUE(r.status == 128 + sig || r.signal == sig)
-      << "status " << r.status << ", signal " << r.signal << " (want 128 + " << sig << ")";
+  const bool ctrl_c = windows() && sig == SIGINT;
+  const int want = ctrl_c ? 0x3A : 128 + sig;
+  EXPECT_TRUE(r.status == want || r.signal == sig)
+      << "status " << r.status << ", signal " << r.signal << " (want " << want << ")";
   expect_log(read_file(s.at("$errors")), log);
   EXPECT_EQ(r.out.rfind("basepath=<dump/>\n", 0), 0u) << r.out;
   ASSERT_FALSE(r.out.empty());
-  EXPECT_EQ(r.out.back(), '\n') << "the console line is not ended: " << testing::PrintToString(r.out);
+  if (!windows() || ctrl_c) {
+    EXPECT_EQ(r.out.back(), '\n') << "the console line is not ended: " << testing::PrintToString(r.out);
+  }
   EXPECT_FALSE(exists(s.at("t/never.txt")));
 }
 
-TEST(Interruption, SigintPartWayKeepsTheLogAndEndsTheLine) {
-  if (windows()) GTEST_SKIP() << "signals reach the Linux binary only";
-  interrupt_part_way(SIGINT);
-}
+TEST(Interruption, SigintPartWayKeepsTheLogAndEndsTheLine) { interrupt_part_way(SIGINT); }
 
 TEST(Interruption, SigtermPartWayKeepsTheLogAndEndsTheLine) {
-  if (windows()) GTEST_SKIP() << "signals reach the Linux binary only";
   interrupt_part_way(SIGTERM);
 }
 
