@@ -18,7 +18,8 @@ class DumpBuilder {
   DumpBuilder(const DumpBuilder&) = delete;
   DumpBuilder& operator=(const DumpBuilder&) = delete;
 
-  bool ok() const { return ok_; }
+  // True while every stream opened and every write so far succeeded.
+  bool streams_ok() const { return ok_; }
   // Flushes and closes the streams now (the destructor does it otherwise);
   // returns false when any write or close failed.
   bool close();

@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   DumpBuilder d(dir);
-  if (!d.ok()) {
+  if (!d.streams_ok()) {
     std::fprintf(stderr, "make_example: cannot write the streams under %s\n", dir.c_str());
     return 1;
   }

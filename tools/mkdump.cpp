@@ -241,7 +241,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   DumpBuilder dump(base);
-  if (!dump.ok()) {
+  if (!dump.streams_ok()) {
     std::fprintf(stderr, "mkdump: error: cannot create the dump streams at %s\n", base.c_str());
     close(root_fd);
     return 1;
