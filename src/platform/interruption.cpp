@@ -8,8 +8,7 @@ namespace {
 void end_line_and_die(int signal_number) {
   const ssize_t ignored = write(STDOUT_FILENO, "\n", 1);
   (void)ignored;
-  signal(signal_number, SIG_DFL);
-  raise(signal_number);
+  raise(signal_number);  // the default action again: SA_RESETHAND put it back
 }
 
 }  // namespace

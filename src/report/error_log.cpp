@@ -40,45 +40,42 @@ void ErrorLog::note_failure() {
   blank_controls(failure_text_);
 }
 
-void ErrorLog::chdir_failed(std::uint16_t attr) {
+// Each line with a system text fetches it first, before anything else
+// reaches the platform.
+void ErrorLog::chdir_failed(std::uint16_t attr) { dir_line("chdir", "> attr=", attr); }
+
+void ErrorLog::mkdir_failed(std::uint16_t attr) { dir_line("mkdir", ">, attr=", attr); }
+
+void ErrorLog::createfile_failed(std::uint16_t attr, std::uint64_t size) { file_line("createfile", attr, size); }
+
+void ErrorLog::write_failed(std::uint16_t attr, std::uint64_t size) { file_line("write", attr, size); }
+
+void ErrorLog::nodes_failed() { stream_line("nodes error: "); }
+
+void ErrorLog::names_failed() { stream_line("names error: "); }
+
+void ErrorLog::dir_line(const char* what, const char* attr_label, std::uint16_t attr) {
   const char* reason = system_error_text();
-  text("chdir error with <");
+  text(what);
+  text(" error with <");
   text(names_.encode_name());
-  text("> attr=");
+  text(attr_label);
   hex4(attr);
   text(": ");
   text(reason);
   end_line();
 }
 
-void ErrorLog::mkdir_failed(std::uint16_t attr) {
+void ErrorLog::file_line(const char* what, std::uint16_t attr, std::uint64_t size) {
   const char* reason = system_error_text();
-  text("mkdir error with <");
-  text(names_.encode_name());
-  text(">, attr=");
-  hex4(attr);
-  text(": ");
+  file_head(what, attr, size);
   text(reason);
   end_line();
 }
 
-void ErrorLog::write_failed(std::uint16_t attr, std::uint64_t size) {
+void ErrorLog::stream_line(const char* head) {
   const char* reason = system_error_text();
-  file_head("write", attr, size);
-  text(reason);
-  end_line();
-}
-
-void ErrorLog::nodes_failed() {
-  const char* reason = system_error_text();
-  text("nodes error: ");
-  text(reason);
-  end_line();
-}
-
-void ErrorLog::names_failed() {
-  const char* reason = system_error_text();
-  text("names error: ");
+  text(head);
   text(reason);
   end_line();
 }
@@ -90,13 +87,6 @@ void ErrorLog::depth_jump(int from, int to, std::uint64_t record) {
   decimal(to);
   text(" at record ");
   decimal(static_cast<std::int64_t>(record));
-  end_line();
-}
-
-void ErrorLog::createfile_failed(std::uint16_t attr, std::uint64_t size) {
-  const char* reason = system_error_text();
-  file_head("createfile", attr, size);
-  text(reason);
   end_line();
 }
 

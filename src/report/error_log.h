@@ -47,6 +47,12 @@ class ErrorLog {
   const char* system_error_text();
 
  private:
+  // "<what> error with <NAME><attr_label>XXXX: <system text>"
+  void dir_line(const char* what, const char* attr_label, std::uint16_t attr);
+  // "<what> error with <NAME>, attr=XXXX, size=N: <system text>"
+  void file_line(const char* what, std::uint16_t attr, std::uint64_t size);
+  // "<head><system text>"
+  void stream_line(const char* head);
   // "<what> error with <NAME>, attr=XXXX, size=N: "
   void file_head(const char* what, std::uint16_t attr, std::uint64_t size);
   void text(const char* s);

@@ -1,8 +1,8 @@
 #include "restore/dir_cursor.h"
 
-void DirCursor::move_to(std::uint8_t depth, std::uint16_t attr) {
+void DirCursor::move_to(std::uint8_t depth, std::uint16_t attr, std::uint64_t record) {
   if (depth > depth_) {
-    rise(depth, attr);
+    rise(depth, attr, record);
   } else {
     fall(depth);
   }
@@ -17,10 +17,11 @@ void DirCursor::hold_directory(std::uint8_t depth, Handle handle, FileTime creat
 }
 
 // Exactly one directory is entered per rise. A rise of several levels (which
-// a well-formed dump never has) marks the levels passed over as not entered,
-// so their entries are skipped when a fall reaches them.
-void DirCursor::rise(int depth, std::uint16_t attr) {
+// a well-formed dump never has) is logged and marks the levels passed over as
+// not entered, so their entries are skipped when a fall reaches them.
+void DirCursor::rise(int depth, std::uint16_t attr, std::uint64_t record) {
   const int first = depth_ + 1;
+  if (depth > first) log_.depth_jump(depth_, depth, record);
   if (skipping_) {
     mark_not_entered(first, depth);
     return;

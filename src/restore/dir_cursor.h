@@ -40,10 +40,10 @@ class DirCursor {
   // The target directory, which holds the entries of depth 0. It stays open
   // for the whole run and is not the cursor's to close.
   void start(Handle target) { slots_[0].container = target; }
-  // Moves to the depth of the record just read (attr is that record's, for
-  // the log). The name buffer still holds the previous entry's name: the
-  // directory a rise enters.
-  void move_to(std::uint8_t depth, std::uint16_t attr);
+  // Moves to the depth of the record just read (attr and its number,
+  // counted from 1, are that record's, for the log). The name buffer still
+  // holds the previous entry's name: the directory a rise enters.
+  void move_to(std::uint8_t depth, std::uint16_t attr, std::uint64_t record);
   // Holds a directory just created at depth (handle may be none) until the
   // cursor leaves it; then its times are set and it is closed.
   void hold_directory(std::uint8_t depth, Handle handle, FileTime creation, FileTime write);
@@ -54,7 +54,7 @@ class DirCursor {
   Handle here() const { return slots_[depth_].container; }
 
  private:
-  void rise(int depth, std::uint16_t attr);
+  void rise(int depth, std::uint16_t attr, std::uint64_t record);
   void fall(int depth);
   void mark_not_entered(int from, int to);
 

@@ -67,8 +67,7 @@ int RestoreDriver::restore_all() {
     const FsNode node = at_end ? FsNode{} : decode_fs_node(record_);
     if (!at_end) ++records_;
     progress_.turn(at_end);
-    if (node.depth > cursor_.depth() + 1) log_.depth_jump(cursor_.depth(), node.depth, records_);
-    cursor_.move_to(node.depth, node.attr);
+    cursor_.move_to(node.depth, node.attr, records_);
     if (at_end) {
       if (got > 0 && got != kReadFailed) log_.nodes_stray(got);
       break;
