@@ -18,6 +18,7 @@ set(FSRESTORE_CORE_SOURCES
   src/restore/dump_switch.cpp
   src/restore/dump_walk.cpp
   src/restore/entry_guard.cpp
+  src/restore/content_read_ahead.cpp
   src/restore/entry_writer.cpp
   src/restore/restore_driver.cpp
   src/restore/fsrestore_main.cpp

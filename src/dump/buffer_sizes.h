@@ -10,6 +10,7 @@
 constexpr std::uint32_t kNameUnits = 64;
 constexpr std::uint32_t kLineBytes = 128;
 constexpr std::uint32_t kCopyBlockBytes = 4096;
+constexpr std::uint32_t kReadAheadBytes = 1024;
 constexpr std::uint32_t kNodeBlockBytes = 80;  // two and a half records
 #else
 // Longest name kept, in UTF-16 units, and the longest name line kept, in
@@ -18,9 +19,18 @@ constexpr std::uint32_t kNameUnits = 32768;
 constexpr std::uint32_t kLineBytes = 65536;
 // Bodies move through one buffer of this size.
 constexpr std::uint32_t kCopyBlockBytes = 1048576;
+// The content stream is read ahead this much at a time into that buffer, so
+// one read serves many small bodies. A quarter of it: the bytes are written
+// out again while they are still in the processor's cache.
+constexpr std::uint32_t kReadAheadBytes = 262144;
 // The node stream is read this much at a time rather than a record a call.
 constexpr std::uint32_t kNodeBlockBytes = 65536;
 #endif
+
+// A body whose rest is at least this long, with nothing read ahead, moves
+// from the stream to the file in blocks (inside the kernel where it can)
+// rather than through the read-ahead.
+constexpr std::uint32_t kStraightCopyBytes = kReadAheadBytes / 4;
 
 // Room for the encoded form of the longest name: three bytes a unit.
 constexpr std::uint32_t kEncodedNameBytes = 3 * kNameUnits;

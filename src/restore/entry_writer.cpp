@@ -45,28 +45,39 @@ void EntryWriter::restore_file(const FsNode& node, Handle content) {
 
 bool EntryWriter::copy_body(const FsNode& node, Handle content, Handle file) {
   std::uint64_t remaining = node.size;
-  bool written = true;
-  if (remaining == 0) return written;
-  for (;;) {
-    const std::uint32_t want =
-        remaining < kCopyBlockBytes ? static_cast<std::uint32_t>(remaining) : kCopyBlockBytes;
+  bool writing = file.valid();
+  while (remaining > 0) {
     std::uint32_t got;
-    if (file.valid() && written) {
-      const CopyResult moved = platform_.copy_block(content, file, copy_buffer_, want);
-      got = moved.taken;
-      if (!moved.written) {
-        log_.write_failed(node.attr, node.size);
-        written = false;
-      }
-    } else {
-      got = platform_.read_full(content, copy_buffer_, want);
+    if (ahead_.held() == 0 && remaining >= kStraightCopyBytes) {
+      const std::uint32_t want =
+          remaining < kCopyBlockBytes ? static_cast<std::uint32_t>(remaining) : kCopyBlockBytes;
+      got = move_straight(node, content, file, want, &writing);
+      counters_.outbytes += got;
+      remaining -= got;
+      if (got != want) break;
+      continue;
     }
+    if (ahead_.held() == 0 && !ahead_.refill(content)) break;
+    got = ahead_.held() < remaining ? ahead_.held() : static_cast<std::uint32_t>(remaining);
+    if (writing && !platform_.write(file, ahead_.data(), got)) {
+      log_.write_failed(node.attr, node.size);
+      writing = false;
+    }
+    ahead_.take(got);
     counters_.outbytes += got;
     remaining -= got;
-    // A full block may be followed by more; the request after the last full
-    // block of an exact multiple asks for 0 bytes.
-    if (got != kCopyBlockBytes) break;
   }
   if (remaining > 0) log_.content_short(node.attr, node.size, remaining);
-  return written;
+  return writing;
+}
+
+std::uint32_t EntryWriter::move_straight(const FsNode& node, Handle content, Handle file, std::uint32_t count,
+                                         bool* writing) {
+  if (!*writing) return platform_.read_full(content, ahead_.scratch(), count);
+  const CopyResult moved = platform_.copy_block(content, file, ahead_.scratch(), count);
+  if (!moved.written) {
+    log_.write_failed(node.attr, node.size);
+    *writing = false;
+  }
+  return moved.taken;
 }

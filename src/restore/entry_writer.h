@@ -12,6 +12,7 @@
 #include "dump/name_reader.h"
 #include "platform/platform.h"
 #include "report/error_log.h"
+#include "restore/content_read_ahead.h"
 #include "restore/dir_cursor.h"
 #include "restore/entry_guard.h"
 #include "restore/restore_counters.h"
@@ -25,17 +26,23 @@ class EntryWriter {
         name_reader_(name_reader),
         cursor_(cursor),
         log_(log),
-        counters_(counters) {}
+        counters_(counters),
+        ahead_(platform) {}
 
   void restore_entry(const FsNode& node, Handle content);
 
  private:
   void restore_directory(const FsNode& node);
   void restore_file(const FsNode& node, Handle content);
-  // Moves the body into file (or discards it when file is none) in full
-  // blocks; a block that comes back short ends the body. False when a write
-  // failed: the failure is logged and the rest of the body only consumed.
+  // Moves the body into file (or discards it when file is none): from the
+  // read-ahead while it holds bytes, then a long rest straight from the
+  // stream in blocks. The stream's end or a failed read ends the body. True
+  // when the whole body reached file; after a failed write the failure is
+  // logged and the rest only consumed.
   bool copy_body(const FsNode& node, Handle content, Handle file);
+  // One block of a long rest, straight from the stream; how many bytes it
+  // took, and false in *writing once a write failed.
+  std::uint32_t move_straight(const FsNode& node, Handle content, Handle file, std::uint32_t count, bool* writing);
 
   Platform& platform_;
   EntryGuard& guard_;
@@ -43,6 +50,5 @@ class EntryWriter {
   DirCursor& cursor_;
   ErrorLog& log_;
   RestoreCounters& counters_;
-  // Page-aligned: an unaligned block makes large copies markedly slower.
-  alignas(4096) std::uint8_t copy_buffer_[kCopyBlockBytes];
+  ContentReadAhead ahead_;
 };
