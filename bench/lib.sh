@@ -1,8 +1,9 @@
 # shellcheck shell=bash
 # Shared by the bench scripts: where things are, and how the trees, dumps and
-# archives are made. Everything lives under $BENCH_ROOT on tmpfs, so restores
-# measure the kernel's file-creation path rather than a disk, and deletes do
-# not delay later inode reuse as they do on the ext4 scratch disk.
+# archives are made. Inputs live under $BENCH_ROOT on tmpfs, so they are always
+# in the page cache. Restores write there too, unless run.sh sends them to
+# $EXT4_ROOT on the ext4 root file system, where deletes slow the creation of
+# new files for minutes after (see run.sh).
 
 bench_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo_dir=$(cd "$bench_dir/.." && pwd)
@@ -10,6 +11,7 @@ BUILD=${BUILD:-$repo_dir/build/native}
 FSRESTORE=${FSRESTORE:-$BUILD/fsrestore}
 MKDUMP=${MKDUMP:-$BUILD/tools/mkdump}
 BENCH_ROOT=${BENCH_ROOT:-/dev/shm/fsbench}
+EXT4_ROOT=${EXT4_ROOT:-/var/tmp/fsbench}
 FLOOR=$BENCH_ROOT/floor
 TIME=/usr/bin/time
 
@@ -32,7 +34,7 @@ need_tools() {
 # "large" (2 GiB); the others keep it for the system-call script.
 prepare() {
   local tree=$1 dir=$BENCH_ROOT/$1
-  if [[ -f $dir/ready ]]; then return; fi
+  if [[ -f $dir/ready && -f $dir/space ]]; then return; fi
   rm -rf "$dir"
   mkdir -p "$dir/src"
   case $tree in
@@ -49,6 +51,11 @@ prepare() {
   esac
   "$MKDUMP" "$dir/src" "$dir/dump_"
   tar -cf "$dir/tree.tar" -C "$dir/src" .
+  # Bytes one restored copy takes on a file system of 4 KiB blocks: the files'
+  # pages (tmpfs counts none for directories) plus a block per directory.
+  local dirs
+  dirs=$(find "$dir/src" -type d | wc -l)
+  echo $(( $(du -s -B1 "$dir/src" | cut -f1) + dirs * 4096 )) >"$dir/space"
   if [[ $tree == large ]]; then rm -rf "$dir/src"; fi
   local entries files bytes
   entries=$(( $(stat -c %s "$dir/dump_\$fsnodes") / 32 ))
@@ -59,8 +66,9 @@ prepare() {
   touch "$dir/ready"
 }
 
-# counts TREE -> "entries files bytes"
+# counts TREE -> "entries files bytes"; space TREE -> bytes of one restored copy
 counts() { cat "$BENCH_ROOT/$1/counts"; }
+space() { cat "$BENCH_ROOT/$1/space"; }
 
 remove_tree() { rm -rf "${BENCH_ROOT:?}/$1"; }
 

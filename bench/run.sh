@@ -1,17 +1,37 @@
 #!/usr/bin/env bash
 # Restore speed of fsrestore against GNU tar, a floor program and, for big
-# files, cat and dd.
+# files, cat and dd, into tmpfs and into the ext4 root file system.
 #
 #   bench/run.sh [small|large|real|all] [RUNS]      (default: all 9)
 #
-# Each tree is dumped with mkdump and archived with tar once; then every
-# round restores it once with each command, in the same order, into a fresh
-# empty directory on tmpfs. Round 0 is a warm-up and is discarded. Ratios are
-# medians over the rounds of per-round ratios, so a slow spell of the machine
-# hits both sides of a ratio alike. Old outputs are deleted between runs,
-# outside the timed part, with a pause (SETTLE seconds, default 0.3) after. Env: BUILD (default build/native), BENCH_ROOT
-# (default /dev/shm/fsbench), KEEP=1 keeps the small and real trees afterwards, RESULTS
-# names the raw per-run table (default /tmp/fsbench-runs.tsv).
+# Each tree is dumped with mkdump and archived with tar once, on tmpfs, where
+# the inputs stay. Then, per file system, every round restores the tree once
+# with each command, in the same order, into a fresh empty directory. Round 0
+# is a warm-up and is discarded. Ratios are taken per round, so a slow spell
+# of the machine hits both sides of a ratio alike.
+#
+# tmpfs: each output is deleted right after its run, outside the timed part.
+# ext4: deleting many files slows the creation of new ones for minutes after
+# (freed inodes are not reused at once), and deleting is slow itself (discard).
+# So every run writes its own fresh directory, all are kept until the tree's
+# last round, then deleted and the time stamped in $EXT4_ROOT/last-delete. No
+# ext4 series starts until INODE_PAUSE seconds have passed since that stamp,
+# across runs of the script too; each tree's tmpfs series runs first, so it
+# fills most of the pause left by the previous tree. Each ext4 series starts
+# by timing file creation alone and warns if it is slow. `sync` runs before
+# each timed ext4 restore, so write-back of earlier runs stays out of it. The
+# large tree (5 copies of 2 GiB a round) is deleted after every round instead:
+# that frees a handful of inodes, which costs the next round's few creates
+# nothing, and the sync before the next run commits the delete. Every timed
+# run is preceded by a pause of SETTLE seconds. Trees run in the order small,
+# real, large. The disk space and inodes the ext4 series need are checked
+# after preparing the trees, before any timing: about 12 GB per tree at 9 runs.
+#
+# Env: FS=tmpfs|ext4|both (default both); EXT4_ROOT (default /var/tmp/fsbench,
+# an ext4 directory; the stamp file is left there); INODE_PAUSE (default 300);
+# SETTLE (default 0.3); BUILD (default build/native); BENCH_ROOT (default
+# /dev/shm/fsbench); KEEP=1 keeps the small and real inputs; RESULTS names
+# the raw per-run table (default /tmp/fsbench-runs.tsv).
 set -euo pipefail
 # shellcheck source=bench/lib.sh
 source "$(dirname "$0")/lib.sh"
@@ -19,56 +39,144 @@ source "$(dirname "$0")/lib.sh"
 which=${1:-all}
 runs=${2:-9}
 results=${RESULTS:-/tmp/fsbench-runs.tsv}
+pause=${INODE_PAUSE:-300}
+stamp=$EXT4_ROOT/last-delete
 case $which in
-  all) trees=(small large real) ;;
+  all) trees=(small real large) ;;
   small | large | real) trees=("$which") ;;
   *) echo "usage: bench/run.sh [small|large|real|all] [RUNS]" >&2; exit 2 ;;
 esac
+case ${FS:-both} in
+  both) systems=(tmpfs ext4) ;;
+  tmpfs | ext4) systems=("$FS") ;;
+  *) echo "FS must be tmpfs, ext4 or both" >&2; exit 2 ;;
+esac
+
+# Sets cmds to the commands run on TREE.
+commands() {
+  if [[ $1 == large ]]; then cmds=(fsrestore tar cat dd floor); else cmds=(fsrestore tar tar-nso floor); fi
+}
+
+# Deletes the ext4 outputs; with "stamp", records when (a big delete).
+drop_ext4() {
+  [[ -d $EXT4_ROOT/out ]] || return 0
+  echo "== deleting the ext4 outputs" >&2
+  rm -rf "${EXT4_ROOT:?}/out"
+  if [[ $1 == stamp ]]; then touch "$stamp"; fi
+}
 
 cleanup() {
   rm -rf "$BENCH_ROOT/out"
+  drop_ext4 stamp
+  rmdir "$EXT4_ROOT" 2>/dev/null || true   # unless the stamp is in it
   if [[ ${KEEP:-0} != 1 ]]; then rm -rf "${BENCH_ROOT:?}"; fi
 }
 trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
-need_tools
-printf 'tree\tcmd\tround\twall_s\tuser_s\tsys_s\tmaxrss_kib\n' >"$results"
+# fits DIR BYTES INODES: refuses to go on unless DIR's file system has room.
+fits() {
+  local avail iavail
+  read -r avail iavail < <(df -B1 --output=avail,iavail "$1" | tail -1)
+  if ((avail < $2 || iavail < $3)); then
+    echo "$1: needs $(($2 / 1000000)) MB and $3 inodes, has $((avail / 1000000)) MB and $iavail" >&2
+    exit 1
+  fi
+}
 
-# One timed restore: wall time from the shell's clock (microseconds), CPU
-# and peak RSS from time(1).
+# Waits until INODE_PAUSE seconds have passed since the last big ext4 delete.
+inode_pause() {
+  [[ -f $stamp ]] || return 0
+  local left=$(($(stat -c %Y "$stamp") + pause - $(date +%s)))
+  if ((left > 0)); then
+    echo "== waiting ${left}s: ext4 reuses freed inodes only minutes after a delete" >&2
+    sleep "$left"
+  fi
+}
+
+# Times creating 2,000 empty files on ext4 (kept with the outputs). Well over
+# ~15 us a file means freed inodes are in the way, perhaps from other work's
+# deletes on this disk, and the series will measure that.
+create_cost() {
+  local d=$EXT4_ROOT/out/probe t0 t1
+  mkdir -p "$d"
+  sync
+  t0=$EPOCHREALTIME
+  touch "$d"/f{1..2000}
+  t1=$EPOCHREALTIME
+  awk -v a="$t0" -v b="$t1" 'BEGIN { us = (b - a) * 1e6 / 2000
+    printf "== ext4: %.0f us to create an empty file%s\n", us, (us > 40 ? " (slow: freed inodes in the way?)" : "") }' >&2
+}
+
+# One timed restore into the fresh directory OUT: wall time from the shell's
+# clock (microseconds), CPU and peak RSS from time(1).
 timed() {
-  local tree=$1 name=$2 round=$3 dir=$BENCH_ROOT/$1 out=$BENCH_ROOT/out
-  local tf=$BENCH_ROOT/time.txt cmd t0 t1
-  rm -rf "$out"
+  local tree=$1 fs=$2 name=$3 round=$4 out=$5 dir=$BENCH_ROOT/$1
+  local tf=$BENCH_ROOT/time.txt sink=/dev/null cmd t0 t1 u s m
   mkdir "$out"
-  # Let the kernel finish freeing the previous output before the clock starts.
+  if [[ $name == cat ]]; then sink=$out/content; fi
+  if [[ $fs == ext4 ]]; then sync; fi
+  # Let the kernel finish freeing or writing back earlier outputs.
   sleep "${SETTLE:-0.3}"
   cmd=$(restore_cmd "$name" "$dir" "$out")
   t0=$EPOCHREALTIME
-  if [[ $name == cat ]]; then
-    (cd "$BENCH_ROOT/cwd" && exec $TIME -f '%U %S %M' -o "$tf" $cmd >"$out/content")
-  else
-    (cd "$BENCH_ROOT/cwd" && exec $TIME -f '%U %S %M' -o "$tf" $cmd >/dev/null)
-  fi
+  # shellcheck disable=SC2086  # the command line is split into words on purpose
+  (cd "$BENCH_ROOT/cwd" && exec $TIME -f '%U %S %M' -o "$tf" $cmd >"$sink")
   t1=$EPOCHREALTIME
-  local u s m
   read -r u s m <"$tf"
-  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$tree" "$name" "$round" \
+  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$tree" "$fs" "$name" "$round" \
     "$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f", b - a }')" "$u" "$s" "$m" >>"$results"
-  rm -rf "$out"
 }
 
+series() {
+  local tree=$1 fs=$2 round name
+  if [[ $fs == ext4 ]]; then inode_pause; create_cost; fi
+  commands "$tree"
+  for ((round = 0; round <= runs; round++)); do
+    echo "== $tree on $fs: round $round of $runs" >&2
+    for name in "${cmds[@]}"; do
+      if [[ $fs == tmpfs ]]; then
+        rm -rf "$BENCH_ROOT/out"
+        timed "$tree" tmpfs "$name" "$round" "$BENCH_ROOT/out"
+        rm -rf "$BENCH_ROOT/out"
+      else
+        mkdir -p "$EXT4_ROOT/out"
+        timed "$tree" ext4 "$name" "$round" "$EXT4_ROOT/out/$tree.$round.$name"
+      fi
+    done
+    if [[ $fs == ext4 && $tree == large ]]; then drop_ext4 nostamp; fi
+  done
+  if [[ $fs == ext4 ]]; then drop_ext4 stamp; fi
+}
+
+need_tools
 for tree in "${trees[@]}"; do
   echo "== $tree: preparing" >&2
   prepare "$tree"
-  case $tree in
-    large) cmds=(fsrestore tar cat dd floor) ;;
-    *) cmds=(fsrestore tar tar-nso floor) ;;
-  esac
-  for ((round = 0; round <= runs; round++)); do
-    echo "== $tree: round $round of $runs" >&2
-    for name in "${cmds[@]}"; do timed "$tree" "$name" "$round"; done
+done
+for fs in "${systems[@]}"; do
+  if [[ $fs == ext4 ]]; then
+    mkdir -p "$EXT4_ROOT"
+    [[ $(df --output=fstype "$EXT4_ROOT" | tail -1) == ext4 ]] || { echo "$EXT4_ROOT is not on ext4" >&2; exit 1; }
+  fi
+  for tree in "${trees[@]}"; do
+    # tmpfs holds one output at a time; ext4 every output of a series (large:
+    # of a round). 10% and 1 GB to spare.
+    read -r entries _ _ < <(counts "$tree")
+    commands "$tree"
+    where=$BENCH_ROOT copies=1
+    if [[ $fs == ext4 ]]; then
+      where=$EXT4_ROOT copies=$((${#cmds[@]} * (runs + 1)))
+      if [[ $tree == large ]]; then copies=${#cmds[@]}; fi
+    fi
+    fits "$where" $(($(space "$tree") * copies * 11 / 10 + 1000000000)) $((entries * copies * 11 / 10))
   done
+done
+
+printf 'tree\tfs\tcmd\tround\twall_s\tuser_s\tsys_s\tmaxrss_kib\n' >"$results"
+for tree in "${trees[@]}"; do
+  for fs in "${systems[@]}"; do series "$tree" "$fs"; done
   read -r entries files bytes < <(counts "$tree")
   python3 "$bench_dir/summarize.py" "$results" "$tree" "$entries" "$files" "$bytes"
   # The large tree's dump and archive are 4 GiB: never kept, even with KEEP=1.
