@@ -78,6 +78,7 @@ restore_cmd() {
   local name=$1 dir=$2 out=$3
   case $name in
     fsrestore) echo "$FSRESTORE $dir/dump_ $out" ;;
+    before) echo "$FSRESTORE_BEFORE $dir/dump_ $out" ;;
     floor) echo "$FLOOR $dir/dump_ $out" ;;
     tar) echo "tar -xf $dir/tree.tar -C $out" ;;
     tar-nso) echo "tar --no-same-owner -xf $dir/tree.tar -C $out" ;;

@@ -31,7 +31,8 @@
 # an ext4 directory; the stamp file is left there); INODE_PAUSE (default 300);
 # SETTLE (default 0.3); BUILD (default build/native); BENCH_ROOT (default
 # /dev/shm/fsbench); KEEP=1 keeps the small and real inputs; RESULTS names
-# the raw per-run table (default /tmp/fsbench-runs.tsv).
+# the raw per-run table (default /tmp/fsbench-runs.tsv); FSRESTORE_BEFORE
+# names an earlier fsrestore binary to run as one more command, "before".
 set -euo pipefail
 # shellcheck source=bench/lib.sh
 source "$(dirname "$0")/lib.sh"
@@ -55,6 +56,7 @@ esac
 # Sets cmds to the commands run on TREE.
 commands() {
   if [[ $1 == large ]]; then cmds=(fsrestore tar cat dd floor); else cmds=(fsrestore tar tar-nso floor); fi
+  if [[ -n ${FSRESTORE_BEFORE:-} ]]; then cmds+=(before); fi
 }
 
 # Deletes the ext4 outputs; with "stamp", records when (a big delete).
