@@ -1,14 +1,23 @@
 // The content stream as the bodies take it, in order and once. Small bodies
 // are served from bytes read ahead into one buffer, so a single read serves
-// many files; a long body goes on from the stream itself where the read-ahead
-// ends. On a pipe a read returns what has arrived, so nothing ever waits for
-// bytes beyond the body being restored.
+// many files; a long body never enters the read-ahead but moves straight from
+// the stream (inside the kernel where it can), and a body longer than what is
+// held goes on from the stream where the read-ahead ends. On a pipe a read
+// returns what has arrived, so nothing ever waits for bytes beyond the body
+// being restored.
 #pragma once
 
 #include <cstdint>
 
 #include "dump/buffer_sizes.h"
 #include "platform/platform.h"
+
+// The whole records that follow the one being restored, as far as the node
+// stream has been read: the read-ahead takes the small bodies they announce.
+struct RecordsAhead {
+  const std::uint8_t* bytes = nullptr;
+  std::uint32_t count = 0;
+};
 
 class ContentReadAhead {
  public:
@@ -19,9 +28,11 @@ class ContentReadAhead {
   const std::uint8_t* data() const { return buffer_ + begin_; }
   void take(std::uint32_t count) { begin_ += count; }
 
-  // With nothing held: reads what has arrived, up to one read-ahead. False
-  // when the stream has ended or the read failed.
-  bool refill(Handle content);
+  // With nothing held: reads the rest of the body in hand (shorter than a
+  // long body) and the small bodies of the records after it, up to the
+  // first long one and at most one read-ahead. False when the stream has
+  // ended or the read failed.
+  bool refill(Handle content, std::uint32_t rest, RecordsAhead next);
 
   // The whole buffer as scratch for a block moved straight from the stream;
   // only while nothing is held.

@@ -1,10 +1,10 @@
 #include "restore/entry_writer.h"
 
-void EntryWriter::restore_entry(const FsNode& node, Handle content) {
+void EntryWriter::restore_entry(const FsNode& node, Handle content, RecordsAhead next) {
   if (node.is_directory()) {
     restore_directory(node);
   } else {
-    restore_file(node, content);
+    restore_file(node, content, next);
   }
 }
 
@@ -27,14 +27,14 @@ void EntryWriter::restore_directory(const FsNode& node) {
 // word must not stop the times from being set, and nothing is looked up by
 // name again. A file that could not be written whole keeps neither times nor
 // attributes, so it never passes for a complete one.
-void EntryWriter::restore_file(const FsNode& node, Handle content) {
+void EntryWriter::restore_file(const FsNode& node, Handle content, RecordsAhead next) {
   ++counters_.files;
   Handle file;
   if (!cursor_.skipping()) {
     file = guard_.create_file(cursor_.here(), name_reader_.name());
     if (!file.valid()) log_.createfile_failed(node.attr, node.size);
   }
-  const bool written = copy_body(node, content, file);
+  const bool written = copy_body(node, content, file, next);
   if (!file.valid()) return;
   if (written) {
     platform_.set_times(file, node.creation_time, node.write_time, node.write_time);
@@ -43,7 +43,7 @@ void EntryWriter::restore_file(const FsNode& node, Handle content) {
   if (!platform_.close(file) && written) log_.write_failed(node.attr, node.size);
 }
 
-bool EntryWriter::copy_body(const FsNode& node, Handle content, Handle file) {
+bool EntryWriter::copy_body(const FsNode& node, Handle content, Handle file, RecordsAhead next) {
   std::uint64_t remaining = node.size;
   bool writing = file.valid();
   while (remaining > 0) {
@@ -57,7 +57,7 @@ bool EntryWriter::copy_body(const FsNode& node, Handle content, Handle file) {
       if (got != want) break;
       continue;
     }
-    if (ahead_.held() == 0 && !ahead_.refill(content)) break;
+    if (ahead_.held() == 0 && !ahead_.refill(content, static_cast<std::uint32_t>(remaining), next)) break;
     got = ahead_.held() < remaining ? ahead_.held() : static_cast<std::uint32_t>(remaining);
     if (writing && !platform_.write(file, ahead_.data(), got)) {
       log_.write_failed(node.attr, node.size);

@@ -29,17 +29,18 @@ class EntryWriter {
         counters_(counters),
         ahead_(platform) {}
 
-  void restore_entry(const FsNode& node, Handle content);
+  // next: the records after this one, whose small bodies may be read ahead.
+  void restore_entry(const FsNode& node, Handle content, RecordsAhead next);
 
  private:
   void restore_directory(const FsNode& node);
-  void restore_file(const FsNode& node, Handle content);
+  void restore_file(const FsNode& node, Handle content, RecordsAhead next);
   // Moves the body into file (or discards it when file is none): from the
   // read-ahead while it holds bytes, then a long rest straight from the
   // stream in blocks. The stream's end or a failed read ends the body. True
   // when the whole body reached file; after a failed write the failure is
   // logged and the rest only consumed.
-  bool copy_body(const FsNode& node, Handle content, Handle file);
+  bool copy_body(const FsNode& node, Handle content, Handle file, RecordsAhead next);
   // One block of a long rest, straight from the stream; how many bytes it
   // took, and false in *writing once a write failed.
   std::uint32_t move_straight(const FsNode& node, Handle content, Handle file, std::uint32_t count, bool* writing);

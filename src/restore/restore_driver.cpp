@@ -82,7 +82,8 @@ int RestoreDriver::restore_all() {
       }
       break;
     }
-    writer_.restore_entry(node, content_);
+    const RecordsAhead next{nodes_block_ + nodes_position_, (nodes_fill_ - nodes_position_) / kFsNodeBytes};
+    writer_.restore_entry(node, content_, next);
   }
   return finish();
 }
