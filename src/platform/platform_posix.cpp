@@ -1,6 +1,7 @@
 #include "platform/platform_posix.h"
 
 #include <fcntl.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <time.h>
@@ -189,8 +190,11 @@ bool PosixPlatform::write(Handle h, const void* data, std::uint32_t count) {
 // content stream, so the next body starts where it should.
 CopyResult PosixPlatform::copy_block(Handle from, Handle to, void* buffer, std::uint32_t count) {
   CopyResult result;
-  while (copy_in_kernel_ && result.taken < count) {
-    const ssize_t n = copy_file_range(fd_of(from), nullptr, fd_of(to), nullptr, count - result.taken, 0);
+  while (kernel_copy_ != KernelCopy::kNone && result.taken < count) {
+    const std::size_t want = count - result.taken;
+    const ssize_t n = kernel_copy_ == KernelCopy::kCopyFileRange
+                          ? copy_file_range(fd_of(from), nullptr, fd_of(to), nullptr, want, 0)
+                          : sendfile(fd_of(to), fd_of(from), nullptr, want);
     if (n == 0) return result;  // end of the content stream
     if (n > 0) {
       result.taken += static_cast<std::uint32_t>(n);
@@ -198,8 +202,9 @@ CopyResult PosixPlatform::copy_block(Handle from, Handle to, void* buffer, std::
     }
     if (errno == EINTR) continue;
     if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF) {
-      if (result.taken == 0) copy_in_kernel_ = false;
-      break;  // the kernel will not move these: through the buffer
+      // Refused, nothing moved by this call: the next way, now and from now on.
+      kernel_copy_ = kernel_copy_ == KernelCopy::kCopyFileRange ? KernelCopy::kSendfile : KernelCopy::kNone;
+      continue;
     }
     fail();  // the output failed: keep its reason, consume the rest
     result.written = false;

@@ -59,6 +59,10 @@ class PosixPlatform final : public Platform {
   char** argv_;
   int last_errno_ = 0;
   mode_t file_mode_;
-  bool copy_in_kernel_ = true;
+  // How the kernel moves bodies itself: copy_file_range within a file
+  // system, sendfile across file systems (copy_file_range refuses those),
+  // or not at all (through the buffer). Lowered, for good, at a refusal.
+  enum class KernelCopy { kCopyFileRange, kSendfile, kNone };
+  KernelCopy kernel_copy_ = KernelCopy::kCopyFileRange;
   char path_[kPathBytes];
 };
