@@ -1,10 +1,9 @@
 // The content stream as the bodies take it, in order and once. Small bodies
 // are served from bytes read ahead into one buffer, so a single read serves
 // many files; a long body never enters the read-ahead but moves straight from
-// the stream (inside the kernel where it can), and a body longer than what is
-// held goes on from the stream where the read-ahead ends. On a pipe a read
-// returns what has arrived, so nothing ever waits for bytes beyond the body
-// being restored.
+// the stream (inside the kernel where it can). On a pipe a read returns what
+// has arrived, so a small body may come in parts, and nothing ever waits for
+// bytes beyond the body being restored.
 #pragma once
 
 #include <cstdint>

@@ -47,25 +47,23 @@ bool EntryWriter::copy_body(const FsNode& node, Handle content, Handle file, Rec
   std::uint64_t remaining = node.size;
   bool writing = file.valid();
   while (remaining > 0) {
+    std::uint32_t want;
     std::uint32_t got;
     if (ahead_.held() == 0 && remaining >= kStraightCopyBytes) {
-      const std::uint32_t want =
-          remaining < kCopyBlockBytes ? static_cast<std::uint32_t>(remaining) : kCopyBlockBytes;
+      want = remaining < kCopyBlockBytes ? static_cast<std::uint32_t>(remaining) : kCopyBlockBytes;
       got = move_straight(node, content, file, want, &writing);
-      counters_.outbytes += got;
-      remaining -= got;
-      if (got != want) break;
-      continue;
+    } else {
+      if (ahead_.held() == 0 && !ahead_.refill(content, static_cast<std::uint32_t>(remaining), next)) break;
+      want = got = ahead_.held() < remaining ? ahead_.held() : static_cast<std::uint32_t>(remaining);
+      if (writing && !platform_.write(file, ahead_.data(), got)) {
+        log_.write_failed(node.attr, node.size);
+        writing = false;
+      }
+      ahead_.take(got);
     }
-    if (ahead_.held() == 0 && !ahead_.refill(content, static_cast<std::uint32_t>(remaining), next)) break;
-    got = ahead_.held() < remaining ? ahead_.held() : static_cast<std::uint32_t>(remaining);
-    if (writing && !platform_.write(file, ahead_.data(), got)) {
-      log_.write_failed(node.attr, node.size);
-      writing = false;
-    }
-    ahead_.take(got);
     counters_.outbytes += got;
     remaining -= got;
+    if (got != want) break;  // the stream ended inside a block
   }
   if (remaining > 0) log_.content_short(node.attr, node.size, remaining);
   return writing;
