@@ -51,28 +51,12 @@ std::u16string u16(const std::string& bytes) {
   return out;
 }
 
-const char* refusal_text(Refusal why) {
-  switch (why) {
-    case Refusal::kInvalidName:
-      return "Invalid argument";
-    case Refusal::kIsDirectory:
-      return "Is a directory";
-    case Refusal::kOwnFile:
-      return "Device or resource busy";
-    case Refusal::kUnverified:
-      return "Too many levels of symbolic links";
-    case Refusal::kAccessDenied:
-      return "Permission denied";
-  }
-  return "?";
-}
-
 }  // namespace
 
 const char* FakePlatform::op_name(Op op) {
   static const char* const names[] = {"open_stream", "open_start_dir", "open_target", "create_file", "make_dir",
                                       "open_dir",    "inspect",        "remove_file", "identity",    "read",
-                                      "read_full",   "write",          "copy_block",  "close",       "set_times",
+                                      "copy_read",   "write",          "copy_block",  "close",       "set_times",
                                       "set_attr"};
   return names[static_cast<int>(op)];
 }
@@ -479,11 +463,10 @@ bool FakePlatform::inspect(Handle dir_handle, const char16_t* name, EntryInfo* i
   *info = EntryInfo{};
   if (node != nullptr) {
     static const EntryKind kinds[] = {EntryKind::kFile, EntryKind::kDirectory, EntryKind::kLink, EntryKind::kOther};
-    info->kind = node->unverified ? EntryKind::kUnverified : kinds[static_cast<int>(node->kind)];
+    info->kind = kinds[static_cast<int>(node->kind)];
     info->identity = FileIdentity{1, node->hard_of != nullptr ? node->hard_of->id : node->id};
-    // Windows keeps read-only, hidden and system files from being replaced.
-    info->replace_refused =
-        node->keep || (rules == NameRules::kWindows && node->kind == Kind::kFile && (node->attr & 0x07) != 0);
+    info->attributes = node->attr;
+    info->shown_as_itself = !node->unverified;
   }
   notify("inspect", node);
   return true;
@@ -532,11 +515,9 @@ bool FakePlatform::identity(Handle h, FileIdentity* out) {
   return true;
 }
 
-void FakePlatform::refuse(Refusal why) {
-  record(std::string("refuse ") + refusal_text(why));
-  last_error_ = refusal_text(why);
-  exists_ = false;
-  notify("refuse", nullptr);
+bool FakePlatform::shows_entry(Handle, const char16_t*, Handle entry) {
+  const Node* node = node_of(entry);
+  return node == nullptr || !node->unverified;
 }
 
 // Serves what the stream holds, at most one chunk a turn unless full.
@@ -576,19 +557,6 @@ std::uint32_t FakePlatform::read(Handle h, void* buffer, std::uint32_t count) {
     return kReadFailed;
   }
   const std::uint32_t got = take(*open, buffer, count, false, Op::kRead);
-  notify("read", nullptr);
-  return got;
-}
-
-std::uint32_t FakePlatform::read_full(Handle h, void* buffer, std::uint32_t count) {
-  before(Op::kReadFull);
-  Open* open = lookup(h);
-  if (open == nullptr || open->stream == nullptr) {
-    record("read <bad handle>");
-    ++bad_handle_uses;
-    return 0;
-  }
-  const std::uint32_t got = take(*open, buffer, count, true, Op::kReadFull);
   notify("read", nullptr);
   return got;
 }
@@ -636,7 +604,7 @@ CopyResult FakePlatform::copy_block(Handle from, Handle to, void* buffer, std::u
     return CopyResult{0, false};
   }
   CopyResult result;
-  result.taken = take(*source, buffer, count, true, Op::kReadFull);
+  result.taken = take(*source, buffer, count, true, Op::kCopyRead);
   notify("read", nullptr);
   if (result.taken > 0) result.written = put(*dest, buffer, result.taken, Op::kCopyBlock);
   return result;
@@ -693,8 +661,14 @@ void FakePlatform::set_attr(Handle h, std::uint16_t attr) {
   notify("set_attr", open->node);
 }
 
-void FakePlatform::error_text(char* out, std::uint32_t capacity) {
-  std::snprintf(out, capacity, "%s", last_error_.c_str());
+SystemError FakePlatform::last_error() {
+  error_texts_.push_back(last_error_);
+  return SystemError{static_cast<std::uint32_t>(error_texts_.size())};
+}
+
+void FakePlatform::error_text(SystemError error, char* out, std::uint32_t capacity) {
+  const std::string& text = error.code >= 1 && error.code <= error_texts_.size() ? error_texts_[error.code - 1] : "";
+  std::snprintf(out, capacity, "%s", text.c_str());
 }
 
 std::uint32_t FakePlatform::tick_ms() {

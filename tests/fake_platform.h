@@ -35,7 +35,7 @@ class FakePlatform : public Platform {
     kRemoveFile,
     kIdentity,
     kRead,
-    kReadFull,  // also the reading half of copy_block
+    kCopyRead,   // the reading half of copy_block
     kWrite,
     kCopyBlock,  // the writing half
     kClose,
@@ -60,8 +60,7 @@ class FakePlatform : public Platform {
     std::map<std::u16string, std::unique_ptr<Node>> children;  // keyed by key(name)
     Node* link = nullptr;     // what a link points at
     Node* hard_of = nullptr;  // the file this is another name of
-    bool keep = false;        // the system keeps it from being replaced
-    bool unverified = false;  // the system cannot show it as itself
+    bool unverified = false;  // the system cannot show it as itself (it follows a link)
     // A write, copy or close through a handle on it failed.
     bool write_failed = false, close_failed = false;
     bool directory() const { return kind == Kind::kDirectory; }
@@ -183,17 +182,19 @@ class FakePlatform : public Platform {
   bool inspect(Handle dir, const char16_t* name, EntryInfo* info) override;
   bool remove_file(Handle dir, const char16_t* name) override;
   bool identity(Handle h, FileIdentity* out) override;
+  bool shows_entry(Handle dir, const char16_t* name, Handle entry) override;
   bool failed_because_exists() override { return exists_; }
-  void refuse(Refusal why) override;
   NameRules name_rules() override { return rules; }
   std::uint32_t read(Handle h, void* buffer, std::uint32_t count) override;
-  std::uint32_t read_full(Handle h, void* buffer, std::uint32_t count) override;
   bool write(Handle h, const void* data, std::uint32_t count) override;
   CopyResult copy_block(Handle from, Handle to, void* buffer, std::uint32_t count) override;
   bool close(Handle h) override;
   void set_times(Handle h, FileTime creation, FileTime access, FileTime write) override;
   void set_attr(Handle h, std::uint16_t attr) override;
-  void error_text(char* out, std::uint32_t capacity) override;
+  SystemError last_error() override;
+  void error_text(SystemError error, char* out, std::uint32_t capacity) override;
+  // The text of the last failure.
+  std::string last_error_text() const { return last_error_; }
   std::uint32_t tick_ms() override;
   std::uint64_t cycles() override;
   const char* native_help_switch() override { return nullptr; }
@@ -248,6 +249,7 @@ class FakePlatform : public Platform {
   int swaps_ = 0;
   std::vector<Failure> failures_;
   std::string last_error_ = "";
+  std::vector<std::string> error_texts_;  // a failure's code is its text's place here, plus one
   bool exists_ = false;
   bool log_created_ = false;
   std::string log_, log_attempted_;

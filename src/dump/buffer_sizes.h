@@ -12,6 +12,7 @@ constexpr std::uint32_t kLineBytes = 128;
 constexpr std::uint32_t kCopyBlockBytes = 4096;
 constexpr std::uint32_t kReadAheadBytes = 1024;
 constexpr std::uint32_t kNodeBlockBytes = 80;  // two and a half records
+constexpr std::uint32_t kSkipBlockBytes = 100;
 #else
 // Longest name kept, in UTF-16 units, and the longest name line kept, in
 // bytes; each with its terminator. Longer ones are cut to these.
@@ -25,6 +26,9 @@ constexpr std::uint32_t kCopyBlockBytes = 1048576;
 constexpr std::uint32_t kReadAheadBytes = 262144;
 // The node stream is read this much at a time rather than a record a call.
 constexpr std::uint32_t kNodeBlockBytes = 65536;
+// Bodies that are read only to be skipped (--list, --check) are read this
+// much at a time.
+constexpr std::uint32_t kSkipBlockBytes = 65536;
 #endif
 
 // A body at least this long never enters the read-ahead: it moves from the

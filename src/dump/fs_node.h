@@ -7,6 +7,8 @@
 
 constexpr std::uint32_t kFsNodeBytes = 32;
 constexpr std::uint16_t kAttrDirectory = 0x10;
+// A depth is one byte: 0 (directly in the target) to 255.
+constexpr int kDepthLevels = 256;
 
 // Stream names, appended to the base path without a separator.
 constexpr char16_t kContentSuffix[] = u"$content";

@@ -7,7 +7,8 @@
 // every operation on an entry names it by its bare name inside a directory
 // that was opened before, never by a path and never through the process's
 // current directory. The rules of what may be created, replaced or entered
-// live above this interface (EntryGuard); these operations only translate.
+// live above this interface (EntryGuard): the operations here report what
+// the system did and what it says an entry is, and decide nothing.
 #pragma once
 
 #include <cstdint>
@@ -35,28 +36,25 @@ enum class EntryKind {
   kAbsent,
   kFile,
   kDirectory,
-  kLink,         // a symbolic link or junction; removing it removes the link itself
-  kOther,        // a FIFO, socket or device: removable, never opened
-  kUnverified,   // the system cannot show the entry itself (it follows a link to
-                 // show it): neither replaced nor entered
+  kLink,   // a symbolic link or junction; removing it removes the link itself
+  kOther,  // a FIFO, socket or device: removable, never opened
 };
 
 struct EntryInfo {
   EntryKind kind = EntryKind::kAbsent;
   FileIdentity identity;
-  // The system keeps this file from being replaced (Windows: read-only,
-  // hidden or system).
-  bool replace_refused = false;
+  // The attribute word the system keeps for the entry (Windows: read-only,
+  // hidden, system, ...); 0 where the system keeps none.
+  std::uint32_t attributes = 0;
+  // False when the system showed something else than the entry itself: it
+  // followed a link to describe it.
+  bool shown_as_itself = true;
 };
 
-// Why the restore's own rules refused an operation; the platform words it
-// as the system would.
-enum class Refusal {
-  kInvalidName,    // not a plain entry name on this system
-  kIsDirectory,    // a file would replace a directory
-  kOwnFile,        // one of the run's own open files
-  kUnverified,     // an entry the system cannot show as itself
-  kAccessDenied,   // the system's own rules keep the entry
+// The system's code for a failed operation, as last_error() gives it; only
+// error_text() makes sense of it.
+struct SystemError {
+  std::uint32_t code = 0;
 };
 
 // read() returns this when the read failed, as opposed to the stream ending.
@@ -116,12 +114,13 @@ class Platform {
   // target; a file with other names keeps them.
   virtual bool remove_file(Handle dir, const char16_t* name) = 0;
   virtual bool identity(Handle h, FileIdentity* out) = 0;
+  // True when the open handle `entry`, opened by `name` in dir, is that
+  // entry itself and not what a link there leads to. Always true where
+  // opening a name never follows a link.
+  virtual bool shows_entry(Handle dir, const char16_t* name, Handle entry) = 0;
   // True when the last failed create_file or make_dir failed because the
   // name exists.
   virtual bool failed_because_exists() = 0;
-  // Records a refusal by the restore's own rules as the last failure, so
-  // error_text words it.
-  virtual void refuse(Refusal why) = 0;
   // The rules for names of entries on this system.
   virtual NameRules name_rules() = 0;
 
@@ -131,8 +130,16 @@ class Platform {
   // first byte.
   virtual std::uint32_t read(Handle h, void* buffer, std::uint32_t count) = 0;
   // Reads count bytes, waiting for all of them: fewer only when the stream
-  // ends or fails first.
-  virtual std::uint32_t read_full(Handle h, void* buffer, std::uint32_t count) = 0;
+  // ends or a read fails first.
+  std::uint32_t read_full(Handle h, void* buffer, std::uint32_t count) {
+    std::uint32_t done = 0;
+    while (done < count) {
+      const std::uint32_t n = read(h, static_cast<char*>(buffer) + done, count - done);
+      if (n == 0 || n == kReadFailed) break;
+      done += n;
+    }
+    return done;
+  }
   // Writes all count bytes; false when that fails or comes up short.
   virtual bool write(Handle h, const void* data, std::uint32_t count) = 0;
   // Moves up to count bytes from one open file to another, with buffer as
@@ -150,9 +157,11 @@ class Platform {
   // Applies a 16-bit attribute word to the open file or directory.
   virtual void set_attr(Handle h, std::uint16_t attr) = 0;
 
-  // The system's text for the last failure of an operation above, in the
-  // console's encoding, zero-terminated and cut to fit capacity.
-  virtual void error_text(char* out, std::uint32_t capacity) = 0;
+  // The failure of the operation above that failed last, and the system's
+  // text for a failure, in the console's encoding, zero-terminated and cut
+  // to fit capacity.
+  virtual SystemError last_error() = 0;
+  virtual void error_text(SystemError error, char* out, std::uint32_t capacity) = 0;
 
   // Milliseconds since an arbitrary start, wrapping at 2^32.
   virtual std::uint32_t tick_ms() = 0;
@@ -161,21 +170,6 @@ class Platform {
 
   // Extra spelling of the help switch on this system ("/?"), or nullptr.
   virtual const char* native_help_switch() = 0;
-
- protected:
-  // read_full over read(): reads until count bytes have come, the stream
-  // ends or a read fails.
-  std::uint32_t read_until_full(Handle h, void* buffer, std::uint32_t count) {
-    std::uint32_t done = 0;
-    while (done < count) {
-      const std::uint32_t n = read(h, static_cast<char*>(buffer) + done, count - done);
-      if (n == 0 || n == kReadFailed) break;
-      done += n;
-    }
-    return done;
-  }
-
- public:
 
   // For looking into a dump without restoring it: the separator shown
   // between the components of a path, and whether a path (absolute or

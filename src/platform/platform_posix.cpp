@@ -136,36 +136,12 @@ bool PosixPlatform::identity(Handle h, FileIdentity* out) {
 
 bool PosixPlatform::failed_because_exists() { return last_errno_ == EEXIST; }
 
-void PosixPlatform::refuse(Refusal why) {
-  switch (why) {
-    case Refusal::kInvalidName:
-      last_errno_ = EINVAL;
-      break;
-    case Refusal::kIsDirectory:
-      last_errno_ = EISDIR;
-      break;
-    case Refusal::kOwnFile:
-      last_errno_ = EBUSY;  // one of the dump's own streams, or the log
-      break;
-    case Refusal::kUnverified:
-      last_errno_ = ELOOP;
-      break;
-    case Refusal::kAccessDenied:
-      last_errno_ = EACCES;
-      break;
-  }
-}
-
 std::uint32_t PosixPlatform::read(Handle h, void* buffer, std::uint32_t count) {
   for (;;) {
     const ssize_t n = ::read(fd_of(h), buffer, count);
     if (n >= 0) return static_cast<std::uint32_t>(n);
     if (errno != EINTR) return fail(), kReadFailed;
   }
-}
-
-std::uint32_t PosixPlatform::read_full(Handle h, void* buffer, std::uint32_t count) {
-  return read_until_full(h, buffer, count);
 }
 
 bool PosixPlatform::write(Handle h, const void* data, std::uint32_t count) {
@@ -245,8 +221,8 @@ void PosixPlatform::set_attr(Handle h, std::uint16_t attr) {
   if ((attr & kAttrReadOnly) != 0 && !directory) fchmod(fd_of(h), file_mode_ & ~0222);
 }
 
-void PosixPlatform::error_text(char* out, std::uint32_t capacity) {
-  std::snprintf(out, capacity, "%s", std::strerror(last_errno_));
+void PosixPlatform::error_text(SystemError error, char* out, std::uint32_t capacity) {
+  std::snprintf(out, capacity, "%s", std::strerror(static_cast<int>(error.code)));
 }
 
 std::uint32_t PosixPlatform::tick_ms() {

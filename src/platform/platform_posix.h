@@ -28,17 +28,17 @@ class PosixPlatform final : public Platform {
   bool inspect(Handle dir, const char16_t* name, EntryInfo* info) override;
   bool remove_file(Handle dir, const char16_t* name) override;
   bool identity(Handle h, FileIdentity* out) override;
+  bool shows_entry(Handle, const char16_t*, Handle) override { return true; }  // opened with O_NOFOLLOW
   bool failed_because_exists() override;
-  void refuse(Refusal why) override;
   NameRules name_rules() override { return NameRules::kPosix; }
   std::uint32_t read(Handle h, void* buffer, std::uint32_t count) override;
-  std::uint32_t read_full(Handle h, void* buffer, std::uint32_t count) override;
   bool write(Handle h, const void* data, std::uint32_t count) override;
   CopyResult copy_block(Handle from, Handle to, void* buffer, std::uint32_t count) override;
   bool close(Handle h) override;
   void set_times(Handle h, FileTime creation, FileTime access, FileTime write) override;
   void set_attr(Handle h, std::uint16_t attr) override;
-  void error_text(char* out, std::uint32_t capacity) override;
+  SystemError last_error() override { return {static_cast<std::uint32_t>(last_errno_)}; }
+  void error_text(SystemError error, char* out, std::uint32_t capacity) override;
   std::uint32_t tick_ms() override;
   std::uint64_t cycles() override;
   const char* native_help_switch() override { return nullptr; }

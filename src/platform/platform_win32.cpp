@@ -36,7 +36,6 @@ constexpr ACCESS_MASK kFileMade = GENERIC_WRITE | FILE_WRITE_ATTRIBUTES | SYNCHR
 constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                       FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY |
                                       FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
 HANDLE native(Handle h) { return reinterpret_cast<HANDLE>(h.raw); }
 Handle wrap(HANDLE h) { return Handle{reinterpret_cast<std::intptr_t>(h)}; }
@@ -203,15 +202,13 @@ Handle Win32Platform::make_dir(Handle dir, const char16_t* name) {
 }
 
 // The opened handle's own attributes tell a junction or directory link from
-// a directory; where the system follows the link anyway (Wine), its name
-// does. A directory that cannot be shown as itself is not entered.
+// a directory: a link is not opened as a directory.
 Handle Win32Platform::open_dir(Handle dir, const char16_t* name) {
   const Handle opened =
       open_relative(dir, name, kDirLookup, 0, FILE_OPEN, FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
   if (!opened.valid()) return opened;
   BY_HANDLE_FILE_INFORMATION info;
-  if (GetFileInformationByHandle(native(opened), &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-      is_entry_itself(dir, name, opened)) {
+  if (GetFileInformationByHandle(native(opened), &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     return opened;
   }
   CloseHandle(native(opened));
@@ -219,11 +216,16 @@ Handle Win32Platform::open_dir(Handle dir, const char16_t* name) {
   return Handle::none();
 }
 
+// Where the system follows a link anyway (Wine), the opened handle's name
+// is the link's target rather than the entry's.
+bool Win32Platform::shows_entry(Handle dir, const char16_t* name, Handle entry) {
+  return named_as_entry(dir, name, entry);
+}
+
 // Wine cannot open a link itself (it follows it, and reports no reparse
-// point): there the opened entry's name is the link's target, so the entry
-// is reported unverified rather than replaced or removed at its target. So
-// is an entry that opens but cannot be described or named (Wine, past about
-// 4,000 characters of path).
+// point): there the opened entry's name is the link's target, and the entry
+// is reported as not shown as itself. So is an entry that opens but cannot
+// be described or named (Wine, past about 4,000 characters of path).
 bool Win32Platform::inspect(Handle dir, const char16_t* name, EntryInfo* info) {
   *info = EntryInfo{};
   const Handle entry =
@@ -236,12 +238,10 @@ bool Win32Platform::inspect(Handle dir, const char16_t* name, EntryInfo* info) {
   DWORD attributes = 0;
   bool pipe = false;
   const bool known = describe(entry, &info->identity, &attributes, &pipe);
-  const bool itself = known && is_entry_itself(dir, name, entry);
+  info->shown_as_itself = known && named_as_entry(dir, name, entry);
   CloseHandle(native(entry));
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
     info->kind = EntryKind::kLink;
-  } else if (!itself) {
-    info->kind = EntryKind::kUnverified;
   } else if (pipe) {
     info->kind = EntryKind::kOther;
   } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -249,14 +249,14 @@ bool Win32Platform::inspect(Handle dir, const char16_t* name, EntryInfo* info) {
   } else {
     info->kind = EntryKind::kFile;
   }
-  info->replace_refused = (attributes & kKeptAttributes) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  info->attributes = attributes;
   return true;
 }
 
 // The system's own names of both handles are compared (Win32's final-path
 // call gives up beyond 260 characters under Wine). A name past the longest
 // the system can report cannot be verified.
-bool Win32Platform::is_entry_itself(Handle dir, const char16_t* name, Handle entry) {
+bool Win32Platform::named_as_entry(Handle dir, const char16_t* name, Handle entry) {
   static ObjectName here, there;
   if (!here.query(native(dir)) || !there.query(native(entry))) return false;
   const UNICODE_STRING& d = here.info.Name;
@@ -321,25 +321,6 @@ bool Win32Platform::describe(Handle h, FileIdentity* id, DWORD* attributes, bool
   return true;
 }
 
-void Win32Platform::refuse(Refusal why) {
-  exists_ = false;
-  switch (why) {
-    case Refusal::kInvalidName:
-      last_error_ = ERROR_INVALID_NAME;
-      break;
-    case Refusal::kIsDirectory:
-    case Refusal::kAccessDenied:
-      last_error_ = ERROR_ACCESS_DENIED;
-      break;
-    case Refusal::kOwnFile:
-      last_error_ = ERROR_SHARING_VIOLATION;
-      break;
-    case Refusal::kUnverified:
-      last_error_ = ERROR_CANT_ACCESS_FILE;
-      break;
-  }
-}
-
 // One ReadFile: a pipe delivers what has arrived. A pipe whose writer has
 // gone and a file at its end both read as the end.
 std::uint32_t Win32Platform::read(Handle h, void* buffer, std::uint32_t count) {
@@ -349,10 +330,6 @@ std::uint32_t Win32Platform::read(Handle h, void* buffer, std::uint32_t count) {
   if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return 0;
   fail_with(error);
   return kReadFailed;
-}
-
-std::uint32_t Win32Platform::read_full(Handle h, void* buffer, std::uint32_t count) {
-  return read_until_full(h, buffer, count);
 }
 
 bool Win32Platform::write(Handle h, const void* data, std::uint32_t count) {
@@ -393,18 +370,18 @@ void Win32Platform::set_attr(Handle h, std::uint16_t attr) {
   SetFileInformationByHandle(native(h), FileBasicInfo, &basic, sizeof basic);
 }
 
-void Win32Platform::error_text(char* out, std::uint32_t capacity) {
+void Win32Platform::error_text(SystemError error, char* out, std::uint32_t capacity) {
   wchar_t* message = nullptr;
   const DWORD length =
       FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
-                     nullptr, last_error_, 0x400, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+                     nullptr, error.code, 0x400, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
   int written = 0;
   if (length > 0) {
     written = WideCharToMultiByte(CP_OEMCP, 0, message, -1, out, static_cast<int>(capacity), nullptr, nullptr);
   }
   if (message != nullptr) LocalFree(message);
   // No text from the system: say which code it was.
-  if (written == 0) std::snprintf(out, capacity, "system error %lu", static_cast<unsigned long>(last_error_));
+  if (written == 0) std::snprintf(out, capacity, "system error %lu", static_cast<unsigned long>(error.code));
 }
 
 std::uint32_t Win32Platform::tick_ms() { return GetTickCount(); }

@@ -30,17 +30,17 @@ class Win32Platform final : public Platform {
   bool inspect(Handle dir, const char16_t* name, EntryInfo* info) override;
   bool remove_file(Handle dir, const char16_t* name) override;
   bool identity(Handle h, FileIdentity* out) override;
+  bool shows_entry(Handle dir, const char16_t* name, Handle entry) override;
   bool failed_because_exists() override { return exists_; }
-  void refuse(Refusal why) override;
   NameRules name_rules() override { return NameRules::kWindows; }
   std::uint32_t read(Handle h, void* buffer, std::uint32_t count) override;
-  std::uint32_t read_full(Handle h, void* buffer, std::uint32_t count) override;
   bool write(Handle h, const void* data, std::uint32_t count) override;
   CopyResult copy_block(Handle from, Handle to, void* buffer, std::uint32_t count) override;
   bool close(Handle h) override;
   void set_times(Handle h, FileTime creation, FileTime access, FileTime write) override;
   void set_attr(Handle h, std::uint16_t attr) override;
-  void error_text(char* out, std::uint32_t capacity) override;
+  SystemError last_error() override { return {static_cast<std::uint32_t>(last_error_)}; }
+  void error_text(SystemError error, char* out, std::uint32_t capacity) override;
   std::uint32_t tick_ms() override;
   std::uint64_t cycles() override;
   const char* native_help_switch() override { return "/?"; }
@@ -52,7 +52,7 @@ class Win32Platform final : public Platform {
   static void catch_interruptions();
 
  private:
-  bool fail();                         // keeps GetLastError() for error_text; always false
+  bool fail();                         // keeps GetLastError() for last_error; always false
   bool fail_with(DWORD error);         // keeps error; always false
   Handle handle_or_fail(HANDLE h);     // both failure values become none
   Handle open_directory(const wchar_t* path);
@@ -63,9 +63,9 @@ class Win32Platform final : public Platform {
   // The identity and attributes of an open handle; pipe when it is a FIFO
   // or pipe rather than a file or directory.
   bool describe(Handle h, FileIdentity* id, DWORD* attributes, bool* pipe);
-  // True when `entry`, opened by name in dir without following links, is
-  // that entry itself and not what a link there leads to.
-  bool is_entry_itself(Handle dir, const char16_t* name, Handle entry);
+  // True when the system's own names of dir and entry say that entry is
+  // the name inside dir.
+  bool named_as_entry(Handle dir, const char16_t* name, Handle entry);
 
   int argc_;
   wchar_t** argv_;

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "report/text_out.h"
+#include "report/number_text.h"
 
 void ProgressLine::start() {
   start_tick_ = platform_.tick_ms();

@@ -9,14 +9,8 @@
 #include <cstdint>
 
 #include "dump/buffer_sizes.h"
+#include "dump/dump_reader.h"
 #include "platform/platform.h"
-
-// The whole records that follow the one being restored, as far as the node
-// stream has been read: the read-ahead takes the small bodies they announce.
-struct RecordsAhead {
-  const std::uint8_t* bytes = nullptr;
-  std::uint32_t count = 0;
-};
 
 class ContentReadAhead {
  public:

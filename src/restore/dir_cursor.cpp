@@ -37,7 +37,7 @@ void DirCursor::rise(int depth, std::uint16_t attr, std::uint64_t record) {
     inside.container = guard_.open_dir(above.container, name_reader_.name());
     inside.owns_container = inside.container.valid();
     if (!inside.container.valid()) {
-      log_.chdir_failed(attr);
+      log_.chdir_failed(attr, guard_.failure());
       skipping_ = true;
       mark_not_entered(first, depth);
       return;

@@ -11,12 +11,12 @@
 
 #include <cstdint>
 
+#include "dump/fs_node.h"
 #include "dump/name_reader.h"
 #include "platform/platform.h"
 #include "report/error_log.h"
 #include "restore/entry_guard.h"
 
-constexpr int kDepthLevels = 256;
 
 struct DirSlot {
   Handle handle;  // the directory created last at this depth, until its contents are done

@@ -16,7 +16,7 @@ void EntryWriter::restore_directory(const FsNode& node) {
   if (cursor_.skipping()) return;
   const Handle dir = guard_.make_dir(cursor_.here(), name_reader_.name());
   if (!dir.valid()) {
-    if (!platform_.failed_because_exists()) log_.mkdir_failed(node.attr);
+    if (!guard_.failure().name_exists) log_.mkdir_failed(node.attr, guard_.failure());
     return;
   }
   platform_.set_attr(dir, node.attr);
@@ -32,7 +32,7 @@ void EntryWriter::restore_file(const FsNode& node, Handle content, RecordsAhead 
   Handle file;
   if (!cursor_.skipping()) {
     file = guard_.create_file(cursor_.here(), name_reader_.name());
-    if (!file.valid()) log_.createfile_failed(node.attr, node.size);
+    if (!file.valid()) log_.createfile_failed(node.attr, node.size, guard_.failure());
   }
   const bool written = copy_body(node, content, file, next);
   if (!file.valid()) return;
@@ -40,7 +40,7 @@ void EntryWriter::restore_file(const FsNode& node, Handle content, RecordsAhead 
     platform_.set_times(file, node.creation_time, node.write_time, node.write_time);
     platform_.set_attr(file, node.attr);
   }
-  if (!platform_.close(file) && written) log_.write_failed(node.attr, node.size);
+  if (!platform_.close(file) && written) log_.write_failed(node.attr, node.size, Failure::of_last_call(platform_));
 }
 
 bool EntryWriter::copy_body(const FsNode& node, Handle content, Handle file, RecordsAhead next) {
@@ -56,7 +56,7 @@ bool EntryWriter::copy_body(const FsNode& node, Handle content, Handle file, Rec
       if (ahead_.held() == 0 && !ahead_.refill(content, static_cast<std::uint32_t>(remaining), next)) break;
       want = got = ahead_.held() < remaining ? ahead_.held() : static_cast<std::uint32_t>(remaining);
       if (writing && !platform_.write(file, ahead_.data(), got)) {
-        log_.write_failed(node.attr, node.size);
+        log_.write_failed(node.attr, node.size, Failure::of_last_call(platform_));
         writing = false;
       }
       ahead_.take(got);
@@ -74,7 +74,7 @@ std::uint32_t EntryWriter::move_straight(const FsNode& node, Handle content, Han
   if (!*writing) return platform_.read_full(content, ahead_.scratch(), count);
   const CopyResult moved = platform_.copy_block(content, file, ahead_.scratch(), count);
   if (!moved.written) {
-    log_.write_failed(node.attr, node.size);
+    log_.write_failed(node.attr, node.size, Failure::of_last_call(platform_));
     *writing = false;
   }
   return moved.taken;

@@ -2,6 +2,7 @@
 // one in static storage, a test makes a fresh one over a fake platform.
 #pragma once
 
+#include "dump/dump_reader.h"
 #include "dump/name_reader.h"
 #include "platform/platform.h"
 #include "report/error_log.h"
@@ -16,21 +17,20 @@ struct Restorer {
   explicit Restorer(Platform& platform)
       : guard(platform),
         name_reader(platform),
+        dump(platform, name_reader),
         log(platform, name_reader),
         cursor(platform, guard, name_reader, log),
         writer(platform, guard, name_reader, cursor, log, counters),
         progress(platform, counters.dirs, counters.files, counters.outbytes),
-        driver(platform, guard, name_reader, cursor, writer, progress, log) {}
+        driver(platform, guard, dump, cursor, writer, progress, log) {}
 
   RestoreCounters counters;
   EntryGuard guard;
   NameReader name_reader;
+  DumpReader dump;
   ErrorLog log;
   DirCursor cursor;
   EntryWriter writer;
   ProgressLine progress;
   RestoreDriver driver;
 };
-
-// Runs the program over the given platform and returns its exit status.
-int fsrestore_main(Platform& platform);

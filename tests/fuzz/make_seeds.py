@@ -9,7 +9,7 @@ import sys
 WINDOWS, HOSTILE, IN_TARGET, CLOCK, PIECES, PARTIAL = 1, 2, 4, 8, 16, 32
 # The injectable operations, numbered as kFailOps in restore_check.cpp.
 FAIL_OPS = {op: i + 1 for i, op in enumerate(
-    ["create_file", "make_dir", "open_dir", "inspect", "remove_file", "read", "read_full", "write", "copy_block",
+    ["create_file", "make_dir", "open_dir", "inspect", "remove_file", "read", "copy_read", "write", "copy_block",
      "close", "set_times", "set_attr"])}
 ALWAYS = 0xFF
 TO_DIR, REPEAT = 0x40, 0x80
@@ -87,7 +87,7 @@ def small_seeds():
         "fail_make": seed(tree, fail_a=fail("make_dir"), fail_b=fail("read", 4)),
         "fail_make_always": seed(tree + [(0, b"c", None), (1, b"d", b"2")], fail_a=fail("make_dir", ALWAYS)),
         "fail_read": seed(tree, fail_a=fail("read", 2)),
-        "fail_read_content": seed(tree, fail_a=fail("read_full", 0), fail_b=fail("inspect", 0)),
+        "fail_read_content": seed(tree, fail_a=fail("copy_read", 0), fail_b=fail("inspect", 0)),
         "fail_replace": seed(hostile, HOSTILE, fail_a=fail("inspect", 1), fail_b=fail("remove_file", 1)),
         "fail_write": seed(bodies, PARTIAL, fail_a=fail("copy_block", 1), fail_b=fail("close", 2)),
         "fail_write_always": seed(bodies, PIECES, fail_a=fail("copy_block", ALWAYS)),

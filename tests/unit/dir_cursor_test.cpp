@@ -175,10 +175,10 @@ TEST(DirCursor, RefusedDirectoryNamesReachNoCallAndTheirSubtreesAreSkipped) {
   d.dir(0, u"..").file(1, u"escape", "e").dir(0, u"a/b").file(1, u"escape2", "f").file(0, u"ok", "g");
   r->run(d);
   EXPECT_EQ(r->fake.log_text(),
-            "mkdir error with <..>, attr=0010: Invalid argument\n"
-            "chdir error with <..> attr=0020: Invalid argument\n"
-            "mkdir error with <a/b>, attr=0010: Invalid argument\n"
-            "chdir error with <a/b> attr=0020: Invalid argument\n");
+            "mkdir error with <..>, attr=0010: the name is refused on this system\n"
+            "chdir error with <..> attr=0020: the name is refused on this system\n"
+            "mkdir error with <a/b>, attr=0010: the name is refused on this system\n"
+            "chdir error with <a/b> attr=0020: the name is refused on this system\n");
   EXPECT_EQ(walk(r->fake), (Calls{"create_file ok", "set_times ok", "close ok"}));
   EXPECT_EQ(r->fake.find(u"target/ok")->body, "g");
   EXPECT_EQ(r->fake.anomalies, Calls{});

@@ -9,8 +9,9 @@
 #include "fake_platform.h"
 #include "report/iso_time.h"
 #include "report/name_text.h"
-#include "restore/dump_check.h"
-#include "restore/dump_listing.h"
+#include "inspect/dump_check.h"
+#include "inspect/dump_listing.h"
+#include "inspect/inspection.h"
 
 namespace {
 
@@ -57,10 +58,10 @@ TEST(NameText, CutsBeforeACharacterThatDoesNotFit) {
 
 struct View {
   FakePlatform fake;
-  LineOut out{fake, LineSink::kStandardOutput};
-  LineOut err{fake, LineSink::kStandardError};
-  NameReader names{fake};
-  DumpWalk walk{fake, names, err};
+  Inspection inspection{fake};
+  DumpWalk& walk = inspection.walk;
+  LineWriter& out = inspection.out;
+  LineWriter& err = inspection.err;
 };
 
 // A small tree with a depth jump and a body cut short, as streams.
@@ -93,7 +94,7 @@ TEST(DumpListing, StreamsThatDeliverAByteAtATimeListTheSame) {
     v->fake.args = {"--list", "dump/"};
     v->fake.read_chunk = chunk;
     v->fake.add_dump(s.nodes, s.names, s.content, u"dump/");
-    EXPECT_EQ(list_dump(v->fake, v->walk, v->out, v->err), 0);
+    EXPECT_EQ(list_dump(v->fake, v->walk, 1, v->out, v->err), 0);
     EXPECT_EQ(v->fake.errors_out,
               "order error with <d/a/deep>: depth rises from 1 to 3\n"
               "content error with <cut>, attr=0020, size=9: 7 bytes missing\n");
@@ -118,7 +119,7 @@ TEST(DumpCheck, CountsEveryRecordEvenAfterTheNamesRunOut) {
   v->fake.args = {"--check", "dump/"};
   v->fake.read_chunk = 5;
   v->fake.add_dump(s.nodes, s.names, s.content, u"dump/");
-  EXPECT_EQ(check_dump(v->fake, v->walk, v->out, v->err), 3);
+  EXPECT_EQ(check_dump(v->fake, v->walk, 1, v->out, v->err), 3);
   EXPECT_EQ(v->fake.errors_out,
             "order error with <d>: depth rises from 1 to 3\n"
             "names error: $fsnames holds 1 lines for 4 records in $fsnodes\n"
@@ -132,7 +133,7 @@ TEST(DumpCheck, AMissingStreamIsNamedAndTheDirectoryHintGiven) {
   v->fake.mkdir_p(u"dump");
   v->fake.add_stream(u"dump$content", "");
   v->fake.add_stream(u"dump$fsnames", "");
-  EXPECT_EQ(check_dump(v->fake, v->walk, v->out, v->err), 1);
+  EXPECT_EQ(check_dump(v->fake, v->walk, 1, v->out, v->err), 1);
   EXPECT_EQ(v->fake.errors_out, "dump$fsnodes: No such file or directory; did you mean dump/ ?\n");
   EXPECT_EQ(v->fake.console, "");
 }

@@ -21,8 +21,8 @@ struct GuardTest : ::testing::Test {
     fake.calls.clear();
   }
   std::string error() {
-    char text[64];
-    fake.error_text(text, sizeof text);
+    char text[128];
+    failure_text(fake, guard.failure(), text, sizeof text);
     return text;
   }
   // Creates name through the guard and writes a body into what it got.
@@ -41,15 +41,15 @@ TEST_F(GuardTest, InvalidNamesAreRefusedBeforeAnyCall) {
     EXPECT_FALSE(guard.create_file(dir, name).valid()) << FakePlatform::utf8(name);
     EXPECT_FALSE(guard.make_dir(dir, name).valid());
     EXPECT_FALSE(guard.open_dir(dir, name).valid());
-    EXPECT_EQ(fake.calls, Calls(3, "refuse Invalid argument")) << FakePlatform::utf8(name);
-    EXPECT_EQ(error(), "Invalid argument");
-    EXPECT_FALSE(fake.failed_because_exists());
+    EXPECT_EQ(fake.calls, Calls{}) << FakePlatform::utf8(name);
+    EXPECT_EQ(error(), "the name is refused on this system");
+    EXPECT_FALSE(guard.failure().name_exists);
   }
   fake.rules = NameRules::kWindows;
   for (const char16_t* name : {u"CON", u"a:b", u"x.", u"a\\b", u"conout$"}) {
     fake.calls.clear();
     EXPECT_FALSE(guard.create_file(dir, name).valid()) << FakePlatform::utf8(name);
-    EXPECT_EQ(fake.calls, Calls{"refuse Invalid argument"});
+    EXPECT_EQ(fake.calls, Calls{});
   }
   EXPECT_TRUE(fake.anomalies.empty());
 }
@@ -83,14 +83,15 @@ TEST_F(GuardTest, LinksHardLinksFifosAndOldFilesAreReplacedNeverWrittenThrough) 
 TEST_F(GuardTest, WhatMustStayIsRefusedWithItsReason) {
   fake.mkdir_p(u"target/dir/inside");
   fake.add_file(u"target/unshown", "u")->unverified = true;
-  fake.add_file(u"target/kept", "k")->keep = true;
+  fake.add_file(u"target/kept", "k")->attr = 0x21;  // read-only: kept on Windows only
+  fake.rules = NameRules::kWindows;
   struct Case {
     const char16_t* name;
     const char* text;
   } cases[] = {
-      {u"dir", "Is a directory"},
-      {u"unshown", "Too many levels of symbolic links"},
-      {u"kept", "Permission denied"},
+      {u"dir", "a directory has this name"},
+      {u"unshown", "the entry cannot be shown as itself"},
+      {u"kept", "the system keeps this file (read-only, hidden or system)"},
   };
   for (const Case& c : cases) {
     fake.calls.clear();
@@ -111,7 +112,7 @@ TEST_F(GuardTest, TheRunsOwnFilesAreNeverReplacedWhateverNameLeadsToThem) {
   guard.protect(fake.open_stream(u"target/$content"));
   for (const char16_t* name : {u"$content", u"other name"}) {
     EXPECT_FALSE(create_and_write(name));
-    EXPECT_EQ(error(), "Device or resource busy");
+    EXPECT_EQ(error(), "the name leads to one of this run's own files");
   }
   EXPECT_EQ(fake.find(u"target/$content"), own);
   EXPECT_EQ(own->body, "dump body");
@@ -126,7 +127,7 @@ TEST_F(GuardTest, WindowsKeepsReadOnlyHiddenAndSystemFilesAndFoldsCase) {
   fake.add_file(u"win/RO.TXT", "r")->attr = 0x21;
   fake.add_file(u"win/Plain.txt", "p")->attr = 0x20;
   EXPECT_FALSE(create_and_write(u"ro.txt"));
-  EXPECT_EQ(error(), "Permission denied");
+  EXPECT_EQ(error(), "the system keeps this file (read-only, hidden or system)");
   EXPECT_TRUE(create_and_write(u"PLAIN.TXT"));
   EXPECT_EQ(fake.find(u"win/plain.txt")->body, "new");
   EXPECT_EQ(win->children.size(), 2u);
@@ -213,11 +214,11 @@ TEST(OwnFiles, EntriesNamedLikeTheStreamsOrTheLogNeverReplaceThem) {
   for (const char16_t* name : {u"$content", u"$fsnames", u"$fsnodes"}) {
     r->fake.stream_is_file(name, r->fake.add_file(name, "stream"));
   }
-  EXPECT_EQ(r->driver.run(), 0);
+  EXPECT_EQ(r->run_program(), 0);
   EXPECT_EQ(r->fake.log_text(),
-            "createfile error with <$content>, attr=0020, size=1: Device or resource busy\n"
-            "createfile error with <$fsnames>, attr=0020, size=1: Device or resource busy\n"
-            "createfile error with <$errors>, attr=0020, size=1: Device or resource busy\n");
+            "createfile error with <$content>, attr=0020, size=1: the name leads to one of this run's own files\n"
+            "createfile error with <$fsnames>, attr=0020, size=1: the name leads to one of this run's own files\n"
+            "createfile error with <$errors>, attr=0020, size=1: the name leads to one of this run's own files\n");
   EXPECT_EQ(r->fake.find(u"$content")->body, "stream");
   EXPECT_EQ(r->fake.find(u"plain")->body, "p");
 }

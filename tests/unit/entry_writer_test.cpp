@@ -39,7 +39,7 @@ std::unique_ptr<TestRestorer> restore_sizes(std::vector<std::uint64_t> sizes, st
   r->fake.add_stream(u"$fsnames", d.names);
   r->fake.mkdir_p(u"target");
   r->fake.args = {"", "target"};
-  r->driver.run();
+  r->run_program();
   return r;
 }
 
@@ -146,7 +146,7 @@ TEST(EntryWriter, AFileThatCannotBeCreatedIsLoggedAndItsBodyStillConsumed) {
   TestDump d;
   d.file(0, u"bad", "12345", 0x21).file(0, u"good", "678");
   r->run(d);
-  EXPECT_EQ(r->fake.log_text(), "createfile error with <bad>, attr=0021, size=5: Access is denied.  \n");
+  EXPECT_EQ(r->fake.log_text(), "createfile error with <bad>, attr=0021, size=5: Access is denied.\n");
   EXPECT_EQ(r->fake.calls_of("set_attr"), (Calls{"set_attr good 0020"}));
   EXPECT_EQ(r->fake.find(u"target/good")->body, "678");
   EXPECT_EQ(r->counters.files, 2);
@@ -279,7 +279,7 @@ TEST(EntryWriter, AWriteFailureInALaterBlockStopsTheWritesButTakesEveryBlock) {
   r->fake.add_stream(u"$fsnames", d.names);
   r->fake.mkdir_p(u"target");
   r->fake.args = {"", "target"};
-  r->driver.run();
+  r->run_program();
   EXPECT_EQ(r->fake.log_text(), "write error with <f>, attr=0020, size=3145738: File too large\n");
   EXPECT_EQ(r->fake.calls_of("write f"), (Calls{"write f 1048576", "write f 1048576 -> failed"}));
   EXPECT_EQ(r->fake.calls_of("read $content"),

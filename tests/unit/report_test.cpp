@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "report/text_out.h"
+#include "report/number_text.h"
 #include "test_restorer.h"
 
 namespace {
@@ -15,7 +15,7 @@ struct LogTest : ::testing::Test {
 
   void SetUp() override {
     start = fake.open_start_dir();
-    ASSERT_TRUE(log->open(fake.create_file(start, u"$errors")));
+    ASSERT_TRUE(log->write_to(fake.create_file(start, u"$errors")));
   }
   void name(const std::u16string& n) { std::copy(n.c_str(), n.c_str() + n.size() + 1, names->name()); }
   // Stands for an operation that has just failed with this system text.
@@ -23,6 +23,8 @@ struct LogTest : ::testing::Test {
     fake.fail(Op::kMakeDir, u"", 1, text);
     fake.make_dir(start, u"x");
   }
+  // The failure the fake reported last.
+  Failure why() { return Failure::of_last_call(fake); }
   std::string written() {
     log->close();
     return fake.log_text();
@@ -32,24 +34,24 @@ struct LogTest : ::testing::Test {
 TEST_F(LogTest, TheFailureLinesByteForByte) {
   name(u"a.txt");
   failed("The system cannot find the path specified.\r\n");
-  log->createfile_failed(0x20, 5);
+  log->createfile_failed(0x20, 5, why());
   name(u"dir");
   failed("Access is denied.\r\n");
-  log->chdir_failed(0x10);
+  log->chdir_failed(0x10, why());
   failed("Read-only file system");
-  log->mkdir_failed(0x11);
+  log->mkdir_failed(0x11, why());
   name(u"big");
   failed("No space left on device");
-  log->write_failed(0x21, 1ull << 33);
+  log->write_failed(0x21, 1ull << 33, why());
   failed("Input/output error");
-  log->nodes_failed();
+  log->nodes_failed(why());
   failed("Is a directory");
-  log->names_failed();
+  log->names_failed(why());
   log->depth_jump(0, 2, 2);
   log->depth_jump(254, 255, 1ull << 40);
   EXPECT_EQ(written(),
-            "createfile error with <a.txt>, attr=0020, size=5: The system cannot find the path specified.  \n"
-            "chdir error with <dir> attr=0010: Access is denied.  \n"
+            "createfile error with <a.txt>, attr=0020, size=5: The system cannot find the path specified.\n"
+            "chdir error with <dir> attr=0010: Access is denied.\n"
             "mkdir error with <dir>, attr=0011: Read-only file system\n"
             "write error with <big>, attr=0021, size=8589934592: No space left on device\n"
             "nodes error: Input/output error\n"
@@ -62,9 +64,9 @@ TEST_F(LogTest, TheFailureLinesByteForByte) {
 TEST_F(LogTest, LargeSizesAndAttributeWordsAreWrittenWhole) {
   name(u"big");
   failed("x");
-  log->createfile_failed(0xA027, 1ull << 32);
+  log->createfile_failed(0xA027, 1ull << 32, why());
   failed("x");
-  log->createfile_failed(0x0001, (1ull << 40) - 1);
+  log->createfile_failed(0x0001, (1ull << 40) - 1, why());
   EXPECT_EQ(written(),
             "createfile error with <big>, attr=A027, size=4294967296: x\n"
             "createfile error with <big>, attr=0001, size=1099511627775: x\n");
@@ -73,7 +75,7 @@ TEST_F(LogTest, LargeSizesAndAttributeWordsAreWrittenWhole) {
 TEST_F(LogTest, NamesAreInTheDumpsEncodingAndHighBytesOfTheTextStay) {
   name(std::u16string{u'\u00E9', 0xD83D, 0xDE00});
   failed("Zugriff verweigert \x84\x94\x81\t!");
-  log->chdir_failed(0x20);
+  log->chdir_failed(0x20, why());
   EXPECT_EQ(written(), "chdir error with <\xC3\xA9\xED\xA0\xBD\xED\xB8\x80> attr=0020: Zugriff verweigert \x84\x94\x81 !\n");
 }
 
@@ -81,7 +83,7 @@ TEST_F(LogTest, TheLongestNameIsWrittenWhole) {
   std::u16string longest(kNameUnits - 1, u'\u0E01');
   name(longest);
   failed("too long");
-  log->createfile_failed(0x20, 0);
+  log->createfile_failed(0x20, 0, why());
   std::string expected = "createfile error with <";
   for (std::uint32_t i = 0; i < kNameUnits - 1; ++i) expected += "\xE0\xB8\x81";
   EXPECT_EQ(written(), expected + ">, attr=0020, size=0: too long\n");
@@ -92,7 +94,7 @@ TEST_F(LogTest, EachLineReachesTheFileAtOnceWithOneWrite) {
   fake.on_call = [&](const char* op, const FakePlatform::Node*) { writes += std::string(op) == "log_write"; };
   name(u"n");
   failed("x");
-  log->chdir_failed(0x20);
+  log->chdir_failed(0x20, why());
   EXPECT_EQ(fake.log_text(), "chdir error with <n> attr=0020: x\n");
   log->names_ended();
   EXPECT_EQ(writes, 2);
@@ -103,9 +105,9 @@ TEST_F(LogTest, AFailedWriteIsRememberedWithItsTextAndLaterLinesStillTried) {
   name(u"n");
   fake.fail(Op::kWrite, u"$errors", 1, "Disk quota exceeded");
   failed("first");
-  log->chdir_failed(0x20);
+  log->chdir_failed(0x20, why());
   failed("second");
-  log->chdir_failed(0x20);
+  log->chdir_failed(0x20, why());
   EXPECT_TRUE(log->incomplete());
   EXPECT_STREQ(log->failure_text(), "Disk quota exceeded");
   EXPECT_EQ(written(), "chdir error with <n> attr=0020: second\n");

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "main/fsrestore_main.h"
 #include "test_restorer.h"
 
 namespace {
@@ -47,7 +48,7 @@ TEST(RestoreDriver, WithoutArgumentsTheStartingDirectoryIsDumpAndTarget) {
   TestDump d;
   d.file(0, u"f", "x");
   r->fake.add_dump(d.nodes, d.names, d.content);
-  EXPECT_EQ(r->driver.run(), 0);
+  EXPECT_EQ(r->run_program(), 0);
   EXPECT_EQ(r->fake.calls_of("open_stream"),
             (Calls{"open_stream $content", "open_stream $fsnames", "open_stream $fsnodes"}));
   EXPECT_EQ(r->fake.calls_of("open_target").size(), 0u);
@@ -63,7 +64,7 @@ TEST(RestoreDriver, ABasePathWithNoRoomForTheSuffixIsAStartUpFailure) {
     r->fake.args = {base};
     const bool fits = length + 8 + 1 <= 32768;
     if (fits) r->fake.add_dump("", "", "", std::u16string(length, u'b'));
-    EXPECT_EQ(r->driver.run(), fits ? 0 : 1) << length;
+    EXPECT_EQ(r->run_program(), fits ? 0 : 1) << length;
     EXPECT_EQ(r->fake.calls_of("open_stream").size(), fits ? 3u : 0u) << length;
     EXPECT_EQ(r->fake.console.substr(0, 10), "basepath=<");
   }
@@ -173,7 +174,7 @@ TEST(RestoreDriver, HelpAndVersionAnswerWithoutTouchingAnything) {
   for (const char* arg : {"--help", "-h", "--version"}) {
     auto r = TestRestorer::make();
     r->fake.args = {arg};
-    EXPECT_EQ(r->driver.run(), 0);
+    EXPECT_EQ(fsrestore_main(r->fake), 0);
     EXPECT_TRUE(r->fake.calls.empty()) << arg;
     EXPECT_NE(r->fake.console.find("fsrestore"), std::string::npos) << arg;
   }
@@ -207,7 +208,7 @@ TEST(RestoreDriver, StreamsDeliveredInPiecesRestoreTheSameTree) {
     if (p.names) r->fake.stream_chunk(u"$fsnames", p.names);
     r->fake.mkdir_p(u"target");
     r->fake.args = {"", "target"};
-    EXPECT_EQ(r->driver.run(), 0);
+    EXPECT_EQ(r->run_program(), 0);
     EXPECT_EQ(r->counters.outbytes, d.content.size());
     EXPECT_EQ(r->fake.log_text(), "nodes error: $fsnodes ends with 3 stray bytes\n");
     std::string tree;

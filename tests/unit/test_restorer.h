@@ -8,6 +8,7 @@
 #include "dump/name_codec.h"
 #include "dump/name_reader.h"
 #include "fake_platform.h"
+#include "main/command_line.h"
 #include "restore/restorer.h"
 
 using Op = FakePlatform::Op;
@@ -55,11 +56,17 @@ struct TestRestorer {
 
   static std::unique_ptr<TestRestorer> make() { return std::make_unique<TestRestorer>(); }
 
+  // Restores as the program does with the fake's arguments.
+  int run_program() {
+    const CommandLine line = parse_command_line(fake);
+    return driver.run(line.base_arg, line.target_arg);
+  }
+
   // Serves the dump from the starting directory, restores into "target".
   int run(const TestDump& dump, std::vector<std::string> args = {"", "target"}) {
     fake.add_dump(dump.nodes, dump.names, dump.content, std::u16string(args[0].begin(), args[0].end()));
     fake.mkdir_p(u"target");
     fake.args = std::move(args);
-    return driver.run();
+    return run_program();
   }
 };

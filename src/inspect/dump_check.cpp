@@ -1,6 +1,8 @@
-#include "restore/dump_check.h"
+#include "inspect/dump_check.h"
 
-#include "restore/dump_report.h"
+#include "inspect/dump_report.h"
+#include "report/entry_lines.h"
+#include "report/exit_status.h"
 
 namespace {
 
@@ -15,19 +17,19 @@ struct CheckTotals {
 
 // Takes every record, also those past the end of the names, so the counts
 // cover the whole node stream.
-void check_records(DumpWalk& walk, LineOut& err, CheckTotals& totals) {
+void check_records(Platform& platform, DumpWalk& walk, LineWriter& err, CheckTotals& totals) {
   bool have_names = true;
   while (walk.next_record()) {
     ++totals.records;
     if (have_names) have_names = walk.next_name();
     if (have_names) ++totals.lines;
-    walk.place(have_names);
+    walk.locate(have_names);
     if (walk.depth_fault() != DepthFault::kNone) {
       report_depth_fault(walk, err);
       ++totals.problems;
     }
     if (have_names && walk.name_refused()) {
-      report_refused_name(walk, err);
+      report_refused_name(platform, walk, err);
       ++totals.problems;
     }
     if (walk.node().is_directory()) {
@@ -42,12 +44,12 @@ void check_records(DumpWalk& walk, LineOut& err, CheckTotals& totals) {
 
 }  // namespace
 
-int check_dump(Platform& platform, DumpWalk& walk, LineOut& out, LineOut& err) {
-  if (!walk.open(1)) return kExitDumpUnreadable;
+int check_dump(Platform& platform, DumpWalk& walk, int base_arg, LineWriter& out, LineWriter& err) {
+  if (!walk.open(base_arg)) return kExitStartFailed;
   CheckTotals totals;
-  check_records(walk, err, totals);
+  check_records(platform, walk, err, totals);
   if (walk.stray_bytes() > 0) {
-    report_nodes_stray(walk, err);
+    nodes_stray_line(err, walk.stray_bytes());
     ++totals.problems;
   }
   if (totals.lines != totals.records) {
@@ -66,5 +68,5 @@ int check_dump(Platform& platform, DumpWalk& walk, LineOut& out, LineOut& err) {
   out.text(" bytes=").decimal(static_cast<std::int64_t>(totals.bytes));
   out.text(" problems=").decimal(totals.problems).end_line();
   platform.console_flush();
-  return totals.problems > 0 ? kExitDumpProblems : 0;
+  return totals.problems > 0 ? kExitDumpProblems : kExitDone;
 }

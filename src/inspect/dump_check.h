@@ -5,9 +5,9 @@
 #pragma once
 
 #include "platform/platform.h"
-#include "report/line_out.h"
-#include "restore/dump_walk.h"
+#include "report/line_writer.h"
+#include "inspect/dump_walk.h"
 
 // Returns the exit status: 0 when the dump is consistent, 1 when it cannot
 // be opened, 3 when problems were found.
-int check_dump(Platform& platform, DumpWalk& walk, LineOut& out, LineOut& err);
+int check_dump(Platform& platform, DumpWalk& walk, int base_arg, LineWriter& out, LineWriter& err);

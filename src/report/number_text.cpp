@@ -1,4 +1,4 @@
-#include "report/text_out.h"
+#include "report/number_text.h"
 
 std::uint32_t format_decimal(std::int64_t value, char* out) {
   // Work on the magnitude as unsigned so the most negative value is safe.

@@ -4,9 +4,9 @@
 #pragma once
 
 #include "platform/platform.h"
-#include "report/line_out.h"
-#include "restore/dump_walk.h"
+#include "report/line_writer.h"
+#include "inspect/dump_walk.h"
 
 // Returns the exit status: 0 when the dump was read to its end, 1 when it
 // could not be opened.
-int list_dump(Platform& platform, DumpWalk& walk, LineOut& out, LineOut& err);
+int list_dump(Platform& platform, DumpWalk& walk, int base_arg, LineWriter& out, LineWriter& err);

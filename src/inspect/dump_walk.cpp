@@ -1,12 +1,15 @@
-#include "restore/dump_walk.h"
+#include "inspect/dump_walk.h"
+
+#include <initializer_list>
 
 #include "platform/entry_name.h"
+#include "report/failure.h"
 #include "report/name_text.h"
 
 namespace {
 
 // Writes a path the user gave (or built from it) as text.
-void write_user_path(LineOut& out, const char16_t* path) {
+void write_user_path(LineWriter& out, const char16_t* path) {
   static char text[3 * kNameUnits];
   bool cut = false;
   const std::uint32_t length = append_name_text(path, NameTextKind::kPath, text, 0, sizeof text, &cut);
@@ -16,76 +19,47 @@ void write_user_path(LineOut& out, const char16_t* path) {
 }  // namespace
 
 bool DumpWalk::open(int arg) {
-  char16_t* name = names_.name();
-  std::uint32_t units = 1;
-  name[0] = 0;
-  if (platform_.arg_count() > arg) units = platform_.arg_to_name(arg, name, kNameUnits);
-  if (units == 0 || units - 1 + kLongestSuffixUnits + 1 > kNameUnits) {
+  if (!dump_.take_base_path(arg)) {
     err_.text("basepath error: the base path is too long").end_line();
     return false;
   }
-  const std::uint32_t at = units - 1;
   // Every stream is tried, so that one run tells all that is missing.
-  const bool content = open_stream(kContentSuffix, at, &content_);
-  const bool names = open_stream(kNamesSuffix, at, &names_stream_);
-  const bool nodes = open_stream(kNodesSuffix, at, &nodes_);
-  return content && names && nodes;
-}
-
-bool DumpWalk::open_stream(const char16_t* suffix, std::uint32_t at, Handle* stream) {
-  char16_t* name = names_.name();
-  put_suffix(name, at, suffix);
-  *stream = platform_.open_stream(name);
-  if (stream->valid()) return true;
-  report_open_failure(name, at);
-  return false;
+  bool all = true;
+  for (const DumpReader::Stream stream : {DumpReader::kContent, DumpReader::kNames, DumpReader::kNodes}) {
+    if (dump_.open(stream)) continue;
+    report_open_failure();
+    all = false;
+  }
+  return all;
 }
 
 // "dump$fsnodes: No such file or directory; did you mean dump/ ?" The hint
 // is given when the base path names a directory but lacks the separator
 // that would make the streams those inside it.
-void DumpWalk::report_open_failure(const char16_t* path, std::uint32_t at) {
+void DumpWalk::report_open_failure() {
   static char reason[1024];
-  platform_.error_text(reason, sizeof reason);
-  char* end = reason;
-  for (char* p = reason; *p != 0; ++p) {
-    if (static_cast<unsigned char>(*p) < 0x20) *p = ' ';
-    if (*p != ' ') end = p + 1;
-  }
-  *end = 0;  // the system's line end and trailing spaces
+  failure_text(platform_, Failure::of_last_call(platform_), reason, sizeof reason);
+  char16_t* path = names_.name();
   write_user_path(err_, path);
   err_.text(": ").text(reason);
-  char16_t* base = names_.name();
-  const char16_t last = at > 0 ? base[at - 1] : 0;
+  const std::uint32_t at = dump_.base_units();
+  const char16_t last = at > 0 ? path[at - 1] : 0;
   const char16_t separator = static_cast<char16_t>(platform_.path_separator());
   if (at > 0 && last != u'/' && last != separator) {
-    const char16_t kept = base[at];
-    base[at] = 0;
-    if (platform_.path_is_directory(base)) {
+    const char16_t kept = path[at];
+    path[at] = 0;
+    if (platform_.path_is_directory(path)) {
       err_.text("; did you mean ");
-      write_user_path(err_, base);
+      write_user_path(err_, path);
       const char sep[2] = {platform_.path_separator(), 0};
       err_.text(sep).text(" ?");
     }
-    base[at] = kept;
+    path[at] = kept;
   }
   err_.end_line();
 }
-
-bool DumpWalk::next_record() {
-  std::uint8_t record[kFsNodeBytes];
-  // Fewer bytes only at the end of the stream (or where reading it fails).
-  const std::uint32_t have = platform_.read_full(nodes_, record, kFsNodeBytes);
-  if (have < kFsNodeBytes) {
-    stray_bytes_ = have;
-    return false;
-  }
-  node_ = decode_fs_node(record);
-  return true;
-}
-
-void DumpWalk::place(bool has_name) {
-  const int depth = node_.depth;
+void DumpWalk::locate(bool has_name) {
+  const int depth = node().depth;
   fault_ = DepthFault::kNone;
   depth_before_ = previous_depth_;
   if (first_) {
@@ -125,20 +99,19 @@ void DumpWalk::place(bool has_name) {
   end_at_depth_[depth] = length;
   cut_at_depth_[depth] = cut;
   first_ = false;
-  previous_depth_ = node_.depth;
-  previous_is_directory_ = node_.is_directory();
+  previous_depth_ = node().depth;
+  previous_is_directory_ = node().is_directory();
 }
 
 bool DumpWalk::name_refused() { return !is_valid_entry_name(names_.name(), platform_.name_rules()); }
 
-void DumpWalk::write_path(LineOut& out) const {
-  out.bytes(path_, path_length_);
-  if (cut_at_depth_[node_.depth]) out.text(kCutMark);
+EntryText DumpWalk::path() const {
+  return EntryText{path_, path_length_, cut_at_depth_[node().depth] ? kCutMark : ""};
 }
 
 std::uint64_t DumpWalk::skip_body() {
-  if (node_.is_directory()) return 0;
-  return node_.size - skip_content(node_.size);
+  if (node().is_directory()) return 0;
+  return node().size - skip_content(node().size);
 }
 
 std::uint64_t DumpWalk::skip_rest_of_content() { return skip_content(~std::uint64_t{0}); }
@@ -148,7 +121,7 @@ std::uint64_t DumpWalk::skip_content(std::uint64_t count) {
   while (taken < count) {
     const std::uint64_t left = count - taken;
     const std::uint32_t want = left < sizeof content_block_ ? static_cast<std::uint32_t>(left) : sizeof content_block_;
-    const std::uint32_t got = platform_.read_full(content_, content_block_, want);
+    const std::uint32_t got = platform_.read_full(dump_.handle(DumpReader::kContent), content_block_, want);
     taken += got;
     if (got < want) break;
   }
@@ -157,6 +130,6 @@ std::uint64_t DumpWalk::skip_content(std::uint64_t count) {
 
 std::uint64_t DumpWalk::count_rest_of_names() {
   std::uint64_t lines = 0;
-  while (names_.read_name(names_stream_) == NameRead::kName) ++lines;
+  while (next_name()) ++lines;
   return lines;
 }

@@ -1,4 +1,4 @@
-// Number formatting for the log and the progress line, without the C
+// Number formatting for the log, the console and the progress line, without the C
 // library's printf family: the output must be the same on every system.
 #pragma once
 

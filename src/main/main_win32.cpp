@@ -1,5 +1,5 @@
+#include "main/fsrestore_main.h"
 #include "platform/platform_win32.h"
-#include "restore/restorer.h"
 
 // The wide entry point: arguments arrive as UTF-16, whatever the code pages.
 int wmain(int argc, wchar_t** argv) {

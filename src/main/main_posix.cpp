@@ -1,5 +1,5 @@
+#include "main/fsrestore_main.h"
 #include "platform/platform_posix.h"
-#include "restore/restorer.h"
 
 int main(int argc, char** argv) {
   static PosixPlatform platform(argc, argv);

@@ -7,13 +7,12 @@
 #include <cstdint>
 
 #include "dump/buffer_sizes.h"
+#include "dump/dump_reader.h"
 #include "dump/fs_node.h"
 #include "dump/name_reader.h"
 #include "platform/platform.h"
-#include "report/line_out.h"
-
-constexpr int kExitDumpUnreadable = 1;
-constexpr int kExitDumpProblems = 3;
+#include "report/entry_lines.h"
+#include "report/line_writer.h"
 
 // Longest path text kept, in bytes; a longer one is cut and shown with
 // kCutMark behind it.
@@ -29,22 +28,23 @@ enum class DepthFault {
 
 class DumpWalk {
  public:
-  DumpWalk(Platform& platform, NameReader& names, LineOut& err)
-      : platform_(platform), names_(names), err_(err) {}
+  DumpWalk(Platform& platform, NameReader& names, LineWriter& err)
+      : platform_(platform), names_(names), dump_(platform, names), err_(err) {}
 
-  // Opens the three streams of the base path in argument `arg` (the current
-  // directory's when there is none). Each stream that cannot be opened is
-  // told on standard error with the system's text. True when all opened.
+  // Opens the three streams of the base path in argument `arg` (-1: the
+  // current directory's). Each stream that cannot be opened is told on
+  // standard error with the system's text. True when all opened.
   bool open(int arg);
 
-  // Reads the next record; false at the end of the node stream, with the
-  // bytes of a partial last record in stray_bytes().
-  bool next_record();
+  // Reads the next record; false at the end of the node stream (or where
+  // reading it fails), with the bytes of a partial last record in
+  // stray_bytes().
+  bool next_record() { return dump_.next_record() == NodeRead::kRecord; }
   // Reads the current record's name; false when the names ran out.
-  bool next_name() { return names_.read_name(names_stream_) == NameRead::kName; }
-  // Places the current record in the tree: its path (from its name, or an
-  // empty name when it has none) and its depth fault.
-  void place(bool has_name);
+  bool next_name() { return dump_.next_name() == NameRead::kName; }
+  // Works out where the current record stands in the tree: its path (from
+  // its name, or an empty name when it has none) and its depth fault.
+  void locate(bool has_name);
   // Reads the body of the current record; returns the bytes missing.
   std::uint64_t skip_body();
   // Reads what is left of the content stream; returns its length.
@@ -52,30 +52,25 @@ class DumpWalk {
   // Counts the name lines not yet read.
   std::uint64_t count_rest_of_names();
 
-  const FsNode& node() const { return node_; }
-  std::uint32_t stray_bytes() const { return stray_bytes_; }
+  const FsNode& node() const { return dump_.node(); }
+  std::uint32_t stray_bytes() const { return dump_.stray_bytes(); }
   DepthFault depth_fault() const { return fault_; }
   // The depth of the record before the current one.
   std::uint8_t previous_depth() const { return depth_before_; }
   // The current name would be refused by create_file or make_dir here.
   bool name_refused();
 
-  // Writes the current entry's path, with the cut mark where it was cut.
-  void write_path(LineOut& out) const;
+  // The current entry's path, for a line: cut, with the cut mark behind it.
+  EntryText path() const;
 
  private:
-  bool open_stream(const char16_t* suffix, std::uint32_t at, Handle* stream);
-  void report_open_failure(const char16_t* path, std::uint32_t at);
+  void report_open_failure();
   std::uint64_t skip_content(std::uint64_t count);
 
   Platform& platform_;
   NameReader& names_;
-  LineOut& err_;
-  Handle content_;
-  Handle names_stream_;
-  Handle nodes_;
-  FsNode node_;
-  std::uint32_t stray_bytes_ = 0;
+  DumpReader dump_;
+  LineWriter& err_;
   bool first_ = true;
   bool previous_is_directory_ = false;
   std::uint8_t previous_depth_ = 0;
@@ -84,8 +79,8 @@ class DumpWalk {
   // The path of the current record and, per depth, where the path of the
   // directory last seen at that depth ends and whether it was cut.
   std::uint32_t path_length_ = 0;
-  std::uint32_t end_at_depth_[256] = {};
-  bool cut_at_depth_[256] = {};
+  std::uint32_t end_at_depth_[kDepthLevels] = {};
+  bool cut_at_depth_[kDepthLevels] = {};
   char path_[kPathTextBytes];
-  std::uint8_t content_block_[65536];
+  std::uint8_t content_block_[kSkipBlockBytes];
 };

@@ -1,0 +1,46 @@
+// Why an operation on the target failed: one of the restore's own rules
+// refused it, or the system failed it. The log and the inspection word both
+// kinds the same way: a refusal in the program's own words, a system
+// failure in the system's.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+enum class Refusal : std::uint8_t {
+  kNone,          // not refused: the system failed the operation
+  kInvalidName,   // not a plain entry name on this system
+  kIsDirectory,   // a file would take the place of a directory
+  kOwnFile,       // the name leads to one of the run's own open files
+  kNotShown,      // the system cannot show the entry as itself (it follows a link)
+  kKeptBySystem,  // the system keeps the file (Windows: read-only, hidden or system)
+};
+
+struct Failure {
+  Refusal refusal = Refusal::kNone;
+  SystemError system;
+  // The system failed a creation because the name exists.
+  bool name_exists = false;
+
+  static Failure refused(Refusal why) {
+    Failure f;
+    f.refusal = why;
+    return f;
+  }
+  // The failure the platform reported last.
+  static Failure of_last_call(Platform& platform) {
+    Failure f;
+    f.system = platform.last_error();
+    return f;
+  }
+};
+
+// Room for the words of any failure, terminator included.
+constexpr std::uint32_t kFailureTextBytes = 32768;
+
+// Writes the words for a failure into out: the restore's own for a refusal,
+// the system's text otherwise, control characters (the line break of a
+// Windows message among them) turned into spaces so a line stays one line,
+// and trailing spaces dropped.
+void failure_text(Platform& platform, const Failure& failure, char* out, std::uint32_t capacity);
