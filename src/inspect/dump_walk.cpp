@@ -39,6 +39,7 @@ bool DumpWalk::open(int arg) {
 void DumpWalk::report_open_failure() {
   static char reason[1024];
   failure_text(platform_, Failure::of_last_call(platform_), reason, sizeof reason);
+  trim_trailing_spaces(reason);
   char16_t* path = names_.name();
   write_user_path(err_, path);
   err_.text(": ").text(reason);

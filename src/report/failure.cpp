@@ -34,9 +34,14 @@ void failure_text(Platform& platform, const Failure& failure, char* out, std::ui
     return;
   }
   platform.error_text(failure.system, out, capacity);
-  char* end = out;
   for (char* p = out; *p != 0; ++p) {
     if (static_cast<unsigned char>(*p) < 0x20) *p = ' ';
+  }
+}
+
+void trim_trailing_spaces(char* text) {
+  char* end = text;
+  for (char* p = text; *p != 0; ++p) {
     if (*p != ' ') end = p + 1;
   }
   *end = 0;

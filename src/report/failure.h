@@ -40,7 +40,9 @@ struct Failure {
 constexpr std::uint32_t kFailureTextBytes = 32768;
 
 // Writes the words for a failure into out: the restore's own for a refusal,
-// the system's text otherwise, control characters (the line break of a
-// Windows message among them) turned into spaces so a line stays one line,
-// and trailing spaces dropped.
+// the system's text otherwise, with control characters (the line break at
+// the end of a Windows message among them) turned into spaces, so a line
+// stays one line.
 void failure_text(Platform& platform, const Failure& failure, char* out, std::uint32_t capacity);
+// Drops the spaces at the end of a text, for a message on the console.
+void trim_trailing_spaces(char* text);

@@ -146,7 +146,7 @@ TEST(EntryWriter, AFileThatCannotBeCreatedIsLoggedAndItsBodyStillConsumed) {
   TestDump d;
   d.file(0, u"bad", "12345", 0x21).file(0, u"good", "678");
   r->run(d);
-  EXPECT_EQ(r->fake.log_text(), "createfile error with <bad>, attr=0021, size=5: Access is denied.\n");
+  EXPECT_EQ(r->fake.log_text(), "createfile error with <bad>, attr=0021, size=5: Access is denied.  \n");
   EXPECT_EQ(r->fake.calls_of("set_attr"), (Calls{"set_attr good 0020"}));
   EXPECT_EQ(r->fake.find(u"target/good")->body, "678");
   EXPECT_EQ(r->counters.files, 2);

@@ -50,8 +50,8 @@ TEST_F(LogTest, TheFailureLinesByteForByte) {
   log->depth_jump(0, 2, 2);
   log->depth_jump(254, 255, 1ull << 40);
   EXPECT_EQ(written(),
-            "createfile error with <a.txt>, attr=0020, size=5: The system cannot find the path specified.\n"
-            "chdir error with <dir> attr=0010: Access is denied.\n"
+            "createfile error with <a.txt>, attr=0020, size=5: The system cannot find the path specified.  \n"
+            "chdir error with <dir> attr=0010: Access is denied.  \n"
             "mkdir error with <dir>, attr=0011: Read-only file system\n"
             "write error with <big>, attr=0021, size=8589934592: No space left on device\n"
             "nodes error: Input/output error\n"
