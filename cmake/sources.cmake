@@ -18,6 +18,7 @@ set(FSRESTORE_CORE_SOURCES
   src/restore/dir_cursor.cpp
   src/restore/entry_guard.cpp
   src/restore/entry_writer.cpp
+  src/restore/made_entries.cpp
   src/restore/restore_driver.cpp
   src/inspect/dump_check.cpp
   src/inspect/dump_listing.cpp

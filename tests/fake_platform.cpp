@@ -55,7 +55,7 @@ std::u16string u16(const std::string& bytes) {
 
 const char* FakePlatform::op_name(Op op) {
   static const char* const names[] = {"open_stream", "open_start_dir", "open_target", "create_file", "make_dir",
-                                      "open_dir",    "inspect",        "remove_file", "identity",    "read",
+                                      "open_made_dir", "open_dir",    "inspect",        "remove_file", "identity",    "read",
                                       "copy_read",   "write",          "copy_block",  "close",       "set_times",
                                       "set_attr"};
   return names[static_cast<int>(op)];
@@ -401,7 +401,8 @@ Handle FakePlatform::create_file(Handle dir_handle, const char16_t* name) {
   return h;
 }
 
-Handle FakePlatform::make_dir(Handle dir_handle, const char16_t* name) {
+Handle FakePlatform::make_dir(Handle dir_handle, const char16_t* name, bool* made) {
+  *made = false;
   before(Op::kMakeDir);
   record("make_dir " + utf8(name));
   exists_ = false;
@@ -420,6 +421,9 @@ Handle FakePlatform::make_dir(Handle dir_handle, const char16_t* name) {
   Open open;
   open.label = utf8(name);
   open.node = new_node(dir, name, Kind::kDirectory);
+  *made = true;
+  // Made, but the open that follows the creation may fail (out of handles).
+  if (should_fail(Op::kOpenMadeDir, name)) return Handle::none();
   const Handle h = open_handle(open);
   notify("make_dir", open.node);
   return h;

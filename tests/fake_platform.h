@@ -30,6 +30,7 @@ class FakePlatform : public Platform {
     kOpenTarget,
     kCreateFile,
     kMakeDir,
+    kOpenMadeDir,  // the opening half of make_dir, after the directory was made
     kOpenDir,
     kInspect,
     kRemoveFile,
@@ -177,7 +178,7 @@ class FakePlatform : public Platform {
   Handle open_target(int i) override;
   Handle open_stream(const char16_t* path) override;
   Handle create_file(Handle dir, const char16_t* name) override;
-  Handle make_dir(Handle dir, const char16_t* name) override;
+  Handle make_dir(Handle dir, const char16_t* name, bool* made) override;
   Handle open_dir(Handle dir, const char16_t* name) override;
   bool inspect(Handle dir, const char16_t* name, EntryInfo* info) override;
   bool remove_file(Handle dir, const char16_t* name) override;

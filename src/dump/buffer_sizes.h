@@ -13,6 +13,7 @@ constexpr std::uint32_t kCopyBlockBytes = 4096;
 constexpr std::uint32_t kReadAheadBytes = 1024;
 constexpr std::uint32_t kNodeBlockBytes = 80;  // two and a half records
 constexpr std::uint32_t kSkipBlockBytes = 100;
+constexpr std::uint32_t kMadeEntriesCapacity = 8;
 #else
 // Longest name kept, in UTF-16 units, and the longest name line kept, in
 // bytes; each with its terminator. Longer ones are cut to these.
@@ -29,6 +30,9 @@ constexpr std::uint32_t kNodeBlockBytes = 65536;
 // Bodies that are read only to be skipped (--list, --check) are read this
 // much at a time.
 constexpr std::uint32_t kSkipBlockBytes = 65536;
+// Entries made by the restore in directories that existed before it, kept
+// along the current path (16 bytes each; untouched pages cost no memory).
+constexpr std::uint32_t kMadeEntriesCapacity = 1u << 20;
 #endif
 
 // A body at least this long never enters the read-ahead: it moves from the

@@ -102,10 +102,12 @@ class Platform {
   // exists (then failed_because_exists() is true), and never follows a link.
   virtual Handle create_file(Handle dir, const char16_t* name) = 0;
   // Creates a new directory in dir and opens it. Fails when anything of that
-  // name exists (then failed_because_exists() is true).
-  virtual Handle make_dir(Handle dir, const char16_t* name) = 0;
-  // Opens an existing directory in dir. Fails for a link or anything that is
-  // not a directory: a link is never followed.
+  // name exists (then failed_because_exists() is true). *made tells whether
+  // the directory was created, also when it could then not be opened.
+  virtual Handle make_dir(Handle dir, const char16_t* name, bool* made) = 0;
+  // Opens an existing directory in dir, so entries can be made in it and,
+  // where the system allows, its times set. Fails for a link or anything
+  // that is not a directory: a link is never followed.
   virtual Handle open_dir(Handle dir, const char16_t* name) = 0;
   // Looks at what a name in dir is, without following it. False only when
   // the system cannot tell; a missing name is kAbsent.

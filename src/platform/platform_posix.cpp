@@ -93,9 +93,10 @@ Handle PosixPlatform::create_file(Handle dir, const char16_t* name) {
 
 // The new directory is opened by name right after its creation; whatever
 // has the name by then is opened only if it is a directory and not a link.
-Handle PosixPlatform::make_dir(Handle dir, const char16_t* name) {
+Handle PosixPlatform::make_dir(Handle dir, const char16_t* name, bool* made) {
   const char* path = entry_path(name);
-  if (mkdirat(fd_of(dir), path, 0777) != 0) return fail(), Handle::none();
+  *made = mkdirat(fd_of(dir), path, 0777) == 0;
+  if (!*made) return fail(), Handle::none();
   return handle_or_fail(openat(fd_of(dir), path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 

@@ -196,16 +196,23 @@ Handle Win32Platform::create_file(Handle dir, const char16_t* name) {
                        FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
 }
 
-Handle Win32Platform::make_dir(Handle dir, const char16_t* name) {
-  return open_relative(dir, name, kDirMade, FILE_ATTRIBUTE_NORMAL, FILE_CREATE,
-                       FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
+// Made and opened in one call: the handle is the new directory.
+Handle Win32Platform::make_dir(Handle dir, const char16_t* name, bool* made) {
+  const Handle h = open_relative(dir, name, kDirMade, FILE_ATTRIBUTE_NORMAL, FILE_CREATE,
+                                 FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
+  *made = h.valid();
+  return h;
 }
 
 // The opened handle's own attributes tell a junction or directory link from
 // a directory: a link is not opened as a directory.
 Handle Win32Platform::open_dir(Handle dir, const char16_t* name) {
-  const Handle opened =
-      open_relative(dir, name, kDirLookup, 0, FILE_OPEN, FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
+  constexpr ULONG kOptions = FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT;
+  Handle opened = open_relative(dir, name, kDirLookup | FILE_WRITE_ATTRIBUTES, 0, FILE_OPEN, kOptions);
+  // Where the times may not be set, the directory can still be entered.
+  if (!opened.valid() && last_error_ == ERROR_ACCESS_DENIED) {
+    opened = open_relative(dir, name, kDirLookup, 0, FILE_OPEN, kOptions);
+  }
   if (!opened.valid()) return opened;
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileInformationByHandle(native(opened), &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {

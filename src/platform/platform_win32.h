@@ -25,7 +25,7 @@ class Win32Platform final : public Platform {
   Handle open_target(int i) override;
   Handle open_stream(const char16_t* path) override;
   Handle create_file(Handle dir, const char16_t* name) override;
-  Handle make_dir(Handle dir, const char16_t* name) override;
+  Handle make_dir(Handle dir, const char16_t* name, bool* made) override;
   Handle open_dir(Handle dir, const char16_t* name) override;
   bool inspect(Handle dir, const char16_t* name, EntryInfo* info) override;
   bool remove_file(Handle dir, const char16_t* name) override;

@@ -43,3 +43,7 @@ bool depth_jump_line(LineWriter& w, int from, int to, std::uint64_t record) {
   w.text("nodes error: depth rises from ").decimal(from).text(" to ").decimal(to);
   return w.text(" at record ").decimal(static_cast<std::int64_t>(record)).end_line();
 }
+
+bool first_record_deep_line(LineWriter& w, int depth) {
+  return w.text("nodes error: the first record has depth ").decimal(depth).text(", not 0").end_line();
+}

@@ -43,3 +43,5 @@ LineWriter& file_head(LineWriter& w, const char* what, const EntryText& entry, s
 
 // "nodes error: depth rises from 0 to 3 at record 12" (records count from 1)
 bool depth_jump_line(LineWriter& w, int from, int to, std::uint64_t record);
+// "nodes error: the first record has depth 2, not 0"
+bool first_record_deep_line(LineWriter& w, int depth);

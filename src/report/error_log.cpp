@@ -62,3 +62,5 @@ void ErrorLog::nodes_stray(std::uint32_t bytes) { written(nodes_stray_line(lines
 void ErrorLog::depth_jump(int from, int to, std::uint64_t record) {
   written(depth_jump_line(lines_, from, to, record));
 }
+
+void ErrorLog::first_record_deep(int depth) { written(first_record_deep_line(lines_, depth)); }

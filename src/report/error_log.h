@@ -42,6 +42,7 @@ class ErrorLog {
   void nodes_stray(std::uint32_t bytes);
   // record counts from 1.
   void depth_jump(int from, int to, std::uint64_t record);
+  void first_record_deep(int depth);
 
  private:
   EntryText entry();

@@ -16,6 +16,10 @@ const char* refusal_words(Refusal why) {
       return "the entry cannot be shown as itself";
     case Refusal::kKeptBySystem:
       return "the system keeps this file (read-only, hidden or system)";
+    case Refusal::kMadeThisRun:
+      return "an entry restored in this run has this name";
+    case Refusal::kNotBelowDirectory:
+      return "the record before it is not a directory";
     case Refusal::kNone:
       break;
   }

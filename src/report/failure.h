@@ -15,6 +15,8 @@ enum class Refusal : std::uint8_t {
   kOwnFile,       // the name leads to one of the run's own open files
   kNotShown,      // the system cannot show the entry as itself (it follows a link)
   kKeptBySystem,  // the system keeps the file (Windows: read-only, hidden or system)
+  kMadeThisRun,   // an entry this run restored has the name
+  kNotBelowDirectory,  // the record before it is not a directory, so there is nothing to enter
 };
 
 struct Failure {
@@ -22,6 +24,9 @@ struct Failure {
   SystemError system;
   // The system failed a creation because the name exists.
   bool name_exists = false;
+  // The directory exists (the run made it, or found it) but could not be
+  // opened.
+  bool dir_exists = false;
 
   static Failure refused(Refusal why) {
     Failure f;

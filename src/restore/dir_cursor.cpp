@@ -1,55 +1,58 @@
 #include "restore/dir_cursor.h"
 
-void DirCursor::move_to(std::uint8_t depth, std::uint16_t attr, std::uint64_t record) {
+void DirCursor::move_to(std::uint8_t depth, std::uint16_t attr, std::uint64_t record, bool below_directory) {
   if (depth > depth_) {
-    rise(depth, attr, record);
+    rise(depth, attr, record, below_directory);
   } else {
     fall(depth);
   }
   depth_ = depth;
 }
 
-void DirCursor::hold_directory(std::uint8_t depth, Handle handle, FileTime creation, FileTime write) {
+void DirCursor::hold_directory(std::uint8_t depth, Handle handle, bool made_by_run, FileTime creation,
+                               FileTime write) {
   DirSlot& slot = slots_[depth];
   slot.handle = handle;
+  slot.handle_made_by_run = made_by_run;
   slot.creation_time = creation;
   slot.write_time = write;
 }
 
-// Exactly one directory is entered per rise. A rise of several levels (which
-// a well-formed dump never has) is logged and marks the levels passed over as
+// Exactly one directory is entered per rise: the one the previous record
+// made or reused. A first record below the top, or a record below a file,
+// has no directory of this dump to go into, so nothing already in the
+// target is ever entered for it. A rise of several levels (which a
+// well-formed dump never has) is logged and marks the levels passed over as
 // not entered, so their entries are skipped when a fall reaches them.
-void DirCursor::rise(int depth, std::uint16_t attr, std::uint64_t record) {
+void DirCursor::rise(int depth, std::uint16_t attr, std::uint64_t record, bool below_directory) {
   const int first = depth_ + 1;
+  if (record == 1) {
+    log_.first_record_deep(depth);
+    return skip(first, depth);
+  }
   if (depth > first) log_.depth_jump(depth_, depth, record);
-  if (skipping_) {
-    mark_not_entered(first, depth);
-    return;
+  if (skipping_) return mark_not_entered(first, depth);
+  const DirSlot& above = slots_[depth_];
+  if (!below_directory || !above.handle.valid()) {
+    log_.chdir_failed(attr, below_directory ? above.no_handle : Failure::refused(Refusal::kNotBelowDirectory));
+    return skip(first, depth);
   }
-  DirSlot& above = slots_[depth_];
   DirSlot& inside = slots_[depth];
-  if (above.handle.valid()) {
-    // The directory created by the previous record: entered through the
-    // handle held for its times, with no second look-up of its name.
-    inside.container = above.handle;
-    inside.owns_container = false;
-  } else {
-    inside.container = guard_.open_dir(above.container, name_reader_.name());
-    inside.owns_container = inside.container.valid();
-    if (!inside.container.valid()) {
-      log_.chdir_failed(attr, guard_.failure());
-      skipping_ = true;
-      mark_not_entered(first, depth);
-      return;
-    }
-  }
+  inside.container = above.handle;
+  inside.container_made_by_run = above.handle_made_by_run;
   mark_not_entered(first, depth - 1);
   inside.not_entered = false;
+}
+
+void DirCursor::skip(int from, int to) {
+  skipping_ = true;
+  mark_not_entered(from, to);
 }
 
 // Innermost first: each directory's times are set after everything inside
 // it is written and closed.
 void DirCursor::fall(int depth) {
+  guard_.leave_below(depth);
   for (int k = depth_; k >= depth; --k) {
     DirSlot& slot = slots_[k];
     if (slot.handle.valid()) {
@@ -57,21 +60,15 @@ void DirCursor::fall(int depth) {
       platform_.close(slot.handle);
       slot.handle = Handle::none();
     }
-    if (k > depth && !slot.not_entered) {
-      if (slot.owns_container) platform_.close(slot.container);
-      slot.container = Handle::none();
-      slot.owns_container = false;
-    }
+    slot.no_handle = Failure{};
+    if (k > depth && !slot.not_entered) slot.container = Handle::none();
   }
   skipping_ = slots_[depth].not_entered;
 }
 
 void DirCursor::mark_not_entered(int from, int to) {
   for (int k = from; k <= to; ++k) {
-    DirSlot& slot = slots_[k];
-    slot.not_entered = true;
-    if (slot.owns_container) platform_.close(slot.container);
-    slot.container = Handle::none();
-    slot.owns_container = false;
+    slots_[k].not_entered = true;
+    slots_[k].container = Handle::none();
   }
 }

@@ -21,6 +21,20 @@ bool EntryGuard::is_own(const FileIdentity& id) const {
   return false;
 }
 
+// In a directory the run made, whatever has a name is the run's.
+bool EntryGuard::made_by_run(const EntryPlace& at, const FileIdentity& id) const {
+  return at.tracked && (at.made_by_run || made_.contains(at.depth, id));
+}
+
+void EntryGuard::note_made(const EntryPlace& at, Handle h) {
+  FileIdentity id;
+  if (!at.tracked || at.made_by_run) return;
+  // Without its identity the entry cannot be told apart later; a lost
+  // identity makes the depth's existing names count as the run's.
+  if (!platform_.identity(h, &id)) id = FileIdentity{~std::uint64_t{0}, ~std::uint64_t{0}};
+  made_.add(at.depth, id);
+}
+
 bool EntryGuard::refuse(Refusal why) {
   failure_ = Failure::refused(why);
   return false;
@@ -50,43 +64,71 @@ bool EntryGuard::refuse_invalid(const char16_t* name) {
 // was swapped meanwhile, the removal still only ever takes a name out of
 // dir, and the exclusive creation after it fails rather than open anything
 // that appeared in between.
-Handle EntryGuard::create_file(Handle dir, const char16_t* name) {
+Handle EntryGuard::create_file(const EntryPlace& at, const char16_t* name) {
   if (refuse_invalid(name)) return Handle::none();
-  const Handle file = failed_handle(platform_.create_file(dir, name));
-  if (file.valid() || !failure_.name_exists) return file;
-  if (!make_room(dir, name)) return Handle::none();
-  return failed_handle(platform_.create_file(dir, name));
+  Handle file = failed_handle(platform_.create_file(at.dir, name));
+  if (!file.valid() && failure_.name_exists) {
+    if (!make_room(at, name)) return Handle::none();
+    file = failed_handle(platform_.create_file(at.dir, name));
+  }
+  if (file.valid()) note_made(at, file);
+  return file;
 }
 
-bool EntryGuard::make_room(Handle dir, const char16_t* name) {
+bool EntryGuard::make_room(const EntryPlace& at, const char16_t* name) {
   EntryInfo info;
-  if (!platform_.inspect(dir, name, &info)) return system_failed();
+  if (!platform_.inspect(at.dir, name, &info)) return system_failed();
+  if (info.kind == EntryKind::kAbsent) return true;  // gone since the first attempt
   // A link is removed as itself, whatever the system shows of it.
-  if (info.kind != EntryKind::kLink && info.kind != EntryKind::kAbsent && !info.shown_as_itself) {
-    return refuse(Refusal::kNotShown);
-  }
-  switch (info.kind) {
-    case EntryKind::kAbsent:
-      return true;  // gone since the first attempt
-    case EntryKind::kDirectory:
-      return refuse(Refusal::kIsDirectory);
-    case EntryKind::kFile:
-    case EntryKind::kLink:
-    case EntryKind::kOther:
-      break;
-  }
+  if (info.kind != EntryKind::kLink && !info.shown_as_itself) return refuse(Refusal::kNotShown);
+  if (made_by_run(at, info.identity)) return refuse(Refusal::kMadeThisRun);
+  if (info.kind == EntryKind::kDirectory) return refuse(Refusal::kIsDirectory);
   if (is_own(info.identity)) return refuse(Refusal::kOwnFile);
   // Windows does not replace such a file (CREATE_ALWAYS refuses it too).
   if (info.kind == EntryKind::kFile && platform_.name_rules() == NameRules::kWindows &&
       (info.attributes & kKeptAttributes) != 0) {
     return refuse(Refusal::kKeptBySystem);
   }
-  return platform_.remove_file(dir, name) || system_failed();
+  return platform_.remove_file(at.dir, name) || system_failed();
 }
 
-Handle EntryGuard::make_dir(Handle dir, const char16_t* name) {
+// The new directory's handle must show the directory itself, as an opened
+// one must: where the system follows a link swapped in after the creation,
+// the handle is not the run's to restore into.
+Handle EntryGuard::make_dir(const EntryPlace& at, const char16_t* name) {
   if (refuse_invalid(name)) return Handle::none();
-  return failed_handle(platform_.make_dir(dir, name));
+  bool made = false;
+  const Handle dir = failed_handle(platform_.make_dir(at.dir, name, &made));
+  failure_.dir_exists = made && !dir.valid();
+  if (made) note_made(at, dir);
+  if (!dir.valid() || platform_.shows_entry(at.dir, name, dir)) return dir;
+  platform_.close(dir);
+  refuse(Refusal::kNotShown);
+  failure_.dir_exists = true;
+  return Handle::none();
+}
+
+Handle EntryGuard::reuse_dir(const EntryPlace& at, const char16_t* name) {
+  const Failure exists = failure_;
+  const Handle dir = open_dir(at.dir, name);
+  FileIdentity id;
+  if (dir.valid()) {
+    if (!made_by_run(at, platform_.identity(dir, &id) ? id : FileIdentity{})) return dir;
+    platform_.close(dir);
+    refuse(Refusal::kMadeThisRun);
+    return Handle::none();
+  }
+  if (failure_.refusal != Refusal::kNone) return Handle::none();
+  EntryInfo info;
+  if (!platform_.inspect(at.dir, name, &info)) info.kind = EntryKind::kAbsent;
+  if (info.kind == EntryKind::kDirectory) {
+    failure_.dir_exists = true;  // there, but it cannot be opened
+  } else if (info.kind != EntryKind::kAbsent && made_by_run(at, info.identity)) {
+    refuse(Refusal::kMadeThisRun);
+  } else {
+    failure_ = exists;
+  }
+  return Handle::none();
 }
 
 Handle EntryGuard::open_dir(Handle dir, const char16_t* name) {

@@ -1,19 +1,32 @@
 // The restore's rules for touching the target, kept in one place above the
 // platform: a name that is not a plain entry is refused; a link is never
 // followed or written through; an entry the system cannot show as itself is
-// neither entered nor replaced; a file replaces whatever non-directory had
-// its name by removing it first, so a link or a file with other names never
-// carries a body out of the target, unless the system keeps that file; and
-// none of the run's own open files (the dump's streams, the log) is ever
-// replaced.
+// neither entered nor replaced; an entry this run restored is never
+// replaced by a later entry of the run (the same name twice, or names the
+// file system takes for one); a file replaces whatever else non-directory
+// had its name by removing it first, so a link or a file with other names
+// never carries a body out of the target, unless the system keeps that
+// file; and none of the run's own open files (the dump's streams, the log)
+// is ever replaced.
 #pragma once
 
 #include <cstdint>
 
 #include "platform/platform.h"
 #include "report/failure.h"
+#include "restore/made_entries.h"
 
 constexpr int kMaxOwnFiles = 4;
+
+// Where an entry is made: the open directory, the depth of its entries, and
+// whether this run made that directory. Entries of the dump are tracked, so
+// none replaces another; the run's own log is not one of them.
+struct EntryPlace {
+  Handle dir;
+  int depth = 0;
+  bool made_by_run = false;
+  bool tracked = true;
+};
 
 class EntryGuard {
  public:
@@ -25,14 +38,21 @@ class EntryGuard {
   bool protect(Handle h);
 
   // Each of these returns none on failure, and failure() then tells why.
-  // Creates a file by bare name in dir, replacing what had the name unless
-  // the rules above keep it.
-  Handle create_file(Handle dir, const char16_t* name);
-  // Creates a directory and opens it; failure().name_exists tells an
-  // existing name from a real failure.
-  Handle make_dir(Handle dir, const char16_t* name);
-  // Opens an existing directory, never through a link.
+  // Creates a file by bare name, replacing what had the name unless the
+  // rules above keep it.
+  Handle create_file(const EntryPlace& at, const char16_t* name);
+  // Creates a directory and opens it. failure().name_exists tells an
+  // existing name; failure().dir_exists a directory made but not opened.
+  Handle make_dir(const EntryPlace& at, const char16_t* name);
+  // Opens the existing directory that kept make_dir from making one, to
+  // restore into it: refused when this run made it. When it is no
+  // directory, failure() is make_dir's ("exists"); when it is a directory
+  // that cannot be opened, failure().dir_exists is set.
+  Handle reuse_dir(const EntryPlace& at, const char16_t* name);
+  // Opens an existing directory to enter it, never through a link.
   Handle open_dir(Handle dir, const char16_t* name);
+  // The walk has left the directories deeper than depth.
+  void leave_below(int depth) { made_.leave_below(depth); }
 
   // Why the last of the operations above failed.
   const Failure& failure() const { return failure_; }
@@ -40,15 +60,19 @@ class EntryGuard {
  private:
   bool refuse_invalid(const char16_t* name);
   bool is_own(const FileIdentity& id) const;
+  bool made_by_run(const EntryPlace& at, const FileIdentity& id) const;
+  // Keeps a new entry's identity where names are not all the run's.
+  void note_made(const EntryPlace& at, Handle h);
   // Removes what has the name so a new file can take it; false when it must
   // stay.
-  bool make_room(Handle dir, const char16_t* name);
-  bool refuse(Refusal why);      // always false
-  bool system_failed();          // always false
+  bool make_room(const EntryPlace& at, const char16_t* name);
+  bool refuse(Refusal why);        // always false
+  bool system_failed();            // always false
   Handle failed_handle(Handle h);  // h, with the system's failure kept when it is none
 
   Platform& platform_;
   FileIdentity own_[kMaxOwnFiles];
   int own_count_ = 0;
   Failure failure_;
+  MadeEntries made_;
 };

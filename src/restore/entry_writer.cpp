@@ -10,17 +10,25 @@ void EntryWriter::restore_entry(const FsNode& node, Handle content, RecordsAhead
 
 // Attributes first, times last: the handle is held by the cursor and the
 // times are set when everything inside the directory is written. An
-// existing directory is reused as it is.
+// existing directory is reused with its attributes as they are, and takes
+// the record's times after its contents, as a new one does. Every directory
+// record that leaves no directory of its name gets a line; one that exists
+// but could not be opened gets the cursor's line when it is entered.
 void EntryWriter::restore_directory(const FsNode& node) {
   ++counters_.dirs;
   if (cursor_.skipping()) return;
-  const Handle dir = guard_.make_dir(cursor_.here(), name_reader_.name());
+  const EntryPlace at = cursor_.entry_place();
+  Handle dir = guard_.make_dir(at, name_reader_.name());
+  const bool made = dir.valid();
+  if (!made && guard_.failure().name_exists) dir = guard_.reuse_dir(at, name_reader_.name());
   if (!dir.valid()) {
-    if (!guard_.failure().name_exists) log_.mkdir_failed(node.attr, guard_.failure());
+    const Failure& why = guard_.failure();
+    if (!why.dir_exists) log_.mkdir_failed(node.attr, why);
+    cursor_.hold_failure(node.depth, why);
     return;
   }
-  platform_.set_attr(dir, node.attr);
-  cursor_.hold_directory(node.depth, dir, node.creation_time, node.write_time);
+  if (made) platform_.set_attr(dir, node.attr);
+  cursor_.hold_directory(node.depth, dir, made, node.creation_time, node.write_time);
 }
 
 // Times, then attributes, then close, all through the handle: a read-only
@@ -31,7 +39,7 @@ void EntryWriter::restore_file(const FsNode& node, Handle content, RecordsAhead 
   ++counters_.files;
   Handle file;
   if (!cursor_.skipping()) {
-    file = guard_.create_file(cursor_.here(), name_reader_.name());
+    file = guard_.create_file(cursor_.entry_place(), name_reader_.name());
     if (!file.valid()) log_.createfile_failed(node.attr, node.size, guard_.failure());
   }
   const bool written = copy_body(node, content, file, next);

@@ -18,7 +18,7 @@ bool RestoreDriver::start_up(int base_arg, int target_arg) {
   if (!start_dir_.valid()) return false;
   // An old log is replaced, never written through: it may be a link, a
   // FIFO or a file with other names.
-  const Handle log = guard_.create_file(start_dir_, u"$errors");
+  const Handle log = guard_.create_file(EntryPlace{start_dir_, 0, false, false}, u"$errors");
   if (!log_.write_to(log) || !guard_.protect(log)) return false;
   target_ = target_arg >= 0 ? platform_.open_target(target_arg) : start_dir_;
   if (!target_.valid()) return false;
@@ -44,13 +44,15 @@ bool RestoreDriver::open_streams(int base_arg) {
 
 int RestoreDriver::restore_all() {
   const Handle content = dump_.handle(DumpReader::kContent);
+  bool below_directory = false;  // the previous record is a directory
   for (;;) {
     const NodeRead got = dump_.next_record();
     const bool at_end = got != NodeRead::kRecord;
     if (got == NodeRead::kFailed) log_.nodes_failed(Failure::of_last_call(platform_));
     const FsNode node = at_end ? FsNode{} : dump_.node();
     progress_.turn(at_end);
-    cursor_.move_to(node.depth, node.attr, dump_.records());
+    cursor_.move_to(node.depth, node.attr, dump_.records(), below_directory);
+    below_directory = node.is_directory();
     if (at_end) {
       if (got == NodeRead::kEnded && dump_.stray_bytes() > 0) log_.nodes_stray(dump_.stray_bytes());
       break;

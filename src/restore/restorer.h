@@ -19,7 +19,7 @@ struct Restorer {
         name_reader(platform),
         dump(platform, name_reader),
         log(platform, name_reader),
-        cursor(platform, guard, name_reader, log),
+        cursor(platform, guard, log),
         writer(platform, guard, name_reader, cursor, log, counters),
         progress(platform, counters.dirs, counters.files, counters.outbytes),
         driver(platform, guard, dump, cursor, writer, progress, log) {}

@@ -53,7 +53,10 @@ TEST(DirCursor, AFallOfSeveralLevelsTimesInnermostFirst) {
   expect_only_start_and_target_open(r->fake);
 }
 
-TEST(DirCursor, AnExistingDirectoryIsOpenedWithoutFollowingAndClosedWhenLeft) {
+// An existing directory is reused as it is and takes the record's times
+// after its contents; a file in a directory's place gets a line for the
+// directory and one for its skipped subtree.
+TEST(DirCursor, AnExistingDirectoryIsReusedAndTimedAndAFileInItsPlaceIsLogged) {
   auto r = TestRestorer::make();
   r->fake.mkdir_p(u"target/old/inner");
   r->fake.add_file(u"target/plain", "was here");
@@ -62,25 +65,47 @@ TEST(DirCursor, AnExistingDirectoryIsOpenedWithoutFollowingAndClosedWhenLeft) {
                                                                                                       "l");
   r->run(d);
   EXPECT_EQ(walk(r->fake), (Calls{"make_dir old", "open_dir old", "make_dir inner", "open_dir inner",
-                                  "create_file new", "set_times new", "close new", "close inner", "close old",
-                                  "make_dir plain", "open_dir plain", "create_file last", "set_times last",
-                                  "close last"}));
+                                  "create_file new", "set_times new", "close new", "set_times inner",
+                                  "close inner", "set_times old", "close old", "make_dir plain", "open_dir plain",
+                                  "create_file last", "set_times last", "close last"}));
   EXPECT_EQ(r->fake.find(u"target/old/inner/new")->body, "n");
-  EXPECT_FALSE(r->fake.find(u"target/old")->times_set);  // reused as it is
-  EXPECT_FALSE(r->fake.find(u"target/old")->attr_set);
-  EXPECT_EQ(r->fake.log_text(), "chdir error with <plain> attr=0020: Not a directory\n");
+  EXPECT_TRUE(r->fake.find(u"target/old")->times_set);
+  EXPECT_FALSE(r->fake.find(u"target/old")->attr_set);  // its attributes as they were
+  EXPECT_EQ(r->fake.log_text(),
+            "mkdir error with <plain>, attr=0010: File exists\n"
+            "chdir error with <plain> attr=0020: File exists\n");
   EXPECT_EQ(r->fake.find(u"target/plain")->body, "was here");
   EXPECT_EQ(r->fake.find(u"target/last")->body, "l");
   expect_only_start_and_target_open(r->fake);
 }
 
-TEST(DirCursor, FirstRecordAtDepthOneTriesTheStreamPathAndSkipsUntilDepthZero) {
+// Nothing already in the target is entered for records no directory record
+// of the dump leads to: not a directory named like the node stream for a
+// first record below the top, not a directory named like a file.
+TEST(DirCursor, RecordsBelowNoDirectoryOfTheDumpAreSkippedNotPutIntoTheTarget) {
+  auto r = TestRestorer::make();
+  r->fake.mkdir_p(u"target/$fsnodes");
+  r->fake.mkdir_p(u"target/kept");
+  TestDump d;
+  d.file(1, u"lost", "abc").file(1, u"lost2", "").file(0, u"kept", "xy").file(1, u"below", "");
+  r->run(d);
+  EXPECT_EQ(walk(r->fake), (Calls{"create_file kept"}));
+  EXPECT_EQ(r->fake.log_text(),
+            "nodes error: the first record has depth 1, not 0\n"
+            "createfile error with <kept>, attr=0020, size=2: a directory has this name\n"
+            "chdir error with <kept> attr=0020: the record before it is not a directory\n");
+  EXPECT_TRUE(r->fake.find(u"target/$fsnodes")->children.empty());
+  EXPECT_TRUE(r->fake.find(u"target/kept")->children.empty());
+  EXPECT_EQ(r->counters.files, 4);
+  EXPECT_EQ(r->counters.outbytes, 5u);
+}
+
+TEST(DirCursor, AFirstRecordBelowTheTopIsSkippedUntilDepthZero) {
   auto r = TestRestorer::make();
   TestDump d;
   d.file(1, u"lost", "abc").file(1, u"lost2", "").file(0, u"kept", "xy");
   r->run(d);
-  EXPECT_EQ(walk(r->fake), (Calls{"open_dir $fsnodes", "create_file kept", "set_times kept", "close kept"}));
-  EXPECT_EQ(r->fake.log_text(), "chdir error with <$fsnodes> attr=0020: No such file or directory\n");
+  EXPECT_EQ(walk(r->fake), (Calls{"create_file kept", "set_times kept", "close kept"}));
   EXPECT_EQ(r->fake.find(u"target/kept")->body, "xy");  // the skipped body was consumed
   EXPECT_EQ(r->counters.files, 3);
   EXPECT_EQ(r->counters.outbytes, 5u);
@@ -203,6 +228,70 @@ TEST(DirCursor, ADirectorySwappedForALinkWhileTheRunIsInsideIsNeverLeftByName) {
   EXPECT_EQ(r->fake.find(u"target/h")->body, "3");
   EXPECT_EQ(r->fake.find(u"target/a")->kind, FakePlatform::Kind::kLink);
   expect_only_start_and_target_open(r->fake);
+}
+
+}  // namespace
+
+namespace {
+
+// One entry of a run never takes the place of another: a later file of a
+// name the run already restored is refused, a later directory too (with its
+// subtree), whether the names are equal or the file system folds them into
+// one; each directory left out says so, and one that exists but could not
+// be opened says only that.
+TEST(OneEntryNeverEatsAnother, LaterEntriesOfATakenNameAreRefusedAndEveryMissingDirectoryIsLogged) {
+  const std::string made = "an entry restored in this run has this name";
+  struct Case {
+    const char* what;
+    bool fold_case;
+    TestDump dump;
+    std::string log;
+    std::vector<std::pair<std::u16string, std::string>> bodies;
+  };
+  std::vector<Case> cases = {
+      {"the same file twice in a new directory", false,
+       TestDump().dir(0, u"d").file(1, u"a", "1").file(1, u"a", "2"),
+       "createfile error with <a>, attr=0020, size=1: " + made + "\n",
+       {{u"target/d/a", "1"}}},
+      {"files that differ by case in the target", true,
+       TestDump().file(0, u"README", "1").file(0, u"readme", "2"),
+       "createfile error with <readme>, attr=0020, size=1: " + made + "\n",
+       {{u"target/README", "1"}}},
+      {"directories that differ by case, with their subtrees", true,
+       TestDump().dir(0, u"Docs").file(1, u"a.txt", "1").dir(0, u"docs").file(1, u"A.TXT", "2").file(0, u"z", "3"),
+       "mkdir error with <docs>, attr=0010: " + made + "\nchdir error with <docs> attr=0020: " + made + "\n",
+       {{u"target/Docs/a.txt", "1"}, {u"target/z", "3"}}},
+      {"a file, then a directory of its name", false,
+       TestDump().file(0, u"x", "1").dir(0, u"x"),
+       "mkdir error with <x>, attr=0010: " + made + "\n",
+       {{u"target/x", "1"}}},
+  };
+  for (Case& c : cases) {
+    auto r = TestRestorer::make();
+    r->fake.fold_case = c.fold_case;
+    r->run(c.dump);
+    EXPECT_EQ(r->fake.log_text(), c.log) << c.what;
+    for (const auto& [path, body] : c.bodies) {
+      ASSERT_NE(r->fake.find(path), nullptr) << c.what;
+      EXPECT_EQ(r->fake.find(path)->body, body) << c.what;
+    }
+  }
+}
+
+TEST(OneEntryNeverEatsAnother, DirectoriesThatAreNotThereAfterwardsHaveAMkdirLineAndOnlyThey) {
+  auto r = TestRestorer::make();
+  r->fake.add_file(u"target/file", "was here");
+  r->fake.add_fifo(u"target/fifo");
+  r->fake.fail(Op::kOpenMadeDir, u"unopened", 1, "Too many open files");
+  TestDump d;
+  d.dir(0, u"file").dir(0, u"fifo").dir(0, u"unopened").file(1, u"in", "x");
+  r->run(d);
+  EXPECT_EQ(r->fake.log_text(),
+            "mkdir error with <file>, attr=0010: File exists\n"
+            "mkdir error with <fifo>, attr=0010: File exists\n"
+            "chdir error with <unopened> attr=0020: Too many open files\n");
+  EXPECT_EQ(r->fake.find(u"target/file")->body, "was here");
+  EXPECT_TRUE(r->fake.find(u"target/unopened")->directory());
 }
 
 }  // namespace

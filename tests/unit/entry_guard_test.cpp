@@ -27,7 +27,7 @@ struct GuardTest : ::testing::Test {
   }
   // Creates name through the guard and writes a body into what it got.
   bool create_and_write(const std::u16string& name) {
-    const Handle h = guard.create_file(dir, name.c_str());
+    const Handle h = guard.create_file(EntryPlace{dir}, name.c_str());
     if (!h.valid()) return false;
     fake.write(h, "new", 3);
     fake.close(h);
@@ -38,8 +38,8 @@ struct GuardTest : ::testing::Test {
 TEST_F(GuardTest, InvalidNamesAreRefusedBeforeAnyCall) {
   for (const char16_t* name : {u"", u".", u"..", u"a/b", u"/etc"}) {
     fake.calls.clear();
-    EXPECT_FALSE(guard.create_file(dir, name).valid()) << FakePlatform::utf8(name);
-    EXPECT_FALSE(guard.make_dir(dir, name).valid());
+    EXPECT_FALSE(guard.create_file(EntryPlace{dir}, name).valid()) << FakePlatform::utf8(name);
+    EXPECT_FALSE(guard.make_dir(EntryPlace{dir}, name).valid());
     EXPECT_FALSE(guard.open_dir(dir, name).valid());
     EXPECT_EQ(fake.calls, Calls{}) << FakePlatform::utf8(name);
     EXPECT_EQ(error(), "the name is refused on this system");
@@ -48,15 +48,21 @@ TEST_F(GuardTest, InvalidNamesAreRefusedBeforeAnyCall) {
   fake.rules = NameRules::kWindows;
   for (const char16_t* name : {u"CON", u"a:b", u"x.", u"a\\b", u"conout$"}) {
     fake.calls.clear();
-    EXPECT_FALSE(guard.create_file(dir, name).valid()) << FakePlatform::utf8(name);
+    EXPECT_FALSE(guard.create_file(EntryPlace{dir}, name).valid()) << FakePlatform::utf8(name);
     EXPECT_EQ(fake.calls, Calls{});
   }
   EXPECT_TRUE(fake.anomalies.empty());
 }
 
-TEST_F(GuardTest, ANewNameCostsOneCall) {
-  EXPECT_TRUE(create_and_write(u"fresh"));
-  EXPECT_EQ(fake.calls, (Calls{"create_file fresh", "write fresh 3", "close fresh"}));
+// In a directory the run made, a new name costs one call; in one that was
+// there before, the new entry's identity is kept too.
+TEST_F(GuardTest, ANewNameCostsOneCallInADirectoryTheRunMade) {
+  const Handle h = guard.create_file(EntryPlace{dir, 0, true}, u"fresh");
+  EXPECT_EQ(fake.calls, (Calls{"create_file fresh"}));
+  fake.close(h);
+  fake.calls.clear();
+  EXPECT_TRUE(create_and_write(u"fresh2"));
+  EXPECT_EQ(fake.calls, (Calls{"create_file fresh2", "identity fresh2", "write fresh2 3", "close fresh2"}));
 }
 
 TEST_F(GuardTest, LinksHardLinksFifosAndOldFilesAreReplacedNeverWrittenThrough) {
@@ -71,7 +77,7 @@ TEST_F(GuardTest, LinksHardLinksFifosAndOldFilesAreReplacedNeverWrittenThrough) 
     ASSERT_TRUE(create_and_write(name)) << FakePlatform::utf8(name);
     const std::string n = FakePlatform::utf8(name);
     EXPECT_EQ(fake.calls, (Calls{"create_file " + n, "inspect " + n, "remove_file " + n, "create_file " + n,
-                                 "write " + n + " 3", "close " + n}));
+                                 "identity " + n, "write " + n + " 3", "close " + n}));
     const Node* now = fake.find(u"target/" + std::u16string(name));
     EXPECT_EQ(now->kind, FakePlatform::Kind::kFile);
     EXPECT_EQ(now->body, "new");
@@ -160,13 +166,13 @@ TEST_F(GuardTest, ANameThatVanishesBeforeTheLookIsSimplyCreated) {
 TEST_F(GuardTest, DirectoriesAreMadeExclusivelyAndOpenedWithoutFollowing) {
   fake.add_symlink(u"target/dlink", fake.mkdir_p(u"outside/dir"));
   fake.add_file(u"target/file", "f");
-  EXPECT_FALSE(guard.make_dir(dir, u"dlink").valid());
+  EXPECT_FALSE(guard.make_dir(EntryPlace{dir}, u"dlink").valid());
   EXPECT_TRUE(fake.failed_because_exists());
   EXPECT_FALSE(guard.open_dir(dir, u"dlink").valid());
   EXPECT_EQ(error(), "Too many levels of symbolic links");
   EXPECT_FALSE(guard.open_dir(dir, u"file").valid());
   EXPECT_EQ(error(), "Not a directory");
-  const Handle made = guard.make_dir(dir, u"new");
+  const Handle made = guard.make_dir(EntryPlace{dir}, u"new");
   ASSERT_TRUE(made.valid());
   EXPECT_EQ(fake.node_of(made), fake.find(u"target/new"));
 }

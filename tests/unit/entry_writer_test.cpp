@@ -162,8 +162,8 @@ TEST(EntryWriter, TimesThenAttributesThenCloseAllThroughTheHandle) {
             (Calls{"open_stream $content", "identity $content", "open_stream $fsnames", "identity $fsnames",
                    "open_stream $fsnodes", "identity $fsnodes", "open_start_dir", "create_file $errors",
                    "identity $errors", "open_target target", "tick 0", "read $fsnodes 65536 -> 64", "read $fsnames 65536 -> 9",
-                   "create_file ro", "read $content 4 -> 4", "write ro 4", "set_times ro", "set_attr ro 0021",
-                   "close ro", "create_file empty", "set_times empty", "set_attr empty 0022", "close empty",
+                   "create_file ro", "identity ro", "read $content 4 -> 4", "write ro 4", "set_times ro", "set_attr ro 0021",
+                   "close ro", "create_file empty", "identity empty", "set_times empty", "set_attr empty 0022", "close empty",
                    "read $fsnodes 65536 -> 0", "close $content", "close $fsnames", "close $fsnodes",
                    "close $errors"}));
   const FakePlatform::Node* ro = r->fake.find(u"target/ro");
@@ -213,7 +213,7 @@ TEST(EntryWriter, AFailedDirectoryWithChildrenGivesItsCauseAndThenTheSkippedSubt
   r->run(d);
   EXPECT_EQ(r->fake.log_text(),
             "mkdir error with <full>, attr=0010: No space left on device\n"
-            "chdir error with <full> attr=0020: No such file or directory\n");
+            "chdir error with <full> attr=0020: No space left on device\n");
   EXPECT_EQ(r->fake.find(u"target/next")->body, "de");
   EXPECT_EQ(r->counters.outbytes, 5u);
 }
@@ -233,15 +233,15 @@ TEST(EntryWriter, WriteCopyAndCloseFailuresGiveOneLineAndLeaveTheFileUntimed) {
       {"a write that fails part-way",
        {Op::kWrite, u"f", 1, "No space left on device", 0, 1000},
        std::string(1000, 'b'),
-       {"create_file f", "write f 12288 -> failed", "close f"}},
+       {"create_file f", "identity f", "write f 12288 -> failed", "close f"}},
       {"a write that fails at once, every time",
        {Op::kWrite, u"f", -1, "Disk quota exceeded"},
        "",
-       {"create_file f", "write f 12288 -> failed", "close f"}},
+       {"create_file f", "identity f", "write f 12288 -> failed", "close f"}},
       {"a close that reports a late error",
        {Op::kClose, u"f", 1, "Input/output error"},
        big,
-       {"create_file f", "write f 12288", "set_times f", "set_attr f 0021", "close f -> failed"}},
+       {"create_file f", "identity f", "write f 12288", "set_times f", "set_attr f 0021", "close f -> failed"}},
   };
   for (const WriteFailureCase& c : cases) {
     auto r = TestRestorer::make();

@@ -21,7 +21,8 @@ struct LogTest : ::testing::Test {
   // Stands for an operation that has just failed with this system text.
   void failed(const std::string& text) {
     fake.fail(Op::kMakeDir, u"", 1, text);
-    fake.make_dir(start, u"x");
+    bool made;
+    fake.make_dir(start, u"x", &made);
   }
   // The failure the fake reported last.
   Failure why() { return Failure::of_last_call(fake); }

@@ -79,7 +79,7 @@ TEST(RestoreDriver, TheRoadOfOneDirectoryAndOneFile) {
             (Calls{"open_stream $content", "identity $content", "open_stream $fsnames", "identity $fsnames",
                    "open_stream $fsnodes", "identity $fsnodes", "open_start_dir", "create_file $errors",
                    "identity $errors", "open_target target", "tick 0", "read $fsnodes 65536 -> 64", "read $fsnames 65536 -> 4",
-                   "make_dir d", "set_attr d 0010", "create_file f", "read $content 3 -> 3", "write f 3",
+                   "make_dir d", "identity d", "set_attr d 0010", "create_file f", "read $content 3 -> 3", "write f 3",
                    "set_times f", "set_attr f 0020", "close f", "read $fsnodes 65536 -> 0", "set_times d",
                    "close d", "close $content", "close $fsnames", "close $fsnodes", "close $errors"}));
   const std::string last = "dirs=1 files=1 outbytes=3 speed=3";
