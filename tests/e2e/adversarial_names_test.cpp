@@ -21,6 +21,9 @@ struct Name {
   std::u16string decoded;  // what the program makes of them
 };
 
+// A name as the dump writes it.
+Name named(const std::u16string& name) { return {dump_text(name), name}; }
+
 // A hostile directory with a subtree (skipped when refused, so its bodies
 // must be consumed), then a good file beside it.
 void hostile_subtree(Restore& f, int depth, const Name& n, bool refused) {
@@ -37,6 +40,7 @@ void hostile_subtree(Restore& f, int depth, const Name& n, bool refused) {
   d.in_step(depth);
 }
 
+// A hostile file at the top, then a good file beside it.
 void hostile_file(Restore& f, const Name& n, bool refused) {
   const std::string body = "hostile file body " + std::to_string(f.d.files);
   f.d.raw_file(0, n.line, n.decoded, body, 0x20, !refused);
@@ -154,31 +158,12 @@ TEST(AdversarialNames, DeviceAndStreamNames) {
   const std::vector<std::u16string> console = {u"CONIN$", u"CONOUT$", u"conout$.txt"};
   auto body_of = [](const std::u16string& name) { return "BODY OF " + utf8(name); };
 
-  auto refused_file = [&](const std::u16string& name) {
-    d.file(0, name, body_of(name), 0x20, !win);
-    if (win)
-      f.log.push_back(createfile_line(dump_text(name), 0x20, static_cast<long long>(body_of(name).size())));
-    d.in_step(0);
-  };
   d.file(0, u"good.txt", "the good body");
-  for (const auto& name : windows_refused) refused_file(name);
-  for (const auto& name : streams) refused_file(name);
-  for (const auto& name : plain) {
-    d.file(0, name, body_of(name));
-    d.in_step(0);
-  }
+  for (const auto& name : windows_refused) hostile_file(f, named(name), win);
+  for (const auto& name : streams) hostile_file(f, named(name), win);
+  for (const auto& name : plain) hostile_file(f, named(name), false);
   d.dir(0, u"dirs");
-  for (const auto& name : windows_refused) {
-    d.dir(1, name, 0x10, !win);
-    d.file(2, u"inner.txt", "inner " + utf8(name), kChildAttr);
-    d.dir(2, u"sub");
-    d.file(3, u"deep.txt", "deep " + utf8(name));
-    if (win) {
-      f.log.push_back(mkdir_line(dump_text(name), 0x10));
-      f.log.push_back(chdir_line(dump_text(name), kChildAttr));
-    }
-    d.in_step(1);
-  }
+  for (const auto& name : windows_refused) hostile_subtree(f, 1, named(name), win);
   d.dir(0, u"con_names");
   for (const auto& name : console) {
     d.file(1, name, body_of(name));

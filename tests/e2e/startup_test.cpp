@@ -35,10 +35,9 @@ TEST(Startup, TargetThatCannotBeEnteredEndsWithStatusOneAndEmptyLog) {
 // Base paths that leave no room for a stream suffix in the name buffer end
 // the run with status 1 after the basepath line, touching nothing.
 TEST(Startup, BasePathTooLong) {
-  Scratch s;
-  make_dir(s.at("t"));
-  make_sentinels(s);
-  const TreeState before = outside(s, {});
+  Restore f(kT1);
+  f.watch_outside({});
+  f.prepare();
   // 32760 units with the longest suffix and the terminator: one too many.
   std::vector<std::string> bases = {std::string(32760, 'b')};
   if (!windows()) {
@@ -55,16 +54,15 @@ TEST(Startup, BasePathTooLong) {
   }
   for (const std::string& base : bases) {
     SCOPED_TRACE(base.size());
-    RunResult r = s.run({base, "t"});
+    RunResult r = f.s.run({base, "t"});
     if (windows() && base.size() == 32760 && r.out.empty()) {
       EXPECT_EQ(r.status, 1);  // the system refused to start it
     } else {
       expect_startup_failure(r, base);
     }
-    EXPECT_FALSE(exists(s.at("$errors")));
+    EXPECT_FALSE(exists(f.s.at("$errors")));
   }
-  EXPECT_TRUE(list_dir(s.at("t")).empty());
-  expect_same_tree(before, outside(s, {}));
+  f.expect_outside_unchanged();  // the target and the dump included
 }
 
 TEST(NodeStream, EmptyStreamRestoresNothing) {
