@@ -524,6 +524,8 @@ std::string pattern(std::size_t size, std::uint32_t seed) {
   return s;
 }
 
+namespace {
+
 void make_sentinels(const Scratch& s) {
   make_dir(s.at("beside"));
   write_file(s.at("beside/keep.txt"), "beside the target");
@@ -551,8 +553,6 @@ TreeState outside(const Scratch& s, const std::vector<std::string>& target) {
   state.erase("w");
   return state;
 }
-
-namespace {
 
 // The target, and the dump's directory, must exist before the CountingDump
 // opens its streams (the dump may lie in the target).

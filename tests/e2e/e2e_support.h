@@ -108,16 +108,6 @@ void expect_log(const std::string& log, const std::vector<std::string>& expected
 using TreeState = std::map<std::string, std::string>;
 TreeState tree_state(const std::string& root, const std::vector<std::string>& skip = {});
 
-// The sentinel tree for hostile runs, with old times so that any write
-// shows: a directory beside the target in the working directory, and beside
-// the working directory a file, a directory, and files and a directory for
-// links in the target to point at (sentinel/file.txt, sentinel/hard.txt,
-// sentinel/dir).
-void make_sentinels(const Scratch& s);
-// Everything outside the target (paths relative to the scratch root). The
-// run itself writes stdout, stderr and $errors, so those and the times of
-// their directories are left out; anything else added shows as a new entry.
-TreeState outside(const Scratch& s, const std::vector<std::string>& target = {"w/t"});
 // Reports every entry added, removed or changed since `before`.
 void expect_same_tree(const TreeState& before, const TreeState& after);
 
@@ -200,8 +190,13 @@ class Restore {
  public:
   explicit Restore(FileTime time, const std::string& base = "dump/", bool make_target = true);
 
-  // Makes the sentinel tree; `skip` lists what may change (paths relative to
-  // the scratch root).
+  // Makes the sentinel tree, with old times so that any write shows: a
+  // directory beside the target in the working directory, and beside the
+  // working directory a file, a directory, and files and a directory for
+  // links in the target to point at (sentinel/file.txt, sentinel/hard.txt,
+  // sentinel/dir). Everything under the scratch root is then compared, but
+  // stdout, stderr, $errors, the times of their directories and what `skip`
+  // lists (paths relative to the scratch root, with all they hold).
   void watch_outside(std::vector<std::string> skip = {"w/t"});
   // Closes the dump and notes what lies outside; run() does this itself.
   void prepare();

@@ -2,7 +2,6 @@
 // through FIFOs: the log keeps every line met so far, the status is what a
 // shell expects, and a dump written while it is read restores exactly.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>

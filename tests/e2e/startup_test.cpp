@@ -1,6 +1,4 @@
 // Arguments, start-up failures and the two ends of a run.
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "e2e_support.h"
 
