@@ -21,52 +21,31 @@ struct Name {
   std::u16string decoded;  // what the program makes of them
 };
 
-// Restores dump/ into t and checks the whole outcome: the output and
-// counts, the restored tree, the log lines, and nothing changed outside.
-void restore_and_check(const Scratch& s, const CountingDump& d, const std::vector<std::string>& log) {
-  const TreeState before = outside(s);
-  RunResult r = s.run({"dump/", "t"});
-  expect_clean_output(r, "dump/", d.dirs, d.files, d.bytes);
-  expect_tree(s.at("t"), d.expected, kT);
-  expect_log(read_file(s.at("$errors")), log);
-  expect_same_tree(before, outside(s));
-}
-
-// A good file after each hostile entry: it proves the names and the content
-// stream are still in step.
-struct Afters {
-  CountingDump& d;
-  int serial = 0;
-  void add(int depth) {
-    d.file(depth, DumpBuilder::utf16("after_" + std::to_string(serial) + ".txt"),
-           "after " + std::to_string(serial) + ": " + pattern(7 + serial % 5, serial));
-    ++serial;
-  }
-};
+// A name as the dump writes it.
+Name named(const std::u16string& name) { return {dump_text(name), name}; }
 
 // A hostile directory with a subtree (skipped when refused, so its bodies
 // must be consumed), then a good file beside it.
-void hostile_subtree(CountingDump& d, Afters& after, std::vector<std::string>& log, int depth, const Name& n,
-                     bool refused) {
+void hostile_subtree(Restore& f, int depth, const Name& n, bool refused) {
+  CountingDump& d = f.d;
   d.raw_dir(depth, n.line, n.decoded, 0x10, !refused);
   d.file(depth + 1, u"inner.txt", "inner of " + n.line, kChildAttr);
   d.dir(depth + 1, u"sub");
   d.file(depth + 2, u"deep.txt", "deep of " + n.line);
   d.file(depth + 1, u"inner2.txt", "inner2");
   if (refused) {
-    log.push_back(mkdir_line(dump_text(n.decoded), 0x10));
-    log.push_back(chdir_line(dump_text(n.decoded), kChildAttr));
+    f.log.push_back(mkdir_line(dump_text(n.decoded), 0x10));
+    f.log.push_back(chdir_line(dump_text(n.decoded), kChildAttr));
   }
-  after.add(depth);
+  d.in_step(depth);
 }
 
-void hostile_file(CountingDump& d, Afters& after, std::vector<std::string>& log, const Name& n,
-                  bool refused) {
-  const std::string body = "hostile file body " + std::to_string(after.serial);
-  d.raw_file(0, n.line, n.decoded, body, 0x20, !refused);
-  if (refused)
-    log.push_back(createfile_line(dump_text(n.decoded), 0x20, static_cast<long long>(body.size())));
-  after.add(0);
+// A hostile file at the top, then a good file beside it.
+void hostile_file(Restore& f, const Name& n, bool refused) {
+  const std::string body = "hostile file body " + std::to_string(f.d.files);
+  f.d.raw_file(0, n.line, n.decoded, body, 0x20, !refused);
+  if (refused) f.log.push_back(createfile_line(dump_text(n.decoded), 0x20, static_cast<long long>(body.size())));
+  f.d.in_step(0);
 }
 
 std::vector<Name> suffixed(const std::vector<Name>& names, const std::string& suffix) {
@@ -76,10 +55,9 @@ std::vector<Name> suffixed(const std::vector<Name>& names, const std::string& su
 }
 
 TEST(AdversarialNames, TraversalNamesRawAndAfterDecoding) {
-  Scratch s;
-  make_dir(s.at("dump"));
-  make_dir(s.at("t"));
-  make_sentinels(s);
+  Restore f(kT);
+  f.watch_outside();
+  const Scratch& s = f.s;
   const std::string abs_path = s.root + "/abs_escape";
 
   // Refused by every build.
@@ -134,26 +112,27 @@ TEST(AdversarialNames, TraversalNamesRawAndAfterDecoding) {
   };
   const bool win = windows();
 
-  CountingDump d(s.at("dump/"), kT);
-  std::vector<std::string> log;
-  Afters after{d};
-  for (const Name& n : refused) hostile_file(d, after, log, n, true);
-  for (const Name& n : windows_only) hostile_file(d, after, log, n, win);
+  // a/b exists: a name holding a separator must be refused by rule, not
+  // merely because the path it names is missing.
+  f.d.dir(0, u"a");
+  f.d.file(1, u"b", "the real a/b");
+  for (const Name& n : refused) hostile_file(f, n, true);
+  for (const Name& n : windows_only) hostile_file(f, n, win);
   // Directories at depth 0: entering one would leave the target at once.
   // Where Linux creates them they need names of their own.
-  for (const Name& n : refused) hostile_subtree(d, after, log, 0, n, true);
-  for (const Name& n : suffixed(windows_only, "_d")) hostile_subtree(d, after, log, 0, n, win);
+  for (const Name& n : refused) hostile_subtree(f, 0, n, true);
+  for (const Name& n : suffixed(windows_only, "_d")) hostile_subtree(f, 0, n, win);
   // Two levels down: a refused rise counted as entered would step up once
   // too often and climb out of the target.
-  d.dir(0, u"n");
-  d.dir(1, u"m");
-  for (const Name& n : refused) hostile_subtree(d, after, log, 2, n, true);
-  for (const Name& n : suffixed(windows_only, "_n")) hostile_subtree(d, after, log, 2, n, win);
-  d.file(1, u"n_after.txt", "back in n");
-  d.file(0, u"last.txt", "last");
-  ASSERT_TRUE(d.builder.close());
+  f.d.dir(0, u"n");
+  f.d.dir(1, u"m");
+  for (const Name& n : refused) hostile_subtree(f, 2, n, true);
+  for (const Name& n : suffixed(windows_only, "_n")) hostile_subtree(f, 2, n, win);
+  f.d.file(1, u"n_after.txt", "back in n");
+  f.d.file(0, u"last.txt", "last");
 
-  restore_and_check(s, d, log);
+  f.run();
+  f.expect_restored();
   EXPECT_EQ(list_dir(s.work), (std::vector<std::string>{"$errors", "beside", "dump", "t"}));
 }
 
@@ -161,10 +140,9 @@ TEST(AdversarialNames, TraversalNamesRawAndAfterDecoding) {
 // there; on Linux they are ordinary names. Look-alikes that name no device
 // are restored by both.
 TEST(AdversarialNames, DeviceAndStreamNames) {
-  Scratch s;
-  make_dir(s.at("dump"));
-  make_dir(s.at("t"));
-  make_sentinels(s);
+  Restore f(kT);
+  f.watch_outside();
+  CountingDump& d = f.d;
   const bool win = windows();
 
   const std::vector<std::u16string> windows_refused = {
@@ -180,68 +158,38 @@ TEST(AdversarialNames, DeviceAndStreamNames) {
   const std::vector<std::u16string> console = {u"CONIN$", u"CONOUT$", u"conout$.txt"};
   auto body_of = [](const std::u16string& name) { return "BODY OF " + utf8(name); };
 
-  CountingDump d(s.at("dump/"), kT);
-  std::vector<std::string> log;
-  Afters after{d};
-  auto refused_file = [&](const std::u16string& name) {
-    d.file(0, name, body_of(name), 0x20, !win);
-    if (win)
-      log.push_back(createfile_line(dump_text(name), 0x20, static_cast<long long>(body_of(name).size())));
-    after.add(0);
-  };
   d.file(0, u"good.txt", "the good body");
-  for (const auto& name : windows_refused) refused_file(name);
-  for (const auto& name : streams) refused_file(name);
-  for (const auto& name : plain) {
-    d.file(0, name, body_of(name));
-    after.add(0);
-  }
+  for (const auto& name : windows_refused) hostile_file(f, named(name), win);
+  for (const auto& name : streams) hostile_file(f, named(name), win);
+  for (const auto& name : plain) hostile_file(f, named(name), false);
   d.dir(0, u"dirs");
-  for (const auto& name : windows_refused) {
-    d.dir(1, name, 0x10, !win);
-    d.file(2, u"inner.txt", "inner " + utf8(name), kChildAttr);
-    d.dir(2, u"sub");
-    d.file(3, u"deep.txt", "deep " + utf8(name));
-    if (win) {
-      log.push_back(mkdir_line(dump_text(name), 0x10));
-      log.push_back(chdir_line(dump_text(name), kChildAttr));
-    }
-    after.add(1);
-  }
+  for (const auto& name : windows_refused) hostile_subtree(f, 1, named(name), win);
   d.dir(0, u"con_names");
   for (const auto& name : console) {
     d.file(1, name, body_of(name));
-    after.add(1);
+    d.in_step(1);
   }
   d.file(0, u"last.txt", "last");
-  ASSERT_TRUE(d.builder.close());
 
-  const TreeState before = outside(s);
-  RunResult r = s.run({"dump/", "t"});
-  expect_clean_output(r, "dump/", d.dirs, d.files, d.bytes);
-  for (const auto& name : console) EXPECT_EQ(r.out.find(body_of(name)), std::string::npos);
-
+  f.run();
+  for (const auto& name : console) EXPECT_EQ(f.r.out.find(body_of(name)), std::string::npos);
   // Console names are plain names on Linux. Windows may refuse them.
-  ExpectedTree want = d.expected;
   for (const auto& name : console) {
-    if (win && !exists(s.at("t/con_names/" + utf8(name)))) {
-      want.erase("con_names/" + utf8(name));
-      log.push_back(createfile_line(dump_text(name), 0x20, static_cast<long long>(body_of(name).size())));
+    if (win && !exists(f.t("con_names/" + utf8(name)))) {
+      d.expected.erase("con_names/" + utf8(name));
+      f.log.push_back(createfile_line(dump_text(name), 0x20, static_cast<long long>(body_of(name).size())));
     }
   }
-  expect_tree(s.at("t"), want, kT);
-  expect_log(read_file(s.at("$errors")), log);
-  expect_same_tree(before, outside(s));
+  f.expect_restored();
 }
 
 // Name lines longer than the line buffer and names longer than the name
 // buffer are cut, consumed to their line feed, and logged under the cut
 // name; the names after them stay in step with their records.
 TEST(AdversarialNames, OverlongLinesAndNamesKeepLaterNamesAligned) {
-  Scratch s;
-  make_dir(s.at("dump"));
-  make_dir(s.at("t"));
-  make_sentinels(s);
+  Restore f(kT);
+  f.watch_outside();
+  CountingDump& d = f.d;
 
   const std::string e_acute = "\xC3\xA9", kanji = "\xE6\x97\xA5";  // two and three bytes a unit
   auto repeat = [](const std::string& unit, std::size_t n) {
@@ -269,31 +217,28 @@ TEST(AdversarialNames, OverlongLinesAndNamesKeepLaterNamesAligned) {
       {repeat(kanji, 21844) + "ab" + repeat(kanji, 70000), repeat(kanji, 21844) + "ab"},
   };
 
-  CountingDump d(s.at("dump/"), kT);
-  std::vector<std::string> log;
-  Afters after{d};
   for (const Long& l : longs) {
-    const std::string body = "long body " + std::to_string(after.serial);
+    const std::string body = "long body " + std::to_string(d.files);
     d.raw_file(0, l.line, u"", body, 0x20, false);
-    log.push_back(createfile_line(l.logged, 0x20, static_cast<long long>(body.size())));
-    after.add(0);
+    f.log.push_back(createfile_line(l.logged, 0x20, static_cast<long long>(body.size())));
+    d.in_step(0);
   }
   d.dir(0, u"holder");
   for (const Long& l : longs) {
     d.raw_dir(1, l.line, u"", 0x10, false);
     d.file(2, u"inner.txt", "skipped", kChildAttr);
     d.file(2, u"inner2.txt", "skipped too");
-    log.push_back(mkdir_line(l.logged, 0x10));
-    log.push_back(chdir_line(l.logged, kChildAttr));
-    after.add(1);
+    f.log.push_back(mkdir_line(l.logged, 0x10));
+    f.log.push_back(chdir_line(l.logged, kChildAttr));
+    d.in_step(1);
   }
   // The part before a zero byte names the entry, however long the rest.
   d.raw_file(0, "short.txt"s + '\0' + std::string(150000, 'z'), u"short.txt", "short body", 0x20, true);
-  after.add(0);
+  d.in_step(0);
   d.file(0, u"last.txt", "last");
-  ASSERT_TRUE(d.builder.close());
 
-  restore_and_check(s, d, log);
+  f.run();
+  f.expect_restored();
 }
 
 }  // namespace

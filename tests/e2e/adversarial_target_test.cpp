@@ -1,11 +1,10 @@
 // A hostile target and hostile depths: links that lead out of the target,
-// depth jumps that would climb above it, the run's own streams and log
-// inside it, and a base path that does not fit. Nothing outside the target
-// may change, and the entries after each hostile one still come back.
+// depth jumps that would climb above it, and the run's own streams and log
+// inside it. Nothing outside the target may change, and the entries after
+// each hostile one still come back.
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -26,10 +25,10 @@ void symlink_at(const std::string& target, const std::string& path) {
 // file link itself, so the Windows build may refuse such a file (logged)
 // instead of replacing it; a link is never written through on either.
 TEST(AdversarialTarget, LinksInTheTargetLeadNowhere) {
-  Scratch s;
-  make_dir(s.at("dump"));
-  make_dir(s.at("t"));
-  make_sentinels(s);
+  Restore f(kT);
+  f.watch_outside();
+  const Scratch& s = f.s;
+  CountingDump& d = f.d;
   const std::string sentinel = s.root + "/sentinel";
   symlink_at(sentinel + "/dir", s.at("t/dlink"));       // where a directory goes
   symlink_at(sentinel + "/file.txt", s.at("t/flink"));  // where a file goes
@@ -44,22 +43,14 @@ TEST(AdversarialTarget, LinksInTheTargetLeadNowhere) {
   symlink_at(sentinel + "/dir", s.at("t/keep/inner"));
   set_mtime(s.at("t/keep"), 1500000000, 0);
 
-  CountingDump d(s.at("dump/"), kT);
-  std::vector<std::string> log;
-  int serial = 0;
-  auto after = [&](int depth) {
-    d.file(depth, DumpBuilder::utf16("after_" + std::to_string(serial) + ".txt"),
-           "after " + std::to_string(serial) + pattern(20, serial));
-    ++serial;
-  };
   // A directory the program must not enter: its subtree is skipped.
   auto linked_dir = [&](int depth, const std::u16string& name) {
     d.dir(depth, name, 0x10, false);
     d.file(depth + 1, u"escape.txt", "ESCAPE", kChildAttr);
     d.dir(depth + 1, u"made_inside");
     d.file(depth + 2, u"deeper.txt", "DEEPER");
-    log.push_back(chdir_line(dump_text(name), kChildAttr));
-    after(depth);
+    f.log.push_back(chdir_line(dump_text(name), kChildAttr));
+    d.in_step(depth);
   };
   // Read-only and hidden: the word must land on the new file, not the link's target.
   struct LinkedFile {
@@ -72,9 +63,9 @@ TEST(AdversarialTarget, LinksInTheTargetLeadNowhere) {
                                                 {u"dlink_as_file", "over a directory link?"},
                                                 {u"loop", "over a looping link?"}};
   linked_dir(0, u"dlink");
-  for (const auto& f : linked_files) {
-    d.file(0, f.name, f.body, 0x23);
-    after(0);
+  for (const auto& l : linked_files) {
+    d.file(0, l.name, l.body, 0x23);
+    d.in_step(0);
   }
   linked_dir(0, u"dangle_dir");
   linked_dir(0, u"flink_as_dir");
@@ -82,67 +73,58 @@ TEST(AdversarialTarget, LinksInTheTargetLeadNowhere) {
   linked_dir(1, u"inner");
   d.file(1, u"in_keep.txt", "in keep");
   d.file(0, u"last.txt", "last");
-  ASSERT_TRUE(d.builder.close());
 
-  const TreeState before = outside(s);
-  RunResult r = s.run({"dump/", "t"});
-  expect_clean_output(r, "dump/", d.dirs, d.files, d.bytes);
-
-  // Times first: reading moves them. A link Windows refused keeps its own.
-  for (const auto& [path, body] : d.expected) {
-    struct stat st;
-    if (path == "keep" || (windows() && lstat(s.at("t/" + path).c_str(), &st) == 0 && S_ISLNK(st.st_mode))) {
-      continue;
-    }
-    expect_times(s.at("t/" + path), kT);
-  }
+  f.run();
   // Every link where a directory goes is left standing, and on Windows any
   // file link it refused; the other links are now plain read-only files.
   std::size_t file_log_at = 1;  // after dlink's line
-  for (const auto& f : linked_files) {
-    const std::string name = utf8(f.name);
+  for (const auto& l : linked_files) {
+    const std::string name = utf8(l.name);
     struct stat st;
-    ASSERT_EQ(lstat(s.at("t/" + name).c_str(), &st), 0) << name;
+    ASSERT_EQ(lstat(f.t(name).c_str(), &st), 0) << name;
     if (windows() && !S_ISREG(st.st_mode)) {
-      log.insert(log.begin() + static_cast<long>(file_log_at++),
-                 createfile_line(name, 0x23, static_cast<long long>(f.body.size())));
+      f.log.insert(f.log.begin() + static_cast<long>(file_log_at++),
+                   createfile_line(name, 0x23, static_cast<long long>(l.body.size())));
+      d.expected.erase(name);  // the refused link keeps its own times
       continue;
     }
     EXPECT_TRUE(S_ISREG(st.st_mode)) << name;
     EXPECT_EQ(st.st_nlink, 1u) << name;
     EXPECT_EQ(st.st_mode & 0222, 0u) << name << " is not read-only";
-    EXPECT_EQ(read_file(s.at("t/" + name)), f.body);
   }
-  std::vector<std::string> top = {"dangle_dir", "dlink", "flink_as_dir"}, in_keep = {"inner"};
-  for (const auto& [path, body] : d.expected) {
-    const bool kept = path.rfind("keep/", 0) == 0;
-    (kept ? in_keep : top).push_back(kept ? path.substr(5) : path);
-    if (body && path != "flink" && path != "hlink" && path != "dangle" && path != "dlink_as_file" &&
-        path != "loop") {
-      EXPECT_EQ(read_file(s.at("t/" + path)), *body) << path;
+  // Links where a directory goes stay as they were; once they are taken
+  // away the target holds what the dump says ("keep" was reused as it is).
+  for (const char* link : {"dangle_dir", "dlink", "flink_as_dir", "keep/inner"}) {
+    struct stat st;
+    ASSERT_EQ(lstat(f.t(link).c_str(), &st), 0) << link;
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << link;
+  }
+  for (const auto& l : linked_files) {
+    if (!d.expected.count(utf8(l.name))) {
+      ASSERT_EQ(unlink(f.t(utf8(l.name)).c_str()), 0);
     }
   }
-  std::sort(top.begin(), top.end());
-  std::sort(in_keep.begin(), in_keep.end());
-  EXPECT_EQ(list_dir(s.at("t")), top);
-  EXPECT_EQ(list_dir(s.at("t/keep")), in_keep);
-  expect_log(read_file(s.at("$errors")), log);
-  expect_same_tree(before, outside(s));
+  for (const char* link : {"dangle_dir", "dlink", "flink_as_dir", "keep/inner"}) {
+    ASSERT_EQ(unlink(f.t(link).c_str()), 0) << link;
+  }
+  f.expect_restored({"keep"});
 }
 
-// A chain of 256 nested directories, then depths that jump by up to 255
-// levels and fall back. One directory is entered per rise and the process
-// never climbs above the target.
+// A first record one level down, a chain of 256 nested directories, then
+// depths that jump by up to 255 levels and fall back. One directory is
+// entered per rise, each jump has its line (records count from 1), and the
+// process never climbs above the target.
 TEST(AdversarialTarget, DepthJumpsNeverClimbAboveTheTarget) {
-  Scratch s;
-  make_dir(s.at("dump"));
-  make_dir(s.at("t"));
-  make_sentinels(s);
-
-  CountingDump d(s.at("dump/"), kT);
+  Restore f(kT);
+  f.watch_outside();
+  CountingDump& d = f.d;
+  std::vector<std::string>& log = f.log;
   ExpectedTree want;
-  std::vector<std::string> log;
   d.jump_log = &log;
+  // Before any directory: the rise names the node stream, whose path the
+  // name buffer holds, and enters nothing.
+  d.file(1, u"orphan.txt", "ORPHAN", 0x20, false);
+  log.push_back(chdir_line("dump/$fsnodes", 0x20));
   std::string chain;
   for (int depth = 0; depth <= 255; ++depth) {
     d.dir(depth, u"d");
@@ -204,128 +186,82 @@ TEST(AdversarialTarget, DepthJumpsNeverClimbAboveTheTarget) {
   want["z"] = std::nullopt;
   d.file(255, u"end.txt", "the end");
   want["z/end.txt"] = "the end";
-  ASSERT_TRUE(d.builder.close());
 
-  const TreeState before = outside(s);
-  RunResult r = s.run({"dump/", "t"});
-  expect_clean_output(r, "dump/", d.dirs, d.files, d.bytes);
-  expect_tree(s.at("t"), want, kT);
-  expect_log(read_file(s.at("$errors")), log);
-  expect_same_tree(before, outside(s));
+  f.run();
+  d.expected = want;
+  f.expect_restored();
 }
 
-// Run without arguments in the directory that holds the dump: entries named
-// like the streams or the log, or hard links to them under other names, are
-// refused by identity (a createfile line each, body consumed), never
-// truncated or replaced.
+// Run without arguments in the directory that holds the dump: everything
+// is restored there; entries named like the streams or the log, or hard
+// links to them under other names, are refused by identity (a createfile
+// line each, body consumed), never truncated or replaced.
 TEST(AdversarialTarget, TheRunsOwnStreamsInsideTheTarget) {
-  Scratch s;
-  make_sentinels(s);
   const std::vector<std::string> own = {"$fsnodes", "$fsnames", "$content", "$errors"};
-
-  // No arguments: the dump, the log and the target are one directory.
-  {
-    write_file(s.at("$errors"), "stale log line\n");  // replaced at start-up, then protected
-    CountingDump d(s.at(""), kT);
-    std::vector<std::string> log;
-    d.file(0, u"first.txt", "first");
-    for (const std::string& name : own) {
-      const std::string body = "would overwrite " + name;
-      d.file(0, DumpBuilder::utf16(name), body, 0x20, false);
-      log.push_back(createfile_line(name, 0x20, static_cast<long long>(body.size())));
-      d.file(0, DumpBuilder::utf16("after" + name + ".txt"), "after " + name);
-    }
-    // Hard links to the streams, placed in the target under other names.
-    // An old log is replaced at start-up, not truncated, so a link to it
-    // is an ordinary file of the target by then.
-    for (const std::string& name : own) {
-      const std::string body = "through the alias of " + name;
-      const bool lands = name == "$errors";
-      d.file(0, DumpBuilder::utf16("alias" + name), body, 0x20, lands);
-      if (!lands) log.push_back(createfile_line("alias" + name, 0x20, static_cast<long long>(body.size())));
-    }
-    // As a directory: it exists as a file, so the subtree is skipped.
-    d.dir(0, u"$content", 0x10, false);
-    d.file(1, u"inside.txt", "INSIDE", kChildAttr);
-    log.push_back(chdir_line("$content", kChildAttr));
-    d.file(0, u"last.txt", "last");
-    ASSERT_TRUE(d.builder.close());
-    std::vector<std::string> streams;
-    for (const std::string& name : own) {
-      if (name != "$errors") streams.push_back(read_file(s.at(name)));
-      ASSERT_EQ(link(s.at(name).c_str(), s.at("alias" + name).c_str()), 0) << name;
-    }
-
-    const std::vector<std::string> skip = {
-        "w/$errors",           "w/alias$errors",      "w/first.txt",         "w/last.txt",
-        "w/after$fsnodes.txt", "w/after$fsnames.txt", "w/after$content.txt", "w/after$errors.txt"};
-    const TreeState before = outside(s, skip);
-    RunResult r = s.run({});
-    expect_clean_output(r, "", d.dirs, d.files, d.bytes);
-    // The streams are unchanged: their bytes, and with them every alias.
-    expect_same_tree(before, outside(s, skip));
-    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(read_file(s.at(own[i])), streams[i]) << own[i];
-    expect_log(read_file(s.at("$errors")), log);
-    for (const auto& [path, body] : d.expected) EXPECT_EQ(read_file(s.at(path)), *body) << path;
+  Restore f(kT, "", false);
+  f.watch_outside({"w/$errors", "w/alias$errors", "w/first", "w/last.txt", "w/after$fsnodes.txt",
+                   "w/after$fsnames.txt", "w/after$content.txt", "w/after$errors.txt"});
+  const Scratch& s = f.s;
+  CountingDump& d = f.d;
+  write_file(s.at("$errors"), "stale log line\n");  // replaced at start-up, then protected
+  d.dir(0, u"first");
+  d.file(1, u"f.txt", "first");
+  for (const std::string& name : own) {
+    const std::string body = "would overwrite " + name;
+    d.file(0, DumpBuilder::utf16(name), body, 0x20, false);
+    f.log.push_back(createfile_line(name, 0x20, static_cast<long long>(body.size())));
+    d.file(0, DumpBuilder::utf16("after" + name + ".txt"), "after " + name);
+  }
+  // Hard links to the streams, placed in the target under other names.
+  // An old log is replaced at start-up, not truncated, so a link to it
+  // is an ordinary file of the target by then.
+  for (const std::string& name : own) {
+    const std::string body = "through the alias of " + name;
+    const bool lands = name == "$errors";
+    d.file(0, DumpBuilder::utf16("alias" + name), body, 0x20, lands);
+    if (!lands) f.log.push_back(createfile_line("alias" + name, 0x20, static_cast<long long>(body.size())));
+  }
+  // As a directory: it exists as a file, so the subtree is skipped.
+  d.dir(0, u"$content", 0x10, false);
+  d.file(1, u"inside.txt", "INSIDE", kChildAttr);
+  f.log.push_back(chdir_line("$content", kChildAttr));
+  d.file(0, u"last.txt", "last");
+  f.prepare();
+  for (const std::string& name : own) {
+    ASSERT_EQ(link(s.at(name).c_str(), s.at("alias" + name).c_str()), 0) << name;
   }
 
-  // The protection follows identity, not names: with the dump in a
-  // directory of its own, an entry named $errors or $content in the target
-  // is an ordinary file, while a prefixed stream name in the target is not.
-  {
-    make_dir(s.at("t2"));
-    CountingDump d(s.at("t2/img_"), kT);
-    std::vector<std::string> log;
-    d.file(0, u"$errors", "an ordinary file here");
-    d.file(0, u"$content", "ordinary too");
-    d.file(0, u"img_$fsnames", "WOULD TRUNCATE", 0x20, false);
-    log.push_back(createfile_line("img_$fsnames", 0x20, 14));
-    d.file(0, u"last.txt", "last");
-    ASSERT_TRUE(d.builder.close());
-    const std::string names_before = read_file(s.at("t2/img_$fsnames"));
-    RunResult r = s.run({"t2/img_", "t2"});
-    expect_clean_output(r, "t2/img_", d.dirs, d.files, d.bytes);
-    expect_log(read_file(s.at("$errors")), log);
-    EXPECT_EQ(read_file(s.at("t2/img_$fsnames")), names_before);
-    for (const auto& [path, body] : d.expected) EXPECT_EQ(read_file(s.at("t2/" + path)), *body) << path;
-    EXPECT_EQ(list_dir(s.at("t2")), (std::vector<std::string>{"$content", "$errors", "img_$content",
-                                                              "img_$fsnames", "img_$fsnodes", "last.txt"}));
+  f.run({});
+  // Checks among the rest that the streams kept their bytes, and with them
+  // every alias.
+  f.expect_finished();
+  expect_times(s.at("first"), kT);
+  for (const auto& [path, body] : d.expected) {
+    if (body) {
+      EXPECT_EQ(read_file(s.at(path)), *body) << path;
+    }
   }
 }
 
-// Base paths that leave no room for a stream suffix in the name buffer end
-// the run with status 1 after the basepath line, touching nothing.
-TEST(AdversarialTarget, BasePathTooLong) {
-  Scratch s;
-  make_dir(s.at("t"));
-  make_sentinels(s);
-  const TreeState before = outside(s, {});
-  // 32760 units with the longest suffix and the terminator: one too many.
-  std::vector<std::string> bases = {std::string(32760, 'b')};
-  if (!windows()) {
-    // One that fits in units but not as a path, and 32760 units spelt as
-    // four UTF-8 bytes a character.
-    bases.push_back(std::string(32759, 'c'));
-    std::string smiles;
-    for (int i = 0; i < 16380; ++i) smiles += "\xF0\x9F\x98\x80";
-    bases.push_back(smiles);
-  } else {
-    // Windows limits the whole command line to 32767 characters, so the
-    // longest base path that reaches the program still fits the buffer.
-    bases.push_back(std::string(32700, 'c'));
-  }
-  for (const std::string& base : bases) {
-    SCOPED_TRACE(base.size());
-    RunResult r = s.run({base, "t"});
-    if (windows() && base.size() == 32760 && r.out.empty()) {
-      EXPECT_EQ(r.status, 1);  // the system refused to start it
-    } else {
-      expect_startup_failure(r, base);
-    }
-    EXPECT_FALSE(exists(s.at("$errors")));
-  }
-  EXPECT_TRUE(list_dir(s.at("t")).empty());
-  expect_same_tree(before, outside(s, {}));
+// The protection follows identity, not names: with the dump elsewhere, an
+// entry named $errors or $content in the target is an ordinary file, while
+// a stream of the dump (a prefixed name) in the target is not.
+TEST(AdversarialTarget, StreamNamesAreProtectedByIdentity) {
+  Restore f(kT, "t/img_");
+  CountingDump& d = f.d;
+  d.file(0, u"$errors", "an ordinary file here");
+  d.file(0, u"$content", "ordinary too");
+  d.file(0, u"img_$fsnames", "WOULD TRUNCATE", 0x20, false);
+  f.log.push_back(createfile_line("img_$fsnames", 0x20, 14));
+  d.file(0, u"last.txt", "last");
+  f.prepare();
+  const std::string names_before = read_file(f.t("img_$fsnames"));
+  f.run();
+  f.expect_finished();
+  EXPECT_EQ(read_file(f.t("img_$fsnames")), names_before);
+  for (const auto& [path, body] : d.expected) EXPECT_EQ(read_file(f.t(path)), *body) << path;
+  EXPECT_EQ(list_dir(f.s.at("t")), (std::vector<std::string>{"$content", "$errors", "img_$content",
+                                                             "img_$fsnames", "img_$fsnodes", "last.txt"}));
 }
 
 }  // namespace

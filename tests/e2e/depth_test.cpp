@@ -41,12 +41,10 @@ void expect_times_at(int dir, const std::string& name, int depth) {
 }
 
 TEST(Depth, TwoHundredFiftyFiveLevelsOfLongNames) {
-  Scratch s;
-  make_dir(s.at("dump"));
-  make_dir(s.at("t"));
+  Restore f(kT);
+  CountingDump& d = f.d;
   constexpr int kLevels = 255;
   const std::vector<int> with_file = {0, 1, 100, 200, 253};
-  CountingDump d(s.at("dump/"), kT);
   for (int depth = 0; depth < kLevels; ++depth) {
     d.dir(depth, DumpBuilder::utf16(level_name(depth)));
     for (int f : with_file) {
@@ -54,14 +52,11 @@ TEST(Depth, TwoHundredFiftyFiveLevelsOfLongNames) {
     }
   }
   d.file(kLevels, u"bottom.bin", pattern(300000, 255));
-  ASSERT_TRUE(d.builder.close());
-
-  RunResult r = s.run({"dump/", "t"});
-  expect_clean_output(r, "dump/", d.dirs, d.files, d.bytes);
-  expect_log(read_file(s.at("$errors")), {});
+  f.run();
+  f.expect_finished();
 
   // Times first (reading moves the access time), then the bodies.
-  std::vector<int> dirs = {open(s.at("t").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+  std::vector<int> dirs = {open(f.s.at("t").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
   ASSERT_GE(dirs.back(), 0);
   for (int depth = 0; depth < kLevels; ++depth) {
     const std::string name = level_name(depth);

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 
 #include "e2e_support.h"
 
@@ -25,20 +24,22 @@ void expect_golden(const std::string& name, const std::string& actual) {
   EXPECT_EQ(actual, read_file(path)) << "differs from " << path;
 }
 
-// Runs with the dump in "dump/" and an empty target "t", then checks that
-// neither the working directory nor the target gained anything.
-RunResult run_without_writing(const Scratch& s, const std::vector<std::string>& args) {
-  const std::vector<std::string> before = list_dir(s.work);
-  RunResult r = s.run(args);
-  EXPECT_EQ(list_dir(s.work), before) << "a file appeared in the working directory";
-  EXPECT_TRUE(list_dir(s.at("t")).empty()) << "a file appeared in the target";
+// Runs over the dump, then checks that neither the working directory nor
+// the target gained anything.
+RunResult run_without_writing(Restore& f, const std::vector<std::string>& args) {
+  f.prepare();
+  const std::vector<std::string> before = list_dir(f.s.work);
+  RunResult r = f.s.run(args);
+  EXPECT_EQ(list_dir(f.s.work), before) << "a file appeared in the working directory";
+  EXPECT_TRUE(list_dir(f.s.at("t")).empty()) << "a file appeared in the target";
   return r;
 }
 
-void copy_sample(const Scratch& s) {
-  make_dir(s.at("dump"));
+// The bundled sample dump in place of the fixture's.
+void copy_sample(Restore& f) {
+  f.prepare();
   for (const char* stream : kStreams) {
-    write_file(s.at(std::string("dump/") + stream),
+    write_file(f.s.at(std::string("dump/") + stream),
                read_file(std::string(FSRESTORE_SOURCE_DIR) + "/examples/sample/" + stream));
   }
 }
@@ -47,9 +48,8 @@ void copy_sample(const Scratch& s) {
 // in as C0 8A, a lone surrogate, a name with a separator, a path longer than
 // the listing keeps, a jump of depth, then a file whose body is cut short,
 // and the names ending before the records.
-void build_hostile(const Scratch& s) {
-  make_dir(s.at("dump"));
-  DumpBuilder d(s.at("dump/"));
+void build_hostile(Restore& f) {
+  DumpBuilder& d = f.d.builder;
   d.dir(0, u"Café", 0x10, kT, kT);
   d.dir(1, u"日本 \U0001F334", 0x10, kT, kT);
   d.file(2, u"cr\r", "1", 0x20, kT, kT);
@@ -67,28 +67,30 @@ void build_hostile(const Scratch& s) {
   d.content("55555", 5);
   d.file_header(0, u"gone.bin", 3, 0x20, kT, kT);
   d.file_header(0, u"nameless", 0, 0x20, kT, kT);
-  ASSERT_TRUE(d.close());
+  f.prepare();
   // The last record's name line loses its line feed.
-  std::string names = read_file(s.at("dump/$fsnames"));
+  std::string names = read_file(f.s.at("dump/$fsnames"));
   names.pop_back();
-  write_file(s.at("dump/$fsnames"), names);
+  write_file(f.s.at("dump/$fsnames"), names);
 }
 
-TEST(DumpListing, SampleDumpListsEveryEntryAndWritesNothing) {
-  Scratch s;
-  copy_sample(s);
-  make_dir(s.at("t"));
-  RunResult r = run_without_writing(s, {"--list", "dump/", "t"});
+TEST(DumpListing, SampleDumpIsListedAndCheckedWritingNothing) {
+  Restore f(kT);
+  copy_sample(f);
+  RunResult r = run_without_writing(f, {"--list", "dump/", "t"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   expect_golden("sample.list", r.out);
+  r = run_without_writing(f, {"--check", "dump/"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "dirs=7 files=12 bytes=28084 problems=0\n");
+  EXPECT_EQ(r.err, "");
 }
 
 TEST(DumpListing, HostileDumpIsListedOneLinePerRecordWithFaultsOnStderr) {
-  Scratch s;
-  build_hostile(s);
-  make_dir(s.at("t"));
-  RunResult r = run_without_writing(s, {"--list", "dump/"});
+  Restore f(kT);
+  build_hostile(f);
+  RunResult r = run_without_writing(f, {"--list", "dump/"});
   EXPECT_EQ(r.status, 0);
   expect_golden("hostile.list", r.out);
   expect_golden("hostile.list.err", r.err);
@@ -100,29 +102,13 @@ TEST(DumpListing, HostileDumpIsListedOneLinePerRecordWithFaultsOnStderr) {
 }
 
 TEST(DumpListing, StrayNodeBytesAreToldAfterTheListing) {
-  Scratch s;
-  make_dir(s.at("dump"));
-  {
-    DumpBuilder d(s.at("dump/"));
-    d.file(0, u"a.txt", "abc", 0x20, kT, kT);
-    d.raw_nodes_bytes(std::string(7, '\x01'));
-    ASSERT_TRUE(d.close());
-  }
-  make_dir(s.at("t"));
-  RunResult r = run_without_writing(s, {"--list", "dump/"});
+  Restore f(kT);
+  f.d.file(0, u"a.txt", "abc");
+  f.d.builder.raw_nodes_bytes(std::string(7, '\x01'));
+  RunResult r = run_without_writing(f, {"--list", "dump/"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "- 0020 3 2023-11-14T22:13:20.1234567Z a.txt\n");
   EXPECT_EQ(r.err, "nodes error: $fsnodes ends with 7 stray bytes\n");
-}
-
-TEST(DumpCheck, CleanDumpPassesWithItsSummary) {
-  Scratch s;
-  copy_sample(s);
-  make_dir(s.at("t"));
-  RunResult r = run_without_writing(s, {"--check", "dump/"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "dirs=7 files=12 bytes=28084 problems=0\n");
-  EXPECT_EQ(r.err, "");
 }
 
 struct Inconsistency {
@@ -187,15 +173,9 @@ TEST(DumpCheck, EachInconsistencyIsOneLineAndStatusThree) {
   };
   for (const Inconsistency& c : cases) {
     SCOPED_TRACE(c.what);
-    Scratch s;
-    make_dir(s.at("dump"));
-    {
-      DumpBuilder d(s.at("dump/"));
-      c.build(d);
-      ASSERT_TRUE(d.close());
-    }
-    make_dir(s.at("t"));
-    RunResult r = run_without_writing(s, {"--check", "dump/"});
+    Restore f(kT);
+    c.build(f.d.builder);
+    RunResult r = run_without_writing(f, {"--check", "dump/"});
     EXPECT_EQ(r.status, 3);
     std::string want = c.err;
     for (char& ch : want) {
@@ -207,16 +187,10 @@ TEST(DumpCheck, EachInconsistencyIsOneLineAndStatusThree) {
 }
 
 TEST(DumpCheck, NamesWindowsRefusesAreProblemsThereOnly) {
-  Scratch s;
-  make_dir(s.at("dump"));
-  {
-    DumpBuilder d(s.at("dump/"));
-    d.file(0, u"CON", "", 0x20, kT, kT);
-    d.dir(0, u"trailing.", 0x10, kT, kT);
-    ASSERT_TRUE(d.close());
-  }
-  make_dir(s.at("t"));
-  RunResult r = run_without_writing(s, {"--check", "dump/"});
+  Restore f(kT);
+  f.d.file(0, u"CON", "");
+  f.d.dir(0, u"trailing.");
+  RunResult r = run_without_writing(f, {"--check", "dump/"});
   if (windows()) {
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.err,
@@ -230,44 +204,47 @@ TEST(DumpCheck, NamesWindowsRefusesAreProblemsThereOnly) {
   }
 }
 
-TEST(DumpCheck, MissingStreamIsNamedWithTheSystemsTextAndStatusOne) {
+// A missing stream ends every mode with status 1 and writes nothing. A
+// restore prints only the basepath line; --check and --list name each
+// stream that does not open, with a hint where the base path lacks its
+// trailing separator.
+TEST(MissingStream, StatusOneInEveryMode) {
   for (const char* missing : kStreams) {
+    SCOPED_TRACE(missing);
+    Restore f(kT);
+    copy_sample(f);
+    ASSERT_EQ(unlink(f.s.at(std::string("dump/") + missing).c_str()), 0);
+    expect_startup_failure(run_without_writing(f, {"dump/", "t"}), "dump/");
     for (bool with_separator : {true, false}) {
-      SCOPED_TRACE(std::string(missing) + (with_separator ? " with separator" : " without separator"));
-      Scratch s;
-      copy_sample(s);
-      make_dir(s.at("t"));
-      ASSERT_EQ(unlink(s.at(std::string("dump/") + missing).c_str()), 0);
       const std::string base = with_separator ? "dump/" : "dump";
-      for (const char* sw : {"--check", "--list"}) {
-        RunResult r = run_without_writing(s, {sw, base});
-        EXPECT_EQ(r.status, 1) << sw;
-        EXPECT_EQ(r.out, "") << sw;
-        const std::string hint = windows() ? "; did you mean dump\\ ?" : "; did you mean dump/ ?";
-        std::string want;
-        for (const char* stream : kStreams) {
-          if (!with_separator || stream == missing) {
-            want += base + stream + ": " + (windows() ? "File not found." : "No such file or directory");
-            want += with_separator ? "" : hint;
-            want += "\n";
-          }
+      std::string want;
+      for (const char* stream : kStreams) {
+        if (!with_separator || stream == missing) {
+          want += base + stream + ": " + (windows() ? "File not found." : "No such file or directory");
+          if (!with_separator) want += windows() ? "; did you mean dump\\ ?" : "; did you mean dump/ ?";
+          want += "\n";
         }
-        EXPECT_EQ(r.err, want) << sw;
+      }
+      for (const char* sw : {"--check", "--list"}) {
+        SCOPED_TRACE(sw + (" " + base));
+        RunResult r = run_without_writing(f, {sw, base});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, want);
       }
     }
   }
 }
 
 TEST(DumpSwitches, CountOnlyAsTheFirstArgument) {
-  Scratch s;
-  copy_sample(s);
-  make_dir(s.at("t"));
+  Restore f(kT);
+  copy_sample(f);
   // As the target, "--list" is a directory name like any other.
-  RunResult r = s.run({"dump/", "--list"});
+  RunResult r = f.s.run({"dump/", "--list"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "");
   // An unknown switch is a base path: its streams do not exist.
-  RunResult u = s.run({"--lis"});
+  RunResult u = f.s.run({"--lis"});
   expect_startup_failure(u, "--lis");
 }
 

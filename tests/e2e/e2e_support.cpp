@@ -242,6 +242,14 @@ void expect_times(const std::string& path, FileTime write) {
   EXPECT_EQ(st.st_atim.tv_nsec, want.tv_nsec) << "atime nanoseconds of " << path;
 }
 
+void expect_untimed(const std::string& path, FileTime write) {
+  struct stat st;
+  ASSERT_EQ(lstat(path.c_str(), &st), 0) << path << " is missing";
+  const struct timespec t = unix_time(write);
+  EXPECT_FALSE(st.st_mtim.tv_sec == t.tv_sec && st.st_mtim.tv_nsec == t.tv_nsec)
+      << path << " carries the record's time";
+}
+
 void expect_clean_output(const RunResult& r, const std::string& basepath, int dirs, int files,
                          long long outbytes) {
   EXPECT_EQ(r.status, 0);
@@ -411,6 +419,21 @@ void CountingDump::file(int depth, const std::u16string& name, const std::string
   place(depth, name, lands, body);
 }
 
+void CountingDump::cut_file(int depth, const std::u16string& name, std::uint64_t size, const std::string& arrived,
+                            std::uint16_t attr, bool lands) {
+  builder.file_header(static_cast<std::uint8_t>(depth), name, size, attr, time_, time_);
+  builder.content(arrived.data(), arrived.size());
+  ++files;
+  bytes += static_cast<long long>(arrived.size());
+  place(depth, name, lands, arrived);
+}
+
+void CountingDump::in_step(int depth) {
+  const std::string n = std::to_string(in_step_);
+  file(depth, DumpBuilder::utf16("after_" + n + ".txt"), "after " + n + ": " + pattern(7 + in_step_ % 5, in_step_));
+  ++in_step_;
+}
+
 void CountingDump::raw_dir(int depth, const std::string& line, const std::u16string& decoded,
                            std::uint16_t attr, bool lands) {
   FsNode node;
@@ -461,10 +484,11 @@ void expect_tree(const std::string& root, const ExpectedTree& want, FileTime tim
   }
 }
 
-std::string createfile_line(const std::string& name_text, std::uint16_t attr, long long size) {
+std::string entry_line(const std::string& what, const std::string& name_text, std::uint16_t attr,
+                       long long size) {
   char tail[64];
   std::snprintf(tail, sizeof tail, ">, attr=%04X, size=%lld: ", attr, size);
-  return "createfile error with <" + name_text + tail;
+  return what + " error with <" + name_text + tail;
 }
 
 std::string chdir_line(const std::string& name_text, std::uint16_t attr) {
@@ -477,6 +501,10 @@ std::string mkdir_line(const std::string& name_text, std::uint16_t attr) {
   char tail[32];
   std::snprintf(tail, sizeof tail, ">, attr=%04X: ", attr);
   return "mkdir error with <" + name_text + tail;
+}
+
+std::string content_line(const std::string& name_text, std::uint16_t attr, long long size, long long missing) {
+  return entry_line("content", name_text, attr, size) + std::to_string(missing) + " bytes missing";
 }
 
 std::string depth_line(int from, int to, long long record) {
@@ -495,6 +523,8 @@ std::string pattern(std::size_t size, std::uint32_t seed) {
   }
   return s;
 }
+
+namespace {
 
 void make_sentinels(const Scratch& s) {
   make_dir(s.at("beside"));
@@ -522,6 +552,58 @@ TreeState outside(const Scratch& s, const std::vector<std::string>& target) {
   state.erase(".");
   state.erase("w");
   return state;
+}
+
+// The target, and the dump's directory, must exist before the CountingDump
+// opens its streams (the dump may lie in the target).
+std::string make_dirs(const Scratch& s, const std::string& base, bool make_target) {
+  if (make_target) make_dir(s.at("t"));
+  if (!base.empty() && base.back() == '/') make_dir(s.at(base));
+  return s.at(base);
+}
+
+}  // namespace
+
+Restore::Restore(FileTime t, const std::string& base, bool make_target)
+    : time(t), d(make_dirs(s, base, make_target), t), echoed_(base) {}
+
+void Restore::watch_outside(std::vector<std::string> skip) {
+  make_sentinels(s);
+  watch_ = true;
+  skip_ = std::move(skip);
+}
+
+void Restore::prepare() {
+  EXPECT_TRUE(d.builder.close()) << "writing the dump";
+  if (watch_) before_ = outside(s, skip_);
+}
+
+const RunResult& Restore::run() { return run({echoed_, "t"}); }
+
+const RunResult& Restore::run(const std::vector<std::string>& args, ChildOptions options) {
+  prepare();
+  echoed_ = args.empty() ? "" : args[0];
+  r = s.run(args, std::move(options));
+  return r;
+}
+
+void Restore::expect_outside_unchanged() const {
+  if (watch_) expect_same_tree(before_, outside(s, skip_));
+}
+
+void Restore::expect_log_and_outside() const {
+  expect_log(read_file(s.at("$errors")), log);
+  expect_outside_unchanged();
+}
+
+void Restore::expect_finished() const {
+  expect_clean_output(r, echoed_, d.dirs, d.files, d.bytes);
+  expect_log_and_outside();
+}
+
+void Restore::expect_restored(const std::vector<std::string>& untimed) const {
+  expect_finished();
+  expect_tree(s.at("t"), d.expected, time, untimed);
 }
 
 }  // namespace e2e

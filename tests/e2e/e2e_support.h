@@ -78,6 +78,9 @@ std::string dump_text(const std::u16string& name);
 
 // Checks that mtime and atime of path are exactly the FILETIME write.
 void expect_times(const std::string& path, FileTime write);
+// Checks that path exists but does not carry the time `write` (an entry left
+// incomplete, or a directory still open when the run stopped).
+void expect_untimed(const std::string& path, FileTime write);
 // The Unix time of a FILETIME, to the nanosecond.
 struct timespec unix_time(FileTime ft);
 
@@ -105,16 +108,6 @@ void expect_log(const std::string& log, const std::vector<std::string>& expected
 using TreeState = std::map<std::string, std::string>;
 TreeState tree_state(const std::string& root, const std::vector<std::string>& skip = {});
 
-// The sentinel tree for hostile runs, with old times so that any write
-// shows: a directory beside the target in the working directory, and beside
-// the working directory a file, a directory, and files and a directory for
-// links in the target to point at (sentinel/file.txt, sentinel/hard.txt,
-// sentinel/dir).
-void make_sentinels(const Scratch& s);
-// Everything outside the target (paths relative to the scratch root). The
-// run itself writes stdout, stderr and $errors, so those and the times of
-// their directories are left out; anything else added shows as a new entry.
-TreeState outside(const Scratch& s, const std::vector<std::string>& target = {"w/t"});
 // Reports every entry added, removed or changed since `before`.
 void expect_same_tree(const TreeState& before, const TreeState& after);
 
@@ -139,10 +132,17 @@ class CountingDump {
   void dir(int depth, const std::u16string& name, std::uint16_t attr = 0x10, bool lands = true);
   void file(int depth, const std::u16string& name, const std::string& body, std::uint16_t attr = 0x20,
             bool lands = true);
+  // A file of `size` bytes of which only `arrived` come before $content ends.
+  void cut_file(int depth, const std::u16string& name, std::uint64_t size, const std::string& arrived,
+                std::uint16_t attr = 0x20, bool lands = true);
   void raw_dir(int depth, const std::string& line, const std::u16string& decoded, std::uint16_t attr,
                bool lands);
   void raw_file(int depth, const std::string& line, const std::u16string& decoded, const std::string& body,
                 std::uint16_t attr, bool lands);
+
+  // A plain file with a name and body of its own, to follow a hostile
+  // entry: when it comes back exact, the names and bodies are still in step.
+  void in_step(int depth);
 
   DumpBuilder builder;
   // When set, the "nodes error: depth rises" line of every jump of several
@@ -158,18 +158,77 @@ class CountingDump {
   std::vector<std::string> path_;  // the directories above the next entry
   std::vector<bool> landed_;       // whether each of them is expected on disk
   int last_depth_ = 0;
+  int in_step_ = 0;
 
   void place(int depth, const std::u16string& name, bool lands, std::optional<std::string> body);
 };
 
 // Expected log lines for expect_log, with the name in the dump's encoding;
-// each ends where the system's text begins.
-std::string createfile_line(const std::string& name_text, std::uint16_t attr, long long size);
+// each ends where the system's text begins. `what` is the failed step:
+// "createfile", "write", "content".
+std::string entry_line(const std::string& what, const std::string& name_text, std::uint16_t attr,
+                       long long size);
+inline std::string createfile_line(const std::string& name_text, std::uint16_t attr, long long size) {
+  return entry_line("createfile", name_text, attr, size);
+}
 std::string chdir_line(const std::string& name_text, std::uint16_t attr);
 std::string mkdir_line(const std::string& name_text, std::uint16_t attr);
+// Whole lines: a body cut short, and a depth jump.
+std::string content_line(const std::string& name_text, std::uint16_t attr, long long size, long long missing);
 std::string depth_line(int from, int to, long long record);
 
 // Deterministic filler bytes.
 std::string pattern(std::size_t size, std::uint32_t seed);
+
+// One run of the program over one dump: a scratch directory with the dump's
+// streams under `base` (a directory "dump/" unless told otherwise) and an
+// empty target "t", a CountingDump that writes the dump and knows what the
+// run must restore, and the lines $errors must hold. After watch_outside(),
+// everything outside the target is noted before the run and must be the
+// same after it.
+class Restore {
+ public:
+  explicit Restore(FileTime time, const std::string& base = "dump/", bool make_target = true);
+
+  // Makes the sentinel tree, with old times so that any write shows: a
+  // directory beside the target in the working directory, and beside the
+  // working directory a file, a directory, and files and a directory for
+  // links in the target to point at (sentinel/file.txt, sentinel/hard.txt,
+  // sentinel/dir). Everything under the scratch root is then compared, but
+  // stdout, stderr, $errors, the times of their directories and what `skip`
+  // lists (paths relative to the scratch root, with all they hold).
+  void watch_outside(std::vector<std::string> skip = {"w/t"});
+  // Closes the dump and notes what lies outside; run() does this itself.
+  void prepare();
+  // Runs `base t`, or these arguments; the result is kept in r.
+  const RunResult& run();
+  const RunResult& run(const std::vector<std::string>& args, ChildOptions options = {});
+
+  // The run went to its end: status 0, nothing on stderr, the dump's counts
+  // on the final progress line, $errors holds exactly `log`, and nothing
+  // watched outside changed.
+  void expect_finished() const;
+  // The same, and the target holds exactly what the dump says, with the
+  // dump's times on every entry but those in `untimed`.
+  void expect_restored(const std::vector<std::string>& untimed = {}) const;
+  // Checks $errors and the outside only (for runs with other output).
+  void expect_log_and_outside() const;
+  void expect_outside_unchanged() const;
+
+  // A path in the target.
+  std::string t(const std::string& rel) const { return s.at("t/" + rel); }
+
+  Scratch s;
+  FileTime time;
+  CountingDump d;
+  std::vector<std::string> log;
+  RunResult r;
+
+ private:
+  std::string echoed_;  // the base path the run was given
+  bool watch_ = false;
+  std::vector<std::string> skip_;
+  TreeState before_;
+};
 
 }  // namespace e2e

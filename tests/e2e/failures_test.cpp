@@ -1,7 +1,7 @@
 // Nothing lost, nothing silent: a full file system under the target or
-// under the log, a file-size limit, directories that cannot be made, depth
-// jumps and a node stream that cannot be read each leave a line (or status
-// 2 for the log), and the run goes on.
+// under the log, a file-size limit, directories that cannot be made and a
+// node stream that cannot be read each leave a line (or status 2 for the
+// log), and the run goes on.
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -21,23 +20,9 @@ namespace {
 
 const FileTime kT = DumpBuilder::filetime(1700000000, 4242);
 
-std::string write_error_line(const std::string& name, std::uint16_t attr, long long size) {
-  char tail[64];
-  std::snprintf(tail, sizeof tail, ">, attr=%04X, size=%lld: ", attr, size);
-  return "write error with <" + name + tail;
-}
-
 // Linux's own text where it is fixed; elsewhere only the line's head.
 std::string with_text(const std::string& head, const char* linux_text) {
   return windows() ? head : head + linux_text;
-}
-
-void expect_untimed(const std::string& path) {
-  struct stat st;
-  ASSERT_EQ(lstat(path.c_str(), &st), 0) << path;
-  const struct timespec t = unix_time(kT);
-  EXPECT_FALSE(st.st_mtim.tv_sec == t.tv_sec && st.st_mtim.tv_nsec == t.tv_nsec)
-      << path << " is incomplete but carries the record's time";
 }
 
 // Fills a file system until a write fails.
@@ -57,32 +42,22 @@ void fill(const std::string& path) {
 // its read-only bit; the file before it is exact, an empty file after it
 // still comes back, and nothing outside changes.
 TEST(WriteFailures, TargetOnAFullFileSystem) {
-  Scratch s;
-  make_sentinels(s);
-  make_dir(s.at("dump"));
-  TmpfsMount mount(s.at("t"), "1m");
+  Restore f(kT, "dump/", false);
+  f.watch_outside();
+  TmpfsMount mount(f.s.at("t"), "1m");
   ASSERT_TRUE(mount.mounted());
-  CountingDump d(s.at("dump/"), kT);
-  d.file(0, u"first.bin", pattern(300000, 7));
-  d.file(0, u"big.bin", pattern(900000, 8), 0x21, false);
-  d.file(0, u"empty.txt", "");
-  ASSERT_TRUE(d.builder.close());
-  const TreeState before = outside(s);
-  RunResult r = s.run({"dump/", "t"});
-  expect_clean_output(r, "dump/", d.dirs, d.files, d.bytes);
-  expect_log(read_file(s.at("$errors")),
-             {with_text(write_error_line("big.bin", 0x21, 900000), "No space left on device")});
-  expect_times(s.at("t/first.bin"), kT);
-  expect_times(s.at("t/empty.txt"), kT);
-  expect_untimed(s.at("t/big.bin"));
+  f.d.file(0, u"first.bin", pattern(300000, 7));
+  f.d.file(0, u"big.bin", pattern(900000, 8), 0x21, false);
+  f.d.file(0, u"empty.txt", "");
+  f.log = {with_text(entry_line("write", "big.bin", 0x21, 900000), "No space left on device")};
+  f.run();
+  expect_untimed(f.t("big.bin"), kT);
   struct stat st;
-  ASSERT_EQ(lstat(s.at("t/big.bin").c_str(), &st), 0);
+  ASSERT_EQ(lstat(f.t("big.bin").c_str(), &st), 0);
   EXPECT_NE(st.st_mode & 0200, 0u) << "an incomplete file must not get the record's read-only bit";
   EXPECT_LT(st.st_size, 900000);
-  EXPECT_EQ(read_file(s.at("t/first.bin")), pattern(300000, 7));
-  EXPECT_EQ(read_file(s.at("t/empty.txt")), "");
-  EXPECT_EQ(list_dir(s.at("t")), (std::vector<std::string>{"big.bin", "empty.txt", "first.bin"}));
-  expect_same_tree(before, outside(s));
+  ASSERT_EQ(unlink(f.t("big.bin").c_str()), 0);
+  f.expect_restored();
 }
 
 // `ulimit -f`: the kernel's SIGXFSZ must not kill the run; the file over the
@@ -90,46 +65,35 @@ TEST(WriteFailures, TargetOnAFullFileSystem) {
 // only: the limit is a POSIX resource limit of the process.
 TEST(WriteFailures, FileSizeLimitGivesALineNotAKill) {
   if (windows()) GTEST_SKIP() << "RLIMIT_FSIZE is a POSIX limit; the .exe is covered by the full tmpfs";
-  Scratch s;
-  make_dir(s.at("dump"));
-  make_dir(s.at("t"));
-  CountingDump d(s.at("dump/"), kT);
-  d.file(0, u"small.txt", pattern(1000, 1));
-  d.file(0, u"big.bin", pattern(300000, 2), 0x20, false);
-  d.file(0, u"after.txt", "after the limit");
-  ASSERT_TRUE(d.builder.close());
+  Restore f(kT);
+  f.d.file(0, u"small.txt", pattern(1000, 1));
+  f.d.file(0, u"big.bin", pattern(300000, 2), 0x20, false);
+  f.d.file(0, u"after.txt", "after the limit");
+  f.log = {entry_line("write", "big.bin", 0x20, 300000) + "File too large"};
   ChildOptions o;
   o.file_size_limit = 100000;
-  RunResult r = s.run({"dump/", "t"}, o);
-  EXPECT_EQ(r.signal, 0) << "killed by signal " << r.signal;
-  expect_clean_output(r, "dump/", d.dirs, d.files, d.bytes);
-  expect_log(read_file(s.at("$errors")), {write_error_line("big.bin", 0x20, 300000) + "File too large"});
-  expect_untimed(s.at("t/big.bin"));
-  expect_times(s.at("t/small.txt"), kT);
-  expect_times(s.at("t/after.txt"), kT);
-  EXPECT_EQ(read_file(s.at("t/small.txt")), pattern(1000, 1));
-  EXPECT_EQ(read_file(s.at("t/after.txt")), "after the limit");
+  f.run({"dump/", "t"}, o);
+  EXPECT_EQ(f.r.signal, 0) << "killed by signal " << f.r.signal;
+  expect_untimed(f.t("big.bin"), kT);
+  ASSERT_EQ(unlink(f.t("big.bin").c_str()), 0);
+  f.expect_restored();
 }
 
 // The log on a full file system (the run starts there, the target is
 // elsewhere): the restore goes to its end, then one line on stderr and
 // status 2.
 TEST(WriteFailures, LogOnAFullFileSystemGivesStatusTwo) {
-  Scratch s;
-  make_dir(s.at("dump"));
-  make_dir(s.at("t"));
-  TmpfsMount mount(s.at("full"), "64k");
+  Restore f(kT);
+  TmpfsMount mount(f.s.at("full"), "64k");
   ASSERT_TRUE(mount.mounted());
-  CountingDump d(s.at("dump/"), kT);
   for (int i = 0; i < 300; ++i) {
-    d.file(0, u"..", "REFUSED", 0x20, false);
-    d.file(0, DumpBuilder::utf16("ok" + std::to_string(i) + ".txt"), "ok " + std::to_string(i));
+    f.d.file(0, u"..", "REFUSED", 0x20, false);
+    f.d.file(0, DumpBuilder::utf16("ok" + std::to_string(i) + ".txt"), "ok " + std::to_string(i));
   }
-  ASSERT_TRUE(d.builder.close());
-  fill(s.at("full/filler"));
+  fill(f.s.at("full/filler"));
   ChildOptions o;
-  o.cwd = s.at("full");
-  RunResult r = s.run({s.at("dump/"), s.at("t")}, o);
+  o.cwd = f.s.at("full");
+  const RunResult& r = f.run({f.s.at("dump/"), f.t("")}, o);
   EXPECT_EQ(r.status, 2);
   const std::string head = "fsrestore: $errors: ", tail = ": the log is incomplete\n";
   EXPECT_EQ(r.err.substr(0, head.size()), head) << r.err;
@@ -139,16 +103,16 @@ TEST(WriteFailures, LogOnAFullFileSystemGivesStatusTwo) {
     EXPECT_EQ(r.err, head + "No space left on device" + tail);
   }
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
-  expect_tree(s.at("t"), d.expected, kT);
+  expect_tree(f.s.at("t"), f.d.expected, kT);
 }
 
 // A directory that cannot be made gets a mkdir line with the real cause: a
 // name the file system refuses, and a read-only file system (a read-only
 // bind mount of a reused directory). The chdir line of a subtree may follow.
 TEST(WriteFailures, DirectoryThatCannotBeMadeHasALine) {
-  Scratch s;
-  make_dir(s.at("dump"));
-  make_dir(s.at("t"));
+  Restore f(kT);
+  const Scratch& s = f.s;
+  CountingDump& d = f.d;
   make_dir(s.at("t/ro"));
   ASSERT_EQ(mount(s.at("t/ro").c_str(), s.at("t/ro").c_str(), nullptr, MS_BIND, nullptr), 0)
       << std::strerror(errno);
@@ -159,7 +123,6 @@ TEST(WriteFailures, DirectoryThatCannotBeMadeHasALine) {
   ASSERT_EQ(mount("none", s.at("t/ro").c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0)
       << std::strerror(errno);
 
-  CountingDump d(s.at("dump/"), kT);
   std::vector<std::string> want;
   d.dir(0, u"ro");
   d.dir(1, u"empty_sub", 0x10, false);
@@ -175,9 +138,8 @@ TEST(WriteFailures, DirectoryThatCannotBeMadeHasALine) {
     want.push_back("mkdir error with <" + long_name + ">, attr=0010: File name too long");
   }
   d.file(0, u"after.txt", "after");
-  ASSERT_TRUE(d.builder.close());
-  RunResult r = s.run({"dump/", "t"});
-  expect_clean_output(r, "dump/", d.dirs, d.files, d.bytes);
+  f.run();
+  expect_clean_output(f.r, "dump/", d.dirs, d.files, d.bytes);
   // Drop the chdir line for sub's subtree if it directly follows its mkdir line.
   std::string log = read_file(s.at("$errors"));
   const std::size_t mk = log.find("mkdir error with <sub>");
@@ -192,46 +154,17 @@ TEST(WriteFailures, DirectoryThatCannotBeMadeHasALine) {
   EXPECT_EQ(read_file(s.at("t/after.txt")), "after");
 }
 
-// A depth jump is accounted for by one line, record numbers from 1.
-TEST(WriteFailures, DepthJumpHasALine) {
-  Scratch s;
-  make_dir(s.at("dump"));
-  make_dir(s.at("t"));
-  CountingDump d(s.at("dump/"), kT);
-  d.dir(0, u"a");
-  d.file(2, u"jumped.txt", "jumped");
-  d.file(0, u"b.txt", "b");
-  d.dir(0, u"c");
-  d.dir(1, u"c1");
-  d.file(5, u"far.txt", "far");
-  d.file(0, u"end.txt", "end");
-  ASSERT_TRUE(d.builder.close());
-  RunResult r = s.run({"dump/", "t"});
-  expect_clean_output(r, "dump/", d.dirs, d.files, d.bytes);
-  expect_log(read_file(s.at("$errors")), {"nodes error: depth rises from 0 to 2 at record 2",
-                                          "nodes error: depth rises from 1 to 5 at record 6"});
-  EXPECT_EQ(read_file(s.at("t/b.txt")), "b");
-  EXPECT_EQ(read_file(s.at("t/end.txt")), "end");
-}
-
 // A node stream that cannot be read is not a clean end. Linux only: Windows
 // cannot open a directory as a stream at all (a start-up failure there).
 TEST(WriteFailures, NodeStreamThatIsADirectory) {
   if (windows()) GTEST_SKIP() << "a directory does not open as a stream on Windows";
-  Scratch s;
-  make_dir(s.at("dump"));
-  make_dir(s.at("t"));
-  {
-    CountingDump d(s.at("dump/"), kT);
-    d.file(0, u"a.txt", "a");
-    ASSERT_TRUE(d.builder.close());
-  }
-  ASSERT_EQ(unlink(s.at("dump/$fsnodes").c_str()), 0);
-  make_dir(s.at("dump/$fsnodes"));
-  RunResult r = s.run({"dump/", "t"});
-  expect_clean_output(r, "dump/", 0, 0, 0);
-  expect_log(read_file(s.at("$errors")), {"nodes error: Is a directory"});
-  EXPECT_TRUE(list_dir(s.at("t")).empty());
+  Restore f(kT);
+  f.prepare();
+  ASSERT_EQ(unlink(f.s.at("dump/$fsnodes").c_str()), 0);
+  make_dir(f.s.at("dump/$fsnodes"));
+  f.log = {"nodes error: Is a directory"};
+  f.run();
+  f.expect_restored();
 }
 
 }  // namespace

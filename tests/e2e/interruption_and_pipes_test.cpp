@@ -2,7 +2,6 @@
 // through FIFOs: the log keeps every line met so far, the status is what a
 // shell expects, and a dump written while it is read restores exactly.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -32,19 +31,17 @@ std::string mkdump_path() {
 // stays open there, but the log is complete all the same.
 void interrupt_part_way(int sig) {
   SCOPED_TRACE(sig);
-  Scratch s;
-  make_dir(s.at("dump"));
-  make_dir(s.at("t"));
-  CountingDump d(s.at("dump/"), kT);
-  std::vector<std::string> log;
+  Restore f(kT);
+  const Scratch& s = f.s;
+  CountingDump& d = f.d;
   for (int i = 0; i < 50; ++i) {
     d.file(0, u"..", "REFUSED", 0x20, false);
-    log.push_back(createfile_line("..", 0x20, 7));
+    f.log.push_back(createfile_line("..", 0x20, 7));
   }
   const std::size_t stall_at = static_cast<std::size_t>(d.bytes);
   d.file(0, u"stall.bin", pattern(100000, 5));
   d.file(0, u"never.txt", "never reached");
-  ASSERT_TRUE(d.builder.close());
+  f.prepare();
   const std::string fifo = s.at("dump/$content");
   const std::string body = read_file(fifo);
   ASSERT_EQ(unlink(fifo.c_str()), 0);
@@ -64,7 +61,7 @@ void interrupt_part_way(int sig) {
   const int want = ctrl_c ? 0x3A : 128 + sig;
   EXPECT_TRUE(r.status == want || r.signal == sig)
       << "status " << r.status << ", signal " << r.signal << " (want " << want << ")";
-  expect_log(read_file(s.at("$errors")), log);
+  f.expect_log_and_outside();
   EXPECT_EQ(r.out.rfind("basepath=<dump/>\n", 0), 0u) << r.out;
   ASSERT_FALSE(r.out.empty());
   if (!windows() || ctrl_c) {
@@ -82,10 +79,8 @@ TEST(Interruption, SigtermPartWayKeepsTheLogAndEndsTheLine) {
 // Standard output is a pipe nobody reads: the restore goes to its end with
 // its normal status.
 TEST(Interruption, ClosedStandardOutputChangesNothing) {
-  Scratch s;
-  make_dir(s.at("dump"));
-  make_dir(s.at("t"));
-  CountingDump d(s.at("dump/"), kT);
+  Restore f(kT);
+  CountingDump& d = f.d;
   for (int i = 0; i < 20; ++i) {
     std::string name = std::to_string(i);
     name.insert(0, 1, 'f');
@@ -93,18 +88,17 @@ TEST(Interruption, ClosedStandardOutputChangesNothing) {
   }
   d.dir(0, u"sub");
   d.file(1, u"last.txt", "last");
-  ASSERT_TRUE(d.builder.close());
   int fds[2];
   ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
   close(fds[0]);  // no reader from the start
   ChildOptions o;
   o.stdout_fd = fds[1];
-  RunResult r = s.run({"dump/", "t"}, o);
+  const RunResult& r = f.run({"dump/", "t"}, o);
   close(fds[1]);
   EXPECT_EQ(r.signal, 0) << "killed by signal " << r.signal;
   EXPECT_EQ(r.status, 0);
-  expect_log(read_file(s.at("$errors")), {});
-  expect_tree(s.at("t"), d.expected, kT);
+  f.expect_log_and_outside();
+  expect_tree(f.s.at("t"), d.expected, kT);
 }
 
 // mkdump writes the three FIFOs entry by entry while fsrestore reads them
@@ -150,18 +144,17 @@ TEST(Pipes, DumpWrittenByMkdumpInStep) {
 // before the next is written, so every read returns less than it asked
 // for: bodies, names and times come back exact.
 TEST(Pipes, StreamsDeliveredInSmallPieces) {
-  Scratch s;
-  make_dir(s.at("src"));
+  Restore f(kT, "src/");
+  const Scratch& s = f.s;
+  CountingDump& d = f.d;
   make_dir(s.at("d"));
-  make_dir(s.at("t"));
-  CountingDump d(s.at("src/"), kT);
   d.file(0, u"one.bin", pattern(70000, 1));
   d.dir(0, u"dir");
   d.file(1, u"two.bin", pattern(12345, 2), 0x21);
   d.file(1, u"empty", "");
   d.file(1, u"three.txt", "three");
   d.file(0, u"four.bin", pattern(40000, 4));
-  ASSERT_TRUE(d.builder.close());
+  f.prepare();
   for (const char* n : {"$fsnodes", "$fsnames", "$content"}) FifoWriter::make(s.at(std::string("d/") + n));
 
   FifoWriter nodes(s.at("d/$fsnodes")), names(s.at("d/$fsnames")), content(s.at("d/$content"));
@@ -172,9 +165,9 @@ TEST(Pipes, StreamsDeliveredInSmallPieces) {
   nodes.close();
   names.close();
   content.close();
-  RunResult r = s.finish(child);
-  expect_clean_output(r, "d/", d.dirs, d.files, d.bytes);
-  expect_log(read_file(s.at("$errors")), {});
+  f.r = s.finish(child);
+  expect_clean_output(f.r, "d/", d.dirs, d.files, d.bytes);
+  f.expect_log_and_outside();
   expect_tree(s.at("t"), d.expected, kT);
 }
 
