@@ -1,7 +1,8 @@
 /* The dump's three streams as the bench restore programs read them: nodes in
  * big blocks (whole records), names line by line turned into the file
  * system's UTF-8, and the content buffer each program serves bodies from.
- * Included by floor.c and uring_floor.c, so both read the input alike. */
+ * Included by floor.c and experiments/uring_floor.c, so both read the input
+ * alike. */
 #ifndef BENCH_DUMP_INPUT_H
 #define BENCH_DUMP_INPUT_H
 

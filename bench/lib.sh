@@ -1,9 +1,10 @@
 # shellcheck shell=bash
-# Shared by the bench scripts: where things are, and how the trees, dumps and
-# archives are made. Inputs live under $BENCH_ROOT on tmpfs, so they are always
-# in the page cache. Restores write there too, unless run.sh sends them to
-# $EXT4_ROOT on the ext4 root file system, where deletes slow the creation of
-# new files for minutes after (see run.sh).
+# Shared by the bench scripts and those in experiments/: where things are,
+# and how the trees, dumps and archives are made. Inputs live under
+# $BENCH_ROOT on tmpfs, so they are always in the page cache. Restores write
+# there too, unless run.sh sends them to $EXT4_ROOT on the ext4 root file
+# system, where deletes slow the creation of new files for minutes after (see
+# run.sh).
 
 bench_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo_dir=$(cd "$bench_dir/.." && pwd)

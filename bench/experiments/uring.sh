@@ -6,7 +6,7 @@
 # tmpfs directory), and prints per mode the median of the per-round ratios
 # floor/mode with their spread.
 #
-#   bench/uring.sh [ROUNDS]        (default 9, plus a discarded warm-up round)
+#   bench/experiments/uring.sh [ROUNDS]        (default 9, plus a discarded warm-up round)
 #
 # Before timing it checks that every mode restores the same files as floor
 # (names, bodies, both times, mode) and counts system calls per entry with
@@ -24,7 +24,7 @@
 set -euo pipefail
 BENCH_ROOT=${BENCH_ROOT:-/dev/shm/fsbench-uring}
 # shellcheck source=bench/lib.sh
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/../lib.sh"
 
 rounds=${1:-9}
 read -r -a modes <<<"${MODES:-sync writes split link}"
@@ -44,7 +44,7 @@ cleanup() {
 trap cleanup EXIT
 
 need_tools
-cc -O2 -Wall -Wextra -Werror -o "$URING" "$bench_dir/uring_floor.c"
+cc -O2 -Wall -Wextra -Werror -o "$URING" "$bench_dir/experiments/uring_floor.c"
 prepare small
 read -r entries files bytes < <(counts small)
 dump=$BENCH_ROOT/small/dump_

@@ -2,7 +2,7 @@
 # Share of fsrestore's instructions spent in the progress line's per-record
 # turn, measured with callgrind over a restore of 200,000 empty files.
 #
-#   bench/progress_cost.sh
+#   bench/experiments/progress_cost.sh
 #
 # The turn is inline in the driver's loop, so it is counted through the debug
 # lines of progress_line.h (inclusive of the calls made from them: the cycle
@@ -13,7 +13,7 @@
 # instructions the machine runs is smaller still.
 set -euo pipefail
 # shellcheck source=bench/lib.sh
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/../lib.sh"
 
 files=${EMPTY_FILES:-200000}
 prof=${PROF_BUILD:-$repo_dir/build/prof}

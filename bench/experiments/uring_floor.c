@@ -1,5 +1,5 @@
 /* uring_floor [-m split|link|writes|closes|sync] [-b BATCH] [-w WORKERS] BASEPATH TARGET:
- * the floor restore (floor.c) with its per-entry calls handed to the kernel
+ * the floor restore (../floor.c) with its per-entry calls handed to the kernel
  * in batches through io_uring, to learn what batching could gain.
  *
  * It reads the same three streams and makes the same tree (names, bodies,
@@ -49,7 +49,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "dump_input.h"
+#include "../dump_input.h"
 
 #define MAX_BATCH 1024
 #define MAX_DEPTH 256

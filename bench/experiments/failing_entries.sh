@@ -6,12 +6,12 @@
 # e.g. one built from an earlier commit), and prints the median of each and
 # of the per-round ratios with their spread.
 #
-#   bench/failing_entries.sh BASELINE [ROUNDS]      (default 9 rounds)
+#   bench/experiments/failing_entries.sh BASELINE [ROUNDS]      (default 9 rounds)
 set -euo pipefail
 # shellcheck source=bench/lib.sh
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/../lib.sh"
 
-baseline=${1:?usage: bench/failing_entries.sh BASELINE [ROUNDS]}
+baseline=${1:?usage: bench/experiments/failing_entries.sh BASELINE [ROUNDS]}
 rounds=${2:-9}
 entries=${FAILING_ENTRIES:-100000}
 trap '[[ ${KEEP:-0} == 1 ]] || rm -rf "${BENCH_ROOT:?}"' EXIT
