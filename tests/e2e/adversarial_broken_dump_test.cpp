@@ -40,6 +40,7 @@ TEST(AdversarialBrokenDump, ContentAndNodeStreamsCutShort) {
   log.push_back(content_line("../refused.txt", 0x20, 7, 7));
   d.dir(0, u"blocker", 0x10, false);  // a file in the target blocks it
   d.cut_file(1, u"skipped.txt", 3, "", 0x24);
+  log.push_back(mkdir_line("blocker", 0x10));
   log.push_back(chdir_line("blocker", 0x24));
   log.push_back(content_line("skipped.txt", 0x24, 3, 3));
   d.cut_file(0, u"top.txt", 1ull << 32, "");

@@ -170,7 +170,7 @@ TEST(Race, DirectoryAboutToBeReusedSwappedForALink) {
   d.dir(1, u"made");
   d.file(2, u"deeper.txt", "DEEPER");
   d.file(0, u"after.txt", "after the skipped subtree");
-  f.log = {chdir_line("reuse", 0x20)};
+  f.log = {mkdir_line("reuse", 0x10), chdir_line("reuse", 0x20)};
 
   run_paused(f, 100, f.t("before.bin"), [&] {
     EXPECT_EQ(run_as_nobody("rmdir " + quoted(f.t("reuse")) + " && ln -s " + quoted(s.root + "/sentinel/dir") +
