@@ -519,9 +519,9 @@ bool FakePlatform::identity(Handle h, FileIdentity* out) {
   return true;
 }
 
-bool FakePlatform::shows_entry(Handle, const char16_t*, Handle entry) {
+Shown FakePlatform::shows_entry(Handle, const char16_t*, Handle entry) {
   const Node* node = node_of(entry);
-  return node == nullptr || !node->unverified;
+  return node != nullptr && node->unverified ? Shown::kOther : Shown::kItself;
 }
 
 // Serves what the stream holds, at most one chunk a turn unless full.

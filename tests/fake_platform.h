@@ -183,7 +183,7 @@ class FakePlatform : public Platform {
   bool inspect(Handle dir, const char16_t* name, EntryInfo* info) override;
   bool remove_file(Handle dir, const char16_t* name) override;
   bool identity(Handle h, FileIdentity* out) override;
-  bool shows_entry(Handle dir, const char16_t* name, Handle entry) override;
+  Shown shows_entry(Handle dir, const char16_t* name, Handle entry) override;
   bool failed_because_exists() override { return exists_; }
   NameRules name_rules() override { return rules; }
   std::uint32_t read(Handle h, void* buffer, std::uint32_t count) override;

@@ -3,10 +3,10 @@
 
 #include <cstdint>
 
+#include "platform/file_attributes.h"
 #include "platform/filetime.h"
 
 constexpr std::uint32_t kFsNodeBytes = 32;
-constexpr std::uint16_t kAttrDirectory = 0x10;
 // A depth is one byte: 0 (directly in the target) to 255.
 constexpr int kDepthLevels = 256;
 

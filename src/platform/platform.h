@@ -51,6 +51,13 @@ struct EntryInfo {
   bool shown_as_itself = true;
 };
 
+// Whether a handle opened by a name shows that entry itself.
+enum class Shown {
+  kItself,
+  kOther,    // what a link there leads to, or another entry swapped in
+  kUnknown,  // the system cannot tell (Wine, past about 4,000 characters of path)
+};
+
 // The system's code for a failed operation, as last_error() gives it; only
 // error_text() makes sense of it.
 struct SystemError {
@@ -116,10 +123,10 @@ class Platform {
   // target; a file with other names keeps them.
   virtual bool remove_file(Handle dir, const char16_t* name) = 0;
   virtual bool identity(Handle h, FileIdentity* out) = 0;
-  // True when the open handle `entry`, opened by `name` in dir, is that
-  // entry itself and not what a link there leads to. Always true where
-  // opening a name never follows a link.
-  virtual bool shows_entry(Handle dir, const char16_t* name, Handle entry) = 0;
+  // Whether the open handle `entry`, opened by `name` in dir, is that entry
+  // itself and not what a link there leads to. Always itself where opening
+  // a name never follows a link.
+  virtual Shown shows_entry(Handle dir, const char16_t* name, Handle entry) = 0;
   // True when the last failed create_file or make_dir failed because the
   // name exists.
   virtual bool failed_because_exists() = 0;

@@ -11,15 +11,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/file_attributes.h"
 #include "platform/interruption.h"
 #include "platform/time_stamp_counter.h"
 #include "platform/utf8_path.h"
 
 namespace {
 
-constexpr std::uint16_t kAttrReadOnly = 0x01;
-constexpr std::uint16_t kAttrDirectory = 0x10;
-constexpr std::uint16_t kAttrArchive = 0x20;
 
 int fd_of(Handle h) { return static_cast<int>(h.raw); }
 

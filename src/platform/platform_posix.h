@@ -28,7 +28,7 @@ class PosixPlatform final : public Platform {
   bool inspect(Handle dir, const char16_t* name, EntryInfo* info) override;
   bool remove_file(Handle dir, const char16_t* name) override;
   bool identity(Handle h, FileIdentity* out) override;
-  bool shows_entry(Handle, const char16_t*, Handle) override { return true; }  // opened with O_NOFOLLOW
+  Shown shows_entry(Handle, const char16_t*, Handle) override { return Shown::kItself; }  // O_NOFOLLOW
   bool failed_because_exists() override;
   NameRules name_rules() override { return NameRules::kPosix; }
   std::uint32_t read(Handle h, void* buffer, std::uint32_t count) override;

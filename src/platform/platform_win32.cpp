@@ -60,6 +60,44 @@ struct ObjectName {
   }
 };
 
+// Not declared by <winternl.h>; exported by ntdll.
+extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apc, PVOID apc_context,
+                                               PIO_STATUS_BLOCK io, PVOID buffer, ULONG length,
+                                               FILE_INFORMATION_CLASS information_class, BOOLEAN single_entry,
+                                               PUNICODE_STRING file_name, BOOLEAN restart_scan);
+
+// One entry of a directory as its listing shows it: the entry itself, not
+// what a link there leads to, at any depth.
+struct ListedEntry {
+  union {
+    FILE_ID_BOTH_DIR_INFORMATION info;
+    unsigned char bytes[sizeof(FILE_ID_BOTH_DIR_INFORMATION) + 2 * 32768];
+  };
+  // A directory handle keeps the name pattern of its first listing, so each
+  // query lists through a handle of its own, reopened from dir.
+  bool query(HANDLE dir, const wchar_t* name) {
+    wchar_t dot[] = L".";
+    UNICODE_STRING none = {2, 4, dot};
+    OBJECT_ATTRIBUTES object;
+    InitializeObjectAttributes(&object, &none, 0, dir, nullptr);
+    IO_STATUS_BLOCK io;
+    HANDLE listing = nullptr;
+    if (NtCreateFile(&listing, FILE_LIST_DIRECTORY | SYNCHRONIZE, &object, &io, nullptr, 0,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                     FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0) < 0) {
+      return false;
+    }
+    UNICODE_STRING mask;
+    mask.Buffer = const_cast<wchar_t*>(name);
+    mask.Length = static_cast<USHORT>(wcslen(name) * sizeof(wchar_t));
+    mask.MaximumLength = mask.Length;
+    const NTSTATUS status = NtQueryDirectoryFile(listing, nullptr, nullptr, nullptr, &io, bytes, sizeof bytes,
+                                                 FileIdBothDirectoryInformation, TRUE, &mask, TRUE);
+    CloseHandle(listing);
+    return status >= 0;
+  }
+};
+
 BOOL WINAPI end_on_interruption(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
   // Straight to the handle, past the runtime's buffer: the main thread may
@@ -223,10 +261,20 @@ Handle Win32Platform::open_dir(Handle dir, const char16_t* name) {
   return Handle::none();
 }
 
-// Where the system follows a link anyway (Wine), the opened handle's name
-// is the link's target rather than the entry's.
-bool Win32Platform::shows_entry(Handle dir, const char16_t* name, Handle entry) {
-  return named_as_entry(dir, name, entry);
+// Where the system follows a link anyway (Wine), the handle opened by the
+// name is the link's target. The parent's listing shows the entry itself:
+// a link there is a reparse point, and a directory swapped in has another
+// file id. Where the listing cannot be read, the handles' names are
+// compared instead.
+Shown Win32Platform::shows_entry(Handle dir, const char16_t* name, Handle entry) {
+  static ListedEntry listed;
+  FileIdentity id;
+  DWORD attributes;
+  bool pipe;
+  if (!listed.query(native(dir), wide(name))) return named_as_entry(dir, name, entry);
+  if (listed.info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return Shown::kOther;
+  if (!describe(entry, &id, &attributes, &pipe)) return Shown::kUnknown;
+  return id.index == static_cast<std::uint64_t>(listed.info.FileId.QuadPart) ? Shown::kItself : Shown::kOther;
 }
 
 // Wine cannot open a link itself (it follows it, and reports no reparse
@@ -245,7 +293,7 @@ bool Win32Platform::inspect(Handle dir, const char16_t* name, EntryInfo* info) {
   DWORD attributes = 0;
   bool pipe = false;
   const bool known = describe(entry, &info->identity, &attributes, &pipe);
-  info->shown_as_itself = known && named_as_entry(dir, name, entry);
+  info->shown_as_itself = known && shows_entry(dir, name, entry) == Shown::kItself;
   CloseHandle(native(entry));
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
     info->kind = EntryKind::kLink;
@@ -263,19 +311,20 @@ bool Win32Platform::inspect(Handle dir, const char16_t* name, EntryInfo* info) {
 // The system's own names of both handles are compared (Win32's final-path
 // call gives up beyond 260 characters under Wine). A name past the longest
 // the system can report cannot be verified.
-bool Win32Platform::named_as_entry(Handle dir, const char16_t* name, Handle entry) {
+Shown Win32Platform::named_as_entry(Handle dir, const char16_t* name, Handle entry) {
   static ObjectName here, there;
-  if (!here.query(native(dir)) || !there.query(native(entry))) return false;
+  if (!here.query(native(dir)) || !there.query(native(entry))) return Shown::kUnknown;
   const UNICODE_STRING& d = here.info.Name;
   const UNICODE_STRING& e = there.info.Name;
   const int dir_units = d.Length / 2;
   const int name_units = static_cast<int>(wcslen(wide(name)));
   const bool separated = dir_units > 0 && d.Buffer[dir_units - 1] == L'\\';
   const int at = separated ? dir_units : dir_units + 1;
-  if (e.Length / 2 != at + name_units) return false;
-  if (!separated && e.Buffer[dir_units] != L'\\') return false;
-  return CompareStringOrdinal(d.Buffer, dir_units, e.Buffer, dir_units, TRUE) == CSTR_EQUAL &&
-         CompareStringOrdinal(e.Buffer + at, name_units, wide(name), name_units, TRUE) == CSTR_EQUAL;
+  if (e.Length / 2 != at + name_units) return Shown::kOther;
+  if (!separated && e.Buffer[dir_units] != L'\\') return Shown::kOther;
+  const bool same = CompareStringOrdinal(d.Buffer, dir_units, e.Buffer, dir_units, TRUE) == CSTR_EQUAL &&
+                    CompareStringOrdinal(e.Buffer + at, name_units, wide(name), name_units, TRUE) == CSTR_EQUAL;
+  return same ? Shown::kItself : Shown::kOther;
 }
 
 // The name goes when the handle closes; a link goes itself, and a file with

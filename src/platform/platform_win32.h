@@ -30,7 +30,7 @@ class Win32Platform final : public Platform {
   bool inspect(Handle dir, const char16_t* name, EntryInfo* info) override;
   bool remove_file(Handle dir, const char16_t* name) override;
   bool identity(Handle h, FileIdentity* out) override;
-  bool shows_entry(Handle dir, const char16_t* name, Handle entry) override;
+  Shown shows_entry(Handle dir, const char16_t* name, Handle entry) override;
   bool failed_because_exists() override { return exists_; }
   NameRules name_rules() override { return NameRules::kWindows; }
   std::uint32_t read(Handle h, void* buffer, std::uint32_t count) override;
@@ -63,9 +63,9 @@ class Win32Platform final : public Platform {
   // The identity and attributes of an open handle; pipe when it is a FIFO
   // or pipe rather than a file or directory.
   bool describe(Handle h, FileIdentity* id, DWORD* attributes, bool* pipe);
-  // True when the system's own names of dir and entry say that entry is
-  // the name inside dir.
-  bool named_as_entry(Handle dir, const char16_t* name, Handle entry);
+  // Whether the system's own names of dir and entry say that entry is the
+  // name inside dir.
+  Shown named_as_entry(Handle dir, const char16_t* name, Handle entry);
 
   int argc_;
   wchar_t** argv_;

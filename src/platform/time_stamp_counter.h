@@ -1,6 +1,5 @@
-// The processor's time-stamp counter, read inline. Code on a per-record path
-// reads it directly when the platform says its cycle counter is this one
-// (Platform::cycles_are_time_stamp_counter), saving the call.
+// The processor's time-stamp counter, read inline: the platforms' cycle
+// counter where the processor has one.
 #pragma once
 
 #include <cstdint>

@@ -1,9 +1,11 @@
 #include "restore/entry_guard.h"
 
+#include "platform/file_attributes.h"
+
 namespace {
 
 // The attribute bits for which Windows keeps a file from being replaced.
-constexpr std::uint32_t kKeptAttributes = 0x07;  // read-only, hidden, system
+constexpr std::uint32_t kKeptAttributes = kAttrReadOnly | kAttrHidden | kAttrSystem;
 
 }  // namespace
 
@@ -101,7 +103,9 @@ Handle EntryGuard::make_dir(const EntryPlace& at, const char16_t* name) {
   const Handle dir = failed_handle(platform_.make_dir(at.dir, name, &made));
   failure_.dir_exists = made && !dir.valid();
   if (made) note_made(at, dir);
-  if (!dir.valid() || platform_.shows_entry(at.dir, name, dir)) return dir;
+  // Where the system cannot tell, the creation that just succeeded vouches
+  // for the handle.
+  if (!dir.valid() || platform_.shows_entry(at.dir, name, dir) != Shown::kOther) return dir;
   platform_.close(dir);
   refuse(Refusal::kNotShown);
   failure_.dir_exists = true;
@@ -134,7 +138,7 @@ Handle EntryGuard::reuse_dir(const EntryPlace& at, const char16_t* name) {
 Handle EntryGuard::open_dir(Handle dir, const char16_t* name) {
   if (refuse_invalid(name)) return Handle::none();
   const Handle opened = failed_handle(platform_.open_dir(dir, name));
-  if (!opened.valid() || platform_.shows_entry(dir, name, opened)) return opened;
+  if (!opened.valid() || platform_.shows_entry(dir, name, opened) == Shown::kItself) return opened;
   platform_.close(opened);
   refuse(Refusal::kNotShown);
   return Handle::none();

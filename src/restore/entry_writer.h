@@ -37,9 +37,9 @@ class EntryWriter {
   void restore_file(const FsNode& node, Handle content, RecordsAhead next);
   // Moves the body into file (or discards it when file is none): from the
   // read-ahead while it holds bytes, then a long rest straight from the
-  // stream in blocks. The stream's end or a failed read ends the body. True
-  // when the whole body reached file; after a failed write the failure is
-  // logged and the rest only consumed.
+  // stream in blocks. The stream's end or a failed read ends the body (its
+  // content line tells what is missing). False once a write failed: the
+  // failure is logged and the rest only consumed.
   bool copy_body(const FsNode& node, Handle content, Handle file, RecordsAhead next);
   // One block of a long rest, straight from the stream; how many bytes it
   // took, and false in *writing once a write failed.
