@@ -28,13 +28,18 @@ bool EntryGuard::made_by_run(const EntryPlace& at, const FileIdentity& id) const
   return at.tracked && (at.made_by_run || made_.contains(at.depth, id));
 }
 
+// Without its identity the entry cannot be told apart later: one that
+// cannot be had counts as lost, so the depth's existing names count as the
+// run's.
 void EntryGuard::note_made(const EntryPlace& at, Handle h) {
   FileIdentity id;
   if (!at.tracked || at.made_by_run) return;
-  // Without its identity the entry cannot be told apart later; a lost
-  // identity makes the depth's existing names count as the run's.
-  if (!platform_.identity(h, &id)) id = FileIdentity{~std::uint64_t{0}, ~std::uint64_t{0}};
+  if (!platform_.identity(h, &id)) return made_.lose(at.depth);
   made_.add(at.depth, id);
+}
+
+void EntryGuard::note_made(const EntryPlace& at, const FileIdentity& id) {
+  if (at.tracked && !at.made_by_run) made_.add(at.depth, id);
 }
 
 bool EntryGuard::refuse(Refusal why) {
@@ -117,7 +122,16 @@ Handle EntryGuard::reuse_dir(const EntryPlace& at, const char16_t* name) {
   const Handle dir = open_dir(at.dir, name);
   FileIdentity id;
   if (dir.valid()) {
-    if (!made_by_run(at, platform_.identity(dir, &id) ? id : FileIdentity{})) return dir;
+    if (!platform_.identity(dir, &id)) {
+      system_failed();
+      platform_.close(dir);
+      return Handle::none();
+    }
+    // Reused once: a later record of its name is refused, as for one made.
+    if (!made_by_run(at, id)) {
+      note_made(at, id);
+      return dir;
+    }
     platform_.close(dir);
     refuse(Refusal::kMadeThisRun);
     return Handle::none();

@@ -63,6 +63,7 @@ class EntryGuard {
   bool made_by_run(const EntryPlace& at, const FileIdentity& id) const;
   // Keeps a new entry's identity where names are not all the run's.
   void note_made(const EntryPlace& at, Handle h);
+  void note_made(const EntryPlace& at, const FileIdentity& id);
   // Removes what has the name so a new file can take it; false when it must
   // stay.
   bool make_room(const EntryPlace& at, const char16_t* name);

@@ -7,10 +7,7 @@ std::uint64_t MadeEntries::key_of(const FileIdentity& id) {
 }
 
 void MadeEntries::add(int depth, const FileIdentity& id) {
-  if (count_ == kMadeEntriesCapacity) {
-    if (depth < overflow_depth_) overflow_depth_ = depth;
-    return;
-  }
+  if (count_ == kMadeEntriesCapacity) return lose(depth);
   entries_[count_++] = Entry{key_of(id), static_cast<std::uint8_t>(depth)};
 }
 

@@ -24,6 +24,10 @@ class MadeEntries {
   MadeEntries() {}  // the stack is not cleared: only entries below count_ are read
 
   void add(int depth, const FileIdentity& id);
+  // An entry made at depth whose identity could not be had.
+  void lose(int depth) {
+    if (depth < overflow_depth_) overflow_depth_ = depth;
+  }
   // True when id is an entry this run made at depth, or when the entries of
   // that depth no longer all fit.
   bool contains(int depth, const FileIdentity& id) const;
@@ -38,8 +42,8 @@ class MadeEntries {
   static std::uint64_t key_of(const FileIdentity& id);
 
   std::uint32_t count_ = 0;
-  // The shallowest depth that lost an entry to a full stack; kDepthLevels
-  // when none did.
+  // The shallowest depth that lost an entry (a full stack, or an identity
+  // that could not be had); kDepthLevels when none did.
   int overflow_depth_ = kDepthLevels;
   Entry entries_[kMadeEntriesCapacity];
 };
