@@ -124,6 +124,7 @@ Handle EntryGuard::reuse_dir(const EntryPlace& at, const char16_t* name) {
   if (dir.valid()) {
     if (!platform_.identity(dir, &id)) {
       system_failed();
+      failure_.dir_exists = true;
       platform_.close(dir);
       return Handle::none();
     }
