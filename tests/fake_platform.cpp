@@ -54,13 +54,6 @@ std::u16string u16(const std::string& bytes) {
 }  // namespace
 
 
-const char* FakePlatform::op_name(Op op) {
-#define FAKE_PLATFORM_OP_NAME(id, text) text,
-  static const char* const names[] = {FAKE_PLATFORM_OPS(FAKE_PLATFORM_OP_NAME)};
-#undef FAKE_PLATFORM_OP_NAME
-  return names[static_cast<int>(op)];
-}
-
 FakePlatform::FakePlatform() : start(&root) {
   root.kind = Kind::kDirectory;
   root.attr = 0x10;

@@ -20,33 +20,12 @@
 
 #include "platform/entry_name.h"
 #include "platform/platform.h"
-
-// The operations a failure can be injected into, with the word a call
-// record starts with. A new operation is one line here.
-#define FAKE_PLATFORM_OPS(X)                          \
-  X(kOpenStream, "open_stream")                       \
-  X(kOpenStartDir, "open_start_dir")                  \
-  X(kOpenTarget, "open_target")                       \
-  X(kCreateFile, "create_file")                       \
-  X(kMakeDir, "make_dir")                             \
-  X(kOpenDir, "open_dir")                             \
-  X(kInspect, "inspect")                              \
-  X(kRemoveFile, "remove_file")                       \
-  X(kIdentity, "identity")                            \
-  X(kRead, "read")                                    \
-  X(kCopyRead, "copy_read") /* copy_block's read */   \
-  X(kWrite, "write")                                  \
-  X(kCopyBlock, "copy_block") /* and its write */     \
-  X(kClose, "close")                                  \
-  X(kSetTimes, "set_times")                           \
-  X(kSetAttr, "set_attr")
+#include "platform_ops.h"
 
 class FakePlatform : public Platform {
  public:
-#define FAKE_PLATFORM_OP_ENUM(id, text) id,
-  enum class Op { FAKE_PLATFORM_OPS(FAKE_PLATFORM_OP_ENUM) };
-#undef FAKE_PLATFORM_OP_ENUM
-  static const char* op_name(Op op);
+  using Op = PlatformOp;
+  static const char* op_name(Op op) { return platform_op_name(op); }
 
   using Kind = EntryKind;  // never kAbsent
 
