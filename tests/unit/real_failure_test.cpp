@@ -140,6 +140,8 @@ TEST_F(RealFailureTest, OneFailingCallGivesOneLineAndTheRestOfTheTree) {
     const CommandLine line = parse_command_line(platform);
     EXPECT_EQ(restorer->driver.run(line.base_arg, line.target_arg), 0) << c.what;
     EXPECT_EQ(platform.injected(), c.nth > 0) << c.what;
+    // Every body was taken whole, so the ones after a failure are aligned.
+    EXPECT_EQ(restorer->counters.outbytes, kBig + 17) << c.what;
     EXPECT_EQ(slurp("$errors"), c.log) << c.what;
     std::map<std::string, std::string> want = whole;
     for (const auto& [path, now] : c.changed) {

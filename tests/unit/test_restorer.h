@@ -87,18 +87,16 @@ struct TestRestorer {
   // The tree under path as text, depth first: "name/" for a directory and
   // "name=body" for a file (a link: "name@"), then "*" when its attributes
   // were set and "!" when its times were; joined by ", ".
-  std::string tree(const std::u16string& path = u"target") {
+  std::string tree(const std::u16string& path = u"target") { return tree_of(*fake.find(path)); }
+  static std::string tree_of(const FakePlatform::Node& dir, const std::string& prefix = "") {
     std::string out;
-    list(*fake.find(path), "", out);
-    return out;
-  }
-  static void list(const FakePlatform::Node& dir, const std::string& prefix, std::string& out) {
     for (const auto& [key, node] : dir.children) {
       const std::string path = prefix + FakePlatform::utf8(node->name);
       out += (out.empty() ? "" : ", ") + path;
       out += node->directory() ? "/" : node->kind == FakePlatform::Kind::kLink ? "@" : "=" + node->body;
       out += std::string(node->attr_set ? "*" : "") + (node->times_set ? "!" : "");
-      if (node->directory()) list(*node, path + "/", out);
+      if (node->directory() && !node->children.empty()) out += ", " + tree_of(*node, path + "/");
     }
+    return out;
   }
 };
