@@ -15,44 +15,56 @@ TEST(RestoreDriver, EachStartUpFailureEndsWithStatusOneAndNothingButTheBasepathL
     out.insert(out.end(), more.begin(), more.end());
     return out;
   };
+  auto failing = [](Op op, std::u16string name) { return [=](FakePlatform& f) { f.fail(op, name); }; };
   struct Case {
     const char* what;
-    Op failing_op;
-    std::u16string failing_name;
+    std::function<void(FakePlatform&)> prepare;
     Calls calls;  // everything the run asked of the platform
   } cases[] = {
-      {"content stream missing", Op::kOpenStream, u"d/$content", upto(0, {"open_stream d/$content"})},
-      {"names stream missing", Op::kOpenStream, u"d/$fsnames", upto(2, {"open_stream d/$fsnames"})},
-      {"node stream missing", Op::kOpenStream, u"d/$fsnodes", upto(4, {"open_stream d/$fsnodes"})},
-      {"starting directory not openable", Op::kOpenStartDir, u"", upto(6, {"open_start_dir"})},
-      {"log not creatable", Op::kCreateFile, u"$errors", upto(6, {"open_start_dir", "create_file $errors"})},
-      {"target not enterable",
-       Op::kOpenTarget,
-       u"",
+      {"content stream missing", failing(Op::kOpenStream, u"d/$content"), upto(0, {"open_stream d/$content"})},
+      {"names stream missing", failing(Op::kOpenStream, u"d/$fsnames"), upto(2, {"open_stream d/$fsnames"})},
+      {"node stream missing", failing(Op::kOpenStream, u"d/$fsnodes"), upto(4, {"open_stream d/$fsnodes"})},
+      {"starting directory not openable", failing(Op::kOpenStartDir, u""), upto(6, {"open_start_dir"})},
+      {"log not creatable", failing(Op::kCreateFile, u"$errors"),
+       upto(6, {"open_start_dir", "create_file $errors"})},
+      {"a directory has the log's name", [](FakePlatform& f) { f.mkdir_p(u"$errors"); },
+       upto(6, {"open_start_dir", "create_file $errors", "inspect $errors"})},
+      {"target not enterable", failing(Op::kOpenTarget, u""),
        upto(6, {"open_start_dir", "create_file $errors", "identity $errors", "open_target target"})},
   };
   for (const Case& c : cases) {
     auto r = TestRestorer::make();
-    r->fake.fail(c.failing_op, c.failing_name);
+    c.prepare(r->fake);
     TestDump d;
     d.file(0, u"f", "x");
     EXPECT_EQ(r->run(d, {"d/", "target"}), 1) << c.what;
     EXPECT_EQ(r->fake.calls, c.calls) << c.what;
     EXPECT_EQ(r->fake.console, "basepath=<d/>\n") << c.what;
-    EXPECT_EQ(r->fake.log_text(), "") << c.what;
+    EXPECT_EQ(r->fake.log_text() + r->tree(), "") << c.what;
   }
 }
 
-TEST(RestoreDriver, WithoutArgumentsTheStartingDirectoryIsDumpAndTarget) {
+// Without arguments the starting directory holds the dump and the log and
+// is restored into: entries named like the streams or the log are refused,
+// and those files stay as they are.
+TEST(RestoreDriver, WithoutArgumentsTheStartingDirectoryIsDumpAndTargetAndItsOwnFilesStay) {
   auto r = TestRestorer::make();
   TestDump d;
-  d.file(0, u"f", "x");
+  d.file(0, u"$content", "c").file(0, u"$fsnames", "n").file(0, u"$errors", "e").file(0, u"plain", "p");
   r->fake.add_dump(d.nodes, d.names, d.content);
+  for (const char16_t* name : {u"$content", u"$fsnames", u"$fsnodes"}) {
+    r->fake.stream_is_file(name, r->fake.add_file(name, "stream"));
+  }
   EXPECT_EQ(r->run_program(), 0);
   EXPECT_EQ(r->fake.calls_of("open_stream"),
             (Calls{"open_stream $content", "open_stream $fsnames", "open_stream $fsnodes"}));
   EXPECT_EQ(r->fake.calls_of("open_target").size(), 0u);
-  EXPECT_EQ(r->fake.find(u"f")->body, "x");
+  EXPECT_EQ(r->fake.log_text(),
+            "createfile error with <$content>, attr=0020, size=1: the name leads to one of this run's own files\n"
+            "createfile error with <$fsnames>, attr=0020, size=1: the name leads to one of this run's own files\n"
+            "createfile error with <$errors>, attr=0020, size=1: the name leads to one of this run's own files\n");
+  EXPECT_EQ(r->fake.find(u"$content")->body, "stream");
+  EXPECT_EQ(r->fake.find(u"plain")->body, "p");
   EXPECT_TRUE(r->fake.console.starts_with("basepath=<>\n"));
   EXPECT_EQ(r->fake.open_labels(), Calls{"."});
 }
