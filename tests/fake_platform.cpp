@@ -53,20 +53,11 @@ std::u16string u16(const std::string& bytes) {
 
 }  // namespace
 
-const char* FakePlatform::op_name(Op op) {
-  static const char* const names[] = {"open_stream", "open_start_dir", "open_target", "create_file", "make_dir",
-                                      "open_made_dir", "open_dir",    "inspect",        "remove_file", "identity",    "read",
-                                      "copy_read",   "write",          "copy_block",  "close",       "set_times",
-                                      "set_attr"};
-  return names[static_cast<int>(op)];
-}
 
 FakePlatform::FakePlatform() : start(&root) {
   root.kind = Kind::kDirectory;
   root.attr = 0x10;
   root.id = next_id_++;
-  attic.kind = Kind::kDirectory;
-  attic.id = next_id_++;
 }
 
 std::u16string FakePlatform::key(const std::u16string& name) const { return fold_case ? folded(name) : name; }
@@ -100,10 +91,6 @@ void FakePlatform::add_dump(const std::string& nodes, const std::string& names, 
   add_stream(basepath + u"$content", content);
 }
 
-void FakePlatform::stream_chunk(const std::u16string& path, std::uint32_t bytes) { streams_[path].chunk = bytes; }
-
-void FakePlatform::stream_is_file(const std::u16string& path, Node* file) { streams_[path].file = file; }
-
 FakePlatform::Node* FakePlatform::new_node(Node* dir, const std::u16string& name, Kind kind) {
   auto& slot = dir->children[key(name)];
   slot = std::make_unique<Node>();
@@ -115,15 +102,14 @@ FakePlatform::Node* FakePlatform::new_node(Node* dir, const std::u16string& name
   return slot.get();
 }
 
-FakePlatform::Node* FakePlatform::mkdir_p(const std::u16string& path) {
+// Follows "a/b" from the root; with make, missing parts become directories.
+FakePlatform::Node* FakePlatform::walk(const std::u16string& path, bool make) {
   Node* at = &root;
-  std::size_t begin = 0;
-  while (begin < path.size()) {
-    std::size_t end = path.find(u'/', begin);
-    if (end == std::u16string::npos) end = path.size();
+  for (std::size_t begin = 0; begin < path.size() && at != nullptr;) {
+    const std::size_t end = std::min(path.find(u'/', begin), path.size());
     const std::u16string part = path.substr(begin, end - begin);
-    Node* next = child(at, part.c_str());
-    at = next != nullptr ? next : new_node(at, part, Kind::kDirectory);
+    Node* next = child(at, part);
+    at = next != nullptr || !make ? next : new_node(at, part, Kind::kDirectory);
     begin = end + 1;
   }
   return at;
@@ -132,7 +118,7 @@ FakePlatform::Node* FakePlatform::mkdir_p(const std::u16string& path) {
 FakePlatform::Node* FakePlatform::add_file(const std::u16string& path, const std::string& body) {
   const std::size_t slash = path.rfind(u'/');
   Node* dir = slash == std::u16string::npos ? &root : mkdir_p(path.substr(0, slash));
-  Node* node = new_node(dir, slash == std::u16string::npos ? path : path.substr(slash + 1), Kind::kFile);
+  Node* node = new_node(dir, path.substr(slash + 1), Kind::kFile);
   node->body = body;
   node->size = body.size();
   return node;
@@ -161,43 +147,15 @@ FakePlatform::Node* FakePlatform::add_fifo(const std::u16string& path) {
 FakePlatform::Node* FakePlatform::swap_for_link(Node* entry, Node* to) {
   Node* dir = entry->parent;
   auto it = dir->children.find(key(entry->name));
-  std::unique_ptr<Node> displaced = std::move(it->second);
+  removed_.push_back(std::move(it->second));
   dir->children.erase(it);
-  const std::u16string name = displaced->name;
-  displaced->parent = &attic;
-  attic.children[u"swapped " + std::u16string(1, static_cast<char16_t>(u'0' + swaps_++ % 64)) + name] =
-      std::move(displaced);
-  Node* link = new_node(dir, name, Kind::kLink);
+  removed_.back()->parent = nullptr;  // out of every tree
+  Node* link = new_node(dir, entry->name, Kind::kLink);
   link->link = to;
   return link;
 }
 
-void FakePlatform::inject(const Failure& failure) { failures_.push_back(failure); }
-
-void FakePlatform::fail(Op op, const std::u16string& name, int times, const std::string& text) {
-  Failure f{op, name, times, text};
-  inject(f);
-}
-
-void FakePlatform::fail_nth(Op op, int n, const std::string& text) {
-  Failure f{op, u"", 1, text};
-  f.skip = n;
-  inject(f);
-}
-
 // --- inspection ---
-
-FakePlatform::Node* FakePlatform::find(const std::u16string& path) {
-  Node* at = &root;
-  std::size_t begin = 0;
-  while (begin < path.size() && at != nullptr) {
-    std::size_t end = path.find(u'/', begin);
-    if (end == std::u16string::npos) end = path.size();
-    at = child(at, path.substr(begin, end - begin).c_str());
-    begin = end + 1;
-  }
-  return at;
-}
 
 std::vector<std::string> FakePlatform::open_labels() const {
   std::vector<std::string> out;
@@ -214,7 +172,7 @@ int FakePlatform::open_non_directory_handles() const {
 std::vector<std::string> FakePlatform::calls_of(const std::string& op) const {
   std::vector<std::string> out;
   for (const std::string& c : calls) {
-    if (c.compare(0, op.size(), op) == 0) out.push_back(c);
+    if (c.starts_with(op)) out.push_back(c);
   }
   return out;
 }
@@ -229,7 +187,18 @@ const FakePlatform::Node* FakePlatform::node_of(Handle h) {
   return open == nullptr ? nullptr : open->node;
 }
 
-// --- helpers ---
+// --- the steps every operation shares ---
+
+void FakePlatform::call(Op op, const std::string& shown) {
+  if (before_call) before_call(op);
+  calls.push_back(shown.empty() ? op_name(op) : op_name(op) + (" " + shown));
+}
+
+bool FakePlatform::fails(Op op, const std::string& text) {
+  last_error_ = text;
+  ++failed_calls[op];
+  return false;
+}
 
 const FakePlatform::Failure* FakePlatform::should_fail(Op op, const std::u16string& name) {
   for (Failure& f : failures_) {
@@ -239,38 +208,82 @@ const FakePlatform::Failure* FakePlatform::should_fail(Op op, const std::u16stri
       continue;
     }
     if (f.times > 0) --f.times;
-    last_error_ = f.text;
-    failed(op);
+    fails(op, f.text);
     return &f;
   }
   return nullptr;
 }
 
-Handle FakePlatform::open_handle(Open open) {
-  const std::intptr_t id = next_handle_++;
-  handles_[id] = std::move(open);
-  return Handle{id};
-}
-
-FakePlatform::Open* FakePlatform::lookup(Handle h) {
-  auto it = handles_.find(h.raw);
-  return it == handles_.end() ? nullptr : &it->second;
-}
-
-FakePlatform::Node* FakePlatform::dir_of(Handle h, const std::string& what) {
-  Open* open = lookup(h);
-  if (open == nullptr || open->node == nullptr || !open->node->directory()) {
-    record(what + " <bad handle>");
-    ++bad_handle_uses;
+FakePlatform::Node* FakePlatform::at_name(Op op, Handle dir_handle, const char16_t* name16) {
+  const std::u16string name = name16;
+  call(op, utf8(name));
+  exists_ = false;
+  Open* dir = lookup(dir_handle, Need::kDirectory);
+  if (dir == nullptr) {
+    bad_use(op);
     last_error_ = "Bad file descriptor";
     return nullptr;
   }
-  return open->node;
+  // CreateFileW opens these; make_dir and remove_file have calls of their own.
+  look_like_windows(name, op != Op::kMakeDir && op != Op::kRemoveFile);
+  const std::size_t length = rules == NameRules::kWindows ? name.size() : utf8(name).size();
+  if (limit_name_length && length > 255) return fails(op, "File name too long"), nullptr;
+  return should_fail(op, name) != nullptr ? nullptr : dir->node;
 }
 
-FakePlatform::Node* FakePlatform::child(Node* dir, const char16_t* name) {
+FakePlatform::Node* FakePlatform::create(Op op, Handle dir_handle, const char16_t* name, Kind kind) {
+  Node* dir = at_name(op, dir_handle, name);
+  if (dir == nullptr) return nullptr;
+  if (child(dir, name) != nullptr) {
+    exists_ = true;
+    ++exists_failures[op];
+    return fails(op, "File exists"), nullptr;
+  }
+  return new_node(dir, name, kind);
+}
+
+FakePlatform::Open* FakePlatform::use(Op op, Handle h, Need need) {
+  if (before_call) before_call(op);
+  Open* open = lookup(h, need);
+  if (open == nullptr) bad_use(op);
+  return open;
+}
+
+FakePlatform::Open* FakePlatform::lookup(Handle h, Need need) {
+  auto it = handles_.find(h.raw);
+  if (it == handles_.end()) return nullptr;
+  Open& open = it->second;
+  const Node* node = open.node;
+  switch (need) {
+    case Need::kAny: return &open;
+    case Need::kStream: return open.stream != nullptr ? &open : nullptr;
+    case Need::kFile: return node != nullptr && !node->directory() ? &open : nullptr;
+    case Need::kDirectory: return node != nullptr && node->directory() ? &open : nullptr;
+    case Need::kNode: return node != nullptr ? &open : nullptr;
+  }
+  return nullptr;
+}
+
+void FakePlatform::bad_use(Op op) {
+  calls.push_back(op_name(op) + std::string(" <bad handle>"));
+  ++bad_handle_uses;
+}
+
+Handle FakePlatform::opened(Op op, Open open) {
+  const std::intptr_t id = next_handle_++;
+  const Node* node = open.node;
+  handles_[id] = std::move(open);
+  notify(op_name(op), node);
+  return Handle{id};
+}
+
+FakePlatform::Node* FakePlatform::child(Node* dir, const std::u16string& name) {
   auto it = dir->children.find(key(name));
   return it == dir->children.end() ? nullptr : it->second.get();
+}
+
+FileIdentity FakePlatform::identity_of(const Node* node) const {
+  return FileIdentity{1, node->hard_of != nullptr ? node->hard_of->id : node->id};
 }
 
 // Only reached by names the restore's rules let through.
@@ -294,184 +307,71 @@ void FakePlatform::look_like_windows(const std::u16string& name, bool by_create_
   if (by_create_file && (f == u"CONIN$" || f == u"CONOUT$")) anomalies.push_back("console name <" + shown + ">");
 }
 
-bool FakePlatform::name_fails(const char16_t* name16, bool by_create_file, Op op) {
-  const std::u16string name = name16;
-  look_like_windows(name, by_create_file);
-  if (limit_name_length) {
-    const std::size_t length = rules == NameRules::kWindows ? name.size() : utf8(name).size();
-    if (length > 255) {
-      last_error_ = "File name too long";
-      failed(op);
-      return true;
-    }
-  }
-  return false;
-}
-
 // --- Platform ---
-
-int FakePlatform::arg_count() { return static_cast<int>(args.size()); }
-
-bool FakePlatform::arg_is(int i, const char* ascii) { return args[i] == ascii; }
 
 std::uint32_t FakePlatform::arg_to_name(int i, char16_t* out, std::uint32_t capacity) {
   return path_to_utf16(args[i].c_str(), out, capacity);
 }
 
-void FakePlatform::console_write(const char* text, std::uint32_t length) { console.append(text, length); }
-
-void FakePlatform::console_write_arg(int i) { console += args[i]; }
-
 Handle FakePlatform::open_start_dir() {
-  before(Op::kOpenStartDir);
-  record("open_start_dir");
+  call(Op::kOpenStartDir);
   if (should_fail(Op::kOpenStartDir, u"")) return Handle::none();
-  Open open;
-  open.label = ".";
-  open.node = start;
-  const Handle h = open_handle(open);
-  notify("open_start_dir", start);
-  return h;
+  return opened(Op::kOpenStartDir, Open{".", nullptr, start});
 }
 
 // The user named the target: a link to it is followed.
 Handle FakePlatform::open_target(int i) {
-  before(Op::kOpenTarget);
-  record("open_target " + args[i]);
+  call(Op::kOpenTarget, args[i]);
   if (should_fail(Op::kOpenTarget, u16(args[i]))) return Handle::none();
   Node* target = find(u16(args[i]));
   while (target != nullptr && target->kind == Kind::kLink) target = target->link;
-  if (target == nullptr || !target->directory()) {
-    last_error_ = target == nullptr ? "No such file or directory" : "Not a directory";
-    failed(Op::kOpenTarget);
-    return Handle::none();
-  }
-  Open open;
-  open.label = args[i];
-  open.node = target;
-  const Handle h = open_handle(open);
-  notify("open_target", target);
-  return h;
+  if (target == nullptr) return fails(Op::kOpenTarget, "No such file or directory"), Handle::none();
+  if (!target->directory()) return fails(Op::kOpenTarget, "Not a directory"), Handle::none();
+  return opened(Op::kOpenTarget, Open{args[i], nullptr, target});
 }
 
 Handle FakePlatform::open_stream(const char16_t* path) {
-  before(Op::kOpenStream);
-  record("open_stream " + utf8(path));
+  call(Op::kOpenStream, utf8(path));
   if (should_fail(Op::kOpenStream, path)) return Handle::none();
   auto it = streams_.find(path);
-  if (it == streams_.end()) {
-    last_error_ = "No such file or directory";
-    failed(Op::kOpenStream);
-    return Handle::none();
-  }
-  Open open;
-  open.label = utf8(path);
-  open.stream = &it->second;
-  const Handle h = open_handle(open);
-  notify("open_stream", nullptr);
-  return h;
+  if (it == streams_.end()) return fails(Op::kOpenStream, "No such file or directory"), Handle::none();
+  return opened(Op::kOpenStream, Open{utf8(path), &it->second});
 }
 
-// Exclusive, as O_CREAT|O_EXCL|O_NOFOLLOW: whatever has the name, a link
-// included, makes it fail.
-Handle FakePlatform::create_file(Handle dir_handle, const char16_t* name) {
-  before(Op::kCreateFile);
-  record("create_file " + utf8(name));
-  exists_ = false;
-  Node* dir = dir_of(dir_handle, "create_file");
-  if (dir == nullptr) return Handle::none();
-  if (name_fails(name, true, Op::kCreateFile) || should_fail(Op::kCreateFile, name)) {
-    return Handle::none();
-  }
-  if (child(dir, name) != nullptr) {
-    last_error_ = "File exists";
-    exists_ = true;
-    failed(Op::kCreateFile);
-    ++exists_failures[Op::kCreateFile];
-    return Handle::none();
-  }
-  Open open;
-  open.label = utf8(name);
-  open.node = new_node(dir, name, Kind::kFile);
+Handle FakePlatform::create_file(Handle dir, const char16_t* name) {
+  Node* node = create(Op::kCreateFile, dir, name, Kind::kFile);
+  if (node == nullptr) return Handle::none();
   // The first "$errors" made in the starting directory is the log.
-  open.is_log = !log_created_ && dir == start && std::u16string(name) == u"$errors";
-  log_created_ = log_created_ || open.is_log;
-  const Handle h = open_handle(open);
-  notify("create_file", open.node);
-  return h;
+  const bool is_log = !log_created_ && node->parent == start && node->name == u"$errors";
+  log_created_ = log_created_ || is_log;
+  return opened(Op::kCreateFile, Open{utf8(name), nullptr, node, is_log});
 }
 
-Handle FakePlatform::make_dir(Handle dir_handle, const char16_t* name, bool* made) {
-  *made = false;
-  before(Op::kMakeDir);
-  record("make_dir " + utf8(name));
-  exists_ = false;
-  Node* dir = dir_of(dir_handle, "make_dir");
-  if (dir == nullptr) return Handle::none();
-  if (name_fails(name, false, Op::kMakeDir) || should_fail(Op::kMakeDir, name)) {
-    return Handle::none();
-  }
-  if (child(dir, name) != nullptr) {
-    last_error_ = "File exists";
-    exists_ = true;
-    failed(Op::kMakeDir);
-    ++exists_failures[Op::kMakeDir];
-    return Handle::none();
-  }
-  Open open;
-  open.label = utf8(name);
-  open.node = new_node(dir, name, Kind::kDirectory);
-  *made = true;
-  // Made, but the open that follows the creation may fail (out of handles).
-  if (should_fail(Op::kOpenMadeDir, name)) return Handle::none();
-  const Handle h = open_handle(open);
-  notify("make_dir", open.node);
-  return h;
+// Made, then opened: the open may fail on its own (out of handles).
+Handle FakePlatform::make_dir(Handle dir, const char16_t* name, bool* made) {
+  Node* node = create(Op::kMakeDir, dir, name, Kind::kDirectory);
+  *made = node != nullptr;
+  if (node == nullptr || should_fail(Op::kOpenMadeDir, name)) return Handle::none();
+  return opened(Op::kMakeDir, Open{utf8(name), nullptr, node});
 }
 
 // A link is never followed: POSIX opens with O_NOFOLLOW, Windows opens the
 // reparse point itself and finds it is not a plain directory.
 Handle FakePlatform::open_dir(Handle dir_handle, const char16_t* name) {
-  before(Op::kOpenDir);
-  record("open_dir " + utf8(name));
-  Node* dir = dir_of(dir_handle, "open_dir");
+  Node* dir = at_name(Op::kOpenDir, dir_handle, name);
   if (dir == nullptr) return Handle::none();
-  if (name_fails(name, true, Op::kOpenDir) || should_fail(Op::kOpenDir, name)) {
-    return Handle::none();
-  }
   Node* node = child(dir, name);
-  if (node == nullptr || node->kind != Kind::kDirectory) {
-    last_error_ = node == nullptr                ? "No such file or directory"
-                  : node->kind == Kind::kLink ? "Too many levels of symbolic links"
-                                              : "Not a directory";
-    failed(Op::kOpenDir);
-    return Handle::none();
-  }
-  Open open;
-  open.label = utf8(name);
-  open.node = node;
-  const Handle h = open_handle(open);
-  notify("open_dir", node);
-  return h;
+  if (node == nullptr) return fails(Op::kOpenDir, "No such file or directory"), Handle::none();
+  if (node->kind == Kind::kLink) return fails(Op::kOpenDir, "Too many levels of symbolic links"), Handle::none();
+  if (!node->directory()) return fails(Op::kOpenDir, "Not a directory"), Handle::none();
+  return opened(Op::kOpenDir, Open{utf8(name), nullptr, node});
 }
 
 bool FakePlatform::inspect(Handle dir_handle, const char16_t* name, EntryInfo* info) {
-  before(Op::kInspect);
-  record("inspect " + utf8(name));
-  Node* dir = dir_of(dir_handle, "inspect");
+  Node* dir = at_name(Op::kInspect, dir_handle, name);
   if (dir == nullptr) return false;
-  if (name_fails(name, true, Op::kInspect) || should_fail(Op::kInspect, name)) {
-    return false;
-  }
   const Node* node = child(dir, name);
-  *info = EntryInfo{};
-  if (node != nullptr) {
-    static const EntryKind kinds[] = {EntryKind::kFile, EntryKind::kDirectory, EntryKind::kLink, EntryKind::kOther};
-    info->kind = kinds[static_cast<int>(node->kind)];
-    info->identity = FileIdentity{1, node->hard_of != nullptr ? node->hard_of->id : node->id};
-    info->attributes = node->attr;
-    info->shown_as_itself = !node->unverified;
-  }
+  *info = node == nullptr ? EntryInfo{} : EntryInfo{node->kind, identity_of(node), node->attr, !node->unverified};
   notify("inspect", node);
   return true;
 }
@@ -479,42 +379,24 @@ bool FakePlatform::inspect(Handle dir_handle, const char16_t* name, EntryInfo* i
 // The name goes, never what a link points at; another name of the same
 // file keeps it.
 bool FakePlatform::remove_file(Handle dir_handle, const char16_t* name) {
-  before(Op::kRemoveFile);
-  record("remove_file " + utf8(name));
-  Node* dir = dir_of(dir_handle, "remove_file");
+  Node* dir = at_name(Op::kRemoveFile, dir_handle, name);
   if (dir == nullptr) return false;
-  if (name_fails(name, false, Op::kRemoveFile) || should_fail(Op::kRemoveFile, name)) {
-    return false;
-  }
   auto it = dir->children.find(key(name));
-  if (it == dir->children.end() || it->second->directory()) {
-    last_error_ = it == dir->children.end() ? "No such file or directory" : "Is a directory";
-    failed(Op::kRemoveFile);
-    return false;
-  }
-  Node* node = it->second.get();
+  if (it == dir->children.end()) return fails(Op::kRemoveFile, "No such file or directory");
+  if (it->second->directory()) return fails(Op::kRemoveFile, "Is a directory");
   removed_.push_back(std::move(it->second));
   dir->children.erase(it);
-  notify("remove_file", node);
+  notify("remove_file", removed_.back().get());
   return true;
 }
 
 bool FakePlatform::identity(Handle h, FileIdentity* out) {
-  before(Op::kIdentity);
-  Open* open = lookup(h);
-  if (open == nullptr) {
-    record("identity <bad handle>");
-    ++bad_handle_uses;
-    return false;
-  }
-  record("identity " + open->label);
+  Open* open = use(Op::kIdentity, h, Need::kAny);
+  if (open == nullptr) return false;
+  calls.push_back("identity " + open->label);
   if (should_fail(Op::kIdentity, u16(open->label))) return false;
   const Node* node = open->node != nullptr ? open->node : open->stream->file;
-  if (node != nullptr) {
-    *out = FileIdentity{1, node->hard_of != nullptr ? node->hard_of->id : node->id};
-  } else {
-    *out = FileIdentity{2, open->stream->id};
-  }
+  *out = node != nullptr ? identity_of(node) : FileIdentity{2, open->stream->id};
   notify("identity", node);
   return true;
 }
@@ -526,9 +408,9 @@ Shown FakePlatform::shows_entry(Handle, const char16_t*, Handle entry) {
 
 // Serves what the stream holds, at most one chunk a turn unless full.
 std::uint32_t FakePlatform::take(Open& open, void* buffer, std::uint32_t count, bool full, Op op) {
+  const std::string shown = "read " + open.label + " " + std::to_string(count) + " -> ";
   if (should_fail(op, u16(open.label))) {
-    failed_reads.push_back(open.label);
-    record("read " + open.label + " " + std::to_string(count) + " -> failed");
+    calls.push_back(shown + "failed");
     return op == Op::kRead ? kReadFailed : 0;
   }
   Stream& s = *open.stream;
@@ -548,65 +430,50 @@ std::uint32_t FakePlatform::take(Open& open, void* buffer, std::uint32_t count, 
     got += n;
   } while (full && got < count);
   s.consumed = std::max(s.consumed, open.position);
-  record("read " + open.label + " " + std::to_string(count) + " -> " + std::to_string(got));
+  calls.push_back(shown + std::to_string(got));
   return got;
 }
 
 std::uint32_t FakePlatform::read(Handle h, void* buffer, std::uint32_t count) {
-  before(Op::kRead);
-  Open* open = lookup(h);
-  if (open == nullptr || open->stream == nullptr) {
-    record("read <bad handle>");
-    ++bad_handle_uses;
-    return kReadFailed;
-  }
+  Open* open = use(Op::kRead, h, Need::kStream);
+  if (open == nullptr) return kReadFailed;
   const std::uint32_t got = take(*open, buffer, count, false, Op::kRead);
   notify("read", nullptr);
   return got;
 }
 
+// Writes to the log are kept apart and not recorded as calls.
 bool FakePlatform::put(Open& open, const void* data, std::uint32_t count, Op op) {
   const char* bytes = static_cast<const char*>(data);
-  if (open.is_log) log_attempted_.append(bytes, count);
   const Failure* failure = should_fail(op, open.node->name);
   const std::uint32_t arriving = failure == nullptr ? count : std::min(failure->partial, count);
   if (open.is_log) {
+    log_attempted_.append(bytes, count);
     log_.append(bytes, arriving);
-    if (failure != nullptr) log_failed = true;
+    log_failed = log_failed || failure != nullptr;
     notify("log_write", nullptr);
     return failure == nullptr;
   }
-  record("write " + open.label + " " + std::to_string(count) + (failure ? " -> failed" : ""));
+  calls.push_back("write " + open.label + " " + std::to_string(count) + (failure ? " -> failed" : ""));
   if (keep_bodies) open.node->body.append(bytes, arriving);
   open.node->size += arriving;
-  if (failure != nullptr) open.write_failed = open.node->write_failed = true;
+  if (failure != nullptr) open.node->write_failed = true;
   notify(failure != nullptr ? "write failed" : "write", open.node);
   return failure == nullptr;
 }
 
 bool FakePlatform::write(Handle h, const void* data, std::uint32_t count) {
-  before(Op::kWrite);
-  Open* open = lookup(h);
-  if (open == nullptr || open->node == nullptr || open->node->directory()) {
-    record("write <bad handle>");
-    ++bad_handle_uses;
-    return false;
-  }
-  return put(*open, data, count, Op::kWrite);
+  Open* open = use(Op::kWrite, h, Need::kFile);
+  return open != nullptr && put(*open, data, count, Op::kWrite);
 }
 
 // Takes the block as read_full does, then writes it; a failing write still
 // leaves the whole block taken.
 CopyResult FakePlatform::copy_block(Handle from, Handle to, void* buffer, std::uint32_t count) {
-  before(Op::kCopyBlock);
-  Open* source = lookup(from);
-  Open* dest = lookup(to);
-  if (source == nullptr || source->stream == nullptr || dest == nullptr || dest->node == nullptr ||
-      dest->node->directory()) {
-    record("copy_block <bad handle>");
-    ++bad_handle_uses;
-    return CopyResult{0, false};
-  }
+  Open* source = use(Op::kCopyBlock, from, Need::kStream);
+  Open* dest = source != nullptr ? lookup(to, Need::kFile) : nullptr;
+  if (source != nullptr && dest == nullptr) bad_use(Op::kCopyBlock);
+  if (dest == nullptr) return CopyResult{0, false};
   CopyResult result;
   result.taken = take(*source, buffer, count, true, Op::kCopyRead);
   notify("read", nullptr);
@@ -616,31 +483,21 @@ CopyResult FakePlatform::copy_block(Handle from, Handle to, void* buffer, std::u
 
 bool FakePlatform::close(Handle h) {
   if (!h.valid()) return true;
-  before(Op::kClose);
-  auto it = handles_.find(h.raw);
-  if (it == handles_.end()) {
-    record("close <bad handle>");
-    ++bad_handle_uses;
-    return false;
-  }
-  const Open open = it->second;
-  handles_.erase(it);
+  Open* found = use(Op::kClose, h, Need::kAny);
+  if (found == nullptr) return false;
+  const Open open = *found;
+  handles_.erase(h.raw);
   const bool failing = should_fail(Op::kClose, u16(open.label)) != nullptr;
-  record("close " + open.label + (failing ? " -> failed" : ""));
-  if (failing && open.is_log) log_failed = true;
-  if (failing && open.node != nullptr && !open.is_log) open.node->close_failed = true;
+  calls.push_back("close " + open.label + (failing ? " -> failed" : ""));
+  log_failed = log_failed || (failing && open.is_log);
   notify(failing ? "close failed" : "close", open.node);
   return !failing;
 }
 
 void FakePlatform::set_times(Handle h, FileTime creation, FileTime access, FileTime write) {
-  before(Op::kSetTimes);
-  Open* open = lookup(h);
-  record("set_times " + (open ? open->label : std::string("<bad handle>")));
-  if (open == nullptr || open->node == nullptr) {
-    ++bad_handle_uses;
-    return;
-  }
+  Open* open = use(Op::kSetTimes, h, Need::kNode);
+  if (open == nullptr) return;
+  calls.push_back("set_times " + open->label);
   if (should_fail(Op::kSetTimes, open->node->name)) return;
   open->node->creation = creation;
   open->node->access = access;
@@ -650,15 +507,11 @@ void FakePlatform::set_times(Handle h, FileTime creation, FileTime access, FileT
 }
 
 void FakePlatform::set_attr(Handle h, std::uint16_t attr) {
-  before(Op::kSetAttr);
-  Open* open = lookup(h);
+  Open* open = use(Op::kSetAttr, h, Need::kNode);
+  if (open == nullptr) return;
   char hex[8];
   std::snprintf(hex, sizeof hex, "%04X", attr);
-  record("set_attr " + (open ? open->label : std::string("<bad handle>")) + " " + hex);
-  if (open == nullptr || open->node == nullptr) {
-    ++bad_handle_uses;
-    return;
-  }
+  calls.push_back("set_attr " + open->label + " " + hex);
   if (should_fail(Op::kSetAttr, open->node->name)) return;
   open->node->attr = attr;
   open->node->attr_set = true;
@@ -676,16 +529,14 @@ void FakePlatform::error_text(SystemError error, char* out, std::uint32_t capaci
 }
 
 std::uint32_t FakePlatform::tick_ms() {
-  record("tick " + std::to_string(tick_value));
-  const std::uint32_t now = tick_value;
+  calls.push_back("tick " + std::to_string(tick_value));
   tick_value += tick_step;
-  return now;
+  return tick_value - tick_step;
 }
 
 std::uint64_t FakePlatform::cycles() {
-  const std::uint64_t now = cycle_value;
   cycle_value += cycle_step;
-  return now;
+  return cycle_value - cycle_step;
 }
 
 bool FakePlatform::path_is_directory(const char16_t* path) {

@@ -20,32 +20,14 @@
 
 #include "platform/entry_name.h"
 #include "platform/platform.h"
+#include "platform_ops.h"
 
 class FakePlatform : public Platform {
  public:
-  // The operations a failure can be injected into.
-  enum class Op {
-    kOpenStream,
-    kOpenStartDir,
-    kOpenTarget,
-    kCreateFile,
-    kMakeDir,
-    kOpenMadeDir,  // the opening half of make_dir, after the directory was made
-    kOpenDir,
-    kInspect,
-    kRemoveFile,
-    kIdentity,
-    kRead,
-    kCopyRead,   // the reading half of copy_block
-    kWrite,
-    kCopyBlock,  // the writing half
-    kClose,
-    kSetTimes,
-    kSetAttr,
-  };
-  static const char* op_name(Op op);
+  using Op = PlatformOp;
+  static const char* op_name(Op op) { return platform_op_name(op); }
 
-  enum class Kind { kFile, kDirectory, kLink, kOther };
+  using Kind = EntryKind;  // never kAbsent
 
   struct Node {
     std::u16string name;
@@ -62,8 +44,7 @@ class FakePlatform : public Platform {
     Node* link = nullptr;     // what a link points at
     Node* hard_of = nullptr;  // the file this is another name of
     bool unverified = false;  // the system cannot show it as itself (it follows a link)
-    // A write, copy or close through a handle on it failed.
-    bool write_failed = false, close_failed = false;
+    bool write_failed = false;  // a write or copy through a handle on it failed
     bool directory() const { return kind == Kind::kDirectory; }
   };
 
@@ -92,25 +73,25 @@ class FakePlatform : public Platform {
   void add_dump(const std::string& nodes, const std::string& names, const std::string& content,
                 const std::u16string& basepath = u"");
   // Most bytes one read of this stream delivers, overriding read_chunk.
-  void stream_chunk(const std::u16string& path, std::uint32_t bytes);
+  void stream_chunk(const std::u16string& path, std::uint32_t bytes) { streams_[path].chunk = bytes; }
   // Makes the stream the body of a file of the tree, so its identity is
   // that file's (a dump kept in the directory restored into).
-  void stream_is_file(const std::u16string& path, Node* file);
-  Node* mkdir_p(const std::u16string& path);  // "a/b" from the root
+  void stream_is_file(const std::u16string& path, Node* file) { streams_[path].file = file; }
+  Node* mkdir_p(const std::u16string& path) { return walk(path, true); }  // "a/b" from the root
   Node* add_file(const std::u16string& path, const std::string& body);
   Node* add_symlink(const std::u16string& path, Node* to);
   Node* add_hard_link(const std::u16string& path, Node* to);
   Node* add_fifo(const std::u16string& path);
   // Replaces an entry by a link to `to`, as someone writing in the target
-  // would; the entry moves to the attic, outside the tree the test reads,
-  // and handles open on it stay usable.
+  // would; the entry moves out of the tree the test reads, and handles open
+  // on it stay usable.
   Node* swap_for_link(Node* entry, Node* to);
-  void inject(const Failure& failure);
+  void inject(const Failure& failure) { failures_.push_back(failure); }
   // Makes every later call of op fail (for the given name only, if one is
   // given) `times` times (-1: always), with text as the system's text.
-  void fail(Op op, const std::u16string& name = u"", int times = -1, const std::string& text = "injected failure");
-  // Failures of the n-th call (0-based, counted from now) of op, once.
-  void fail_nth(Op op, int n, const std::string& text = "injected failure");
+  void fail(Op op, const std::u16string& name = u"", int times = -1, const std::string& text = "injected failure") {
+    inject(Failure{op, name, times, text});
+  }
   // Readings of the cycle counter and the clock; each reading then advances
   // by its step.
   std::uint64_t cycle_value = 0, cycle_step = 0;
@@ -137,15 +118,13 @@ class FakePlatform : public Platform {
   // wrote, timed, attributed, opened, inspected, removed or closed (or
   // nullptr). Writes to the log are reported as "log_write".
   std::function<void(const char* op, const Node* touched)> on_call;
-  std::u16string key(const std::u16string& name) const;
 
   // --- inspection ---
   std::vector<std::string> calls;
   std::string console;
   std::string errors_out;  // standard error
   Node root;
-  Node attic;  // entries displaced by swap_for_link
-  Node* find(const std::u16string& path);  // from the root; nullptr if absent
+  Node* find(const std::u16string& path) { return walk(path, false); }  // from the root; nullptr if absent
   std::string log_text() const { return log_; }  // what reached "$errors"
   // Every line the restorer tried to write to "$errors", failed ones too.
   std::string log_attempted() const { return log_attempted_; }
@@ -154,10 +133,9 @@ class FakePlatform : public Platform {
   std::vector<std::string> calls_of(const std::string& op) const;  // calls starting with op
   // Uses of a handle that is not open: never opened, or closed already.
   int bad_handle_uses = 0;
-  std::map<Op, int> failed_calls;  // by operation
+  std::map<Op, int> failed_calls;     // by operation
   std::map<Op, int> exists_failures;  // of those, the ones for a name that exists
-  std::vector<std::string> failed_reads;  // stream labels
-  bool log_failed = false;  // a write to or the close of "$errors" failed
+  bool log_failed = false;            // a write to or the close of "$errors" failed
   bool log_created() const { return log_created_; }
   // Open handles on anything but a directory: streams, the log, files.
   int open_non_directory_handles() const;
@@ -167,11 +145,11 @@ class FakePlatform : public Platform {
   static std::string utf8(const std::u16string& s);
 
   // --- Platform ---
-  int arg_count() override;
-  bool arg_is(int i, const char* ascii) override;
+  int arg_count() override { return static_cast<int>(args.size()); }
+  bool arg_is(int i, const char* ascii) override { return args[i] == ascii; }
   std::uint32_t arg_to_name(int i, char16_t* out, std::uint32_t capacity) override;
-  void console_write(const char* text, std::uint32_t length) override;
-  void console_write_arg(int i) override;
+  void console_write(const char* text, std::uint32_t length) override { console.append(text, length); }
+  void console_write_arg(int i) override { console += args[i]; }
   void console_flush() override {}
   void error_write(const char* text, std::uint32_t length) override { errors_out.append(text, length); }
   Handle open_start_dir() override;
@@ -194,8 +172,6 @@ class FakePlatform : public Platform {
   void set_attr(Handle h, std::uint16_t attr) override;
   SystemError last_error() override;
   void error_text(SystemError error, char* out, std::uint32_t capacity) override;
-  // The text of the last failure.
-  std::string last_error_text() const { return last_error_; }
   std::uint32_t tick_ms() override;
   std::uint64_t cycles() override;
   const char* native_help_switch() override { return nullptr; }
@@ -215,26 +191,37 @@ class FakePlatform : public Platform {
   struct Open {
     std::string label;
     Stream* stream = nullptr;
-    std::uint64_t position = 0;
     Node* node = nullptr;
     bool is_log = false;
-    bool write_failed = false;
+    std::uint64_t position = 0;
   };
-  const Failure* should_fail(Op op, const std::u16string& name);
-  void record(const std::string& entry) { calls.push_back(entry); }
-  Handle open_handle(Open open);
-  Open* lookup(Handle h);
-  // The directory a handle is open on, or nullptr (a bad use, recorded).
-  Node* dir_of(Handle h, const std::string& what);
-  // The failure every name-taking operation shares: the system's own name
-  // rules. True (with the error text set) when the name cannot be used.
-  bool name_fails(const char16_t* name, bool by_create_file, Op op);
-  Node* child(Node* dir, const char16_t* name);
+  // What a handle must be open on for an operation.
+  enum class Need { kAny, kStream, kFile, kDirectory, kNode };
+
+  std::u16string key(const std::u16string& name) const;
+  Node* walk(const std::u16string& path, bool make);
+  Node* child(Node* dir, const std::u16string& name);
   Node* new_node(Node* dir, const std::u16string& name, Kind kind);
-  void failed(Op op) { ++failed_calls[op]; }
-  void before(Op op) {
-    if (before_call) before_call(op);
-  }
+  FileIdentity identity_of(const Node* node) const;
+
+  // The steps every operation shares. call: the test's hook and the
+  // record. fails: the operation failed with this text (always false).
+  void call(Op op, const std::string& shown = "");
+  bool fails(Op op, const std::string& text);
+  const Failure* should_fail(Op op, const std::u16string& name);
+  // An operation on a name in an open directory: the call, the directory,
+  // the system's own name rules and an injected failure. The directory, or
+  // nullptr when the operation fails there.
+  Node* at_name(Op op, Handle dir, const char16_t* name);
+  // create_file and make_dir, exclusive as O_CREAT|O_EXCL|O_NOFOLLOW:
+  // whatever has the name, a link included, makes them fail.
+  Node* create(Op op, Handle dir, const char16_t* name, Kind kind);
+  // An operation on an open handle: the hook, and a bad use recorded as
+  // "<op> <bad handle>" when the handle is not open on what it needs.
+  Open* use(Op op, Handle h, Need need);
+  Open* lookup(Handle h, Need need = Need::kAny);
+  void bad_use(Op op);
+  Handle opened(Op op, Open open);
   void notify(const char* op, const Node* touched) {
     if (on_call) on_call(op, touched);
   }
@@ -247,9 +234,8 @@ class FakePlatform : public Platform {
   std::vector<std::unique_ptr<Node>> removed_;  // kept so pointers to them stay valid
   std::intptr_t next_handle_ = 3;
   std::uint64_t next_id_ = 1;
-  int swaps_ = 0;
   std::vector<Failure> failures_;
-  std::string last_error_ = "";
+  std::string last_error_;
   std::vector<std::string> error_texts_;  // a failure's code is its text's place here, plus one
   bool exists_ = false;
   bool log_created_ = false;

@@ -82,7 +82,8 @@ TEST(FsNodeRecord, DecodesLittleEndianAndKeepsAll40SizeBits) {
   EXPECT_EQ(decode_fs_node(again).size, 4294967296ull);
 }
 
-struct ReaderTest : ::testing::Test {
+// The names stream served by the fake, read through a NameReader.
+struct NameStream {
   FakePlatform fake;
   std::unique_ptr<NameReader> reader = std::make_unique<NameReader>(fake);
   Handle stream;
@@ -98,6 +99,7 @@ struct ReaderTest : ::testing::Test {
     return out;
   }
 };
+struct ReaderTest : ::testing::Test, NameStream {};
 
 TEST_F(ReaderTest, LinesStraddlingTheBlockMatchOneBlock) {
   std::string bytes;
@@ -113,14 +115,29 @@ TEST_F(ReaderTest, LinesStraddlingTheBlockMatchOneBlock) {
   EXPECT_EQ(fake.calls_of("read $fsnames 65536").size(), 5u);  // four blocks and the empty read
 }
 
-TEST_F(ReaderTest, FinalLineWithoutLineFeedIsNotDelivered) {
-  serve("a\nb\n\nlast");
-  EXPECT_EQ(all(), (std::vector<std::u16string>{u"a", u"b", u""}));
-}
-
-TEST_F(ReaderTest, ZeroByteCutsTheNameButNotTheLine) {
-  serve(std::string("ab\0cd\nnext\n", 11));
-  EXPECT_EQ(all(), (std::vector<std::u16string>{u"ab", u"next"}));
+// A pipe may cut the stream anywhere: the names come out the same a byte
+// at a time, and a read is never asked to wait for more than the line at
+// hand. A last line without its line feed is no name; a zero byte cuts the
+// name, not the line.
+TEST(NameReader, SplitsLinesWhereverTheStreamIsCut) {
+  using Names = std::vector<std::u16string>;
+  struct Case {
+    std::string bytes;
+    Names names;
+  } cases[] = {
+      {"a\nb\n\nlast", {u"a", u"b", u""}},
+      {std::string("ab\0cd\nnext\n", 11), {u"ab", u"next"}},
+      {"a\n\xC3\xA9t\xC3\xA9\n\nlong" + std::string(300, 'z') + "\nlast",
+       {u"a", u"\u00E9t\u00E9", u"", u"long" + std::u16string(300, u'z')}},
+  };
+  for (const Case& c : cases) {
+    for (std::uint32_t chunk : {0u, 1u}) {
+      NameStream t;
+      t.chunk = chunk;
+      t.serve(c.bytes);
+      EXPECT_EQ(t.all(), c.names) << c.bytes << " in pieces of " << chunk;
+    }
+  }
 }
 
 TEST_F(ReaderTest, OverlongLineIsConsumedToItsLineFeedAndCut) {
@@ -142,14 +159,6 @@ TEST_F(ReaderTest, LongestNameEncodesIntoTheScratchWithoutOverflow) {
   std::copy(widest.begin(), widest.end(), reader->name());
   reader->name()[kNameUnits - 1] = 0;
   EXPECT_EQ(std::string(reader->encode_name()).size(), 3u * (kNameUnits - 1));
-}
-
-// A pipe may cut the stream anywhere; the names come out the same, and a
-// read is never asked to wait for more than the line at hand.
-TEST_F(ReaderTest, NamesDeliveredOneByteAtATimeMatchOneBlock) {
-  chunk = 1;
-  serve("a\n\xC3\xA9t\xC3\xA9\n\nlong" + std::string(300, 'z') + "\nlast");
-  EXPECT_EQ(all(), (std::vector<std::u16string>{u"a", u"\u00E9t\u00E9", u"", u"long" + std::u16string(300, u'z')}));
 }
 
 TEST_F(ReaderTest, AFailedReadIsNotTheEnd) {

@@ -15,44 +15,56 @@ TEST(RestoreDriver, EachStartUpFailureEndsWithStatusOneAndNothingButTheBasepathL
     out.insert(out.end(), more.begin(), more.end());
     return out;
   };
+  auto failing = [](Op op, std::u16string name) { return [=](FakePlatform& f) { f.fail(op, name); }; };
   struct Case {
     const char* what;
-    Op failing_op;
-    std::u16string failing_name;
+    std::function<void(FakePlatform&)> prepare;
     Calls calls;  // everything the run asked of the platform
   } cases[] = {
-      {"content stream missing", Op::kOpenStream, u"d/$content", upto(0, {"open_stream d/$content"})},
-      {"names stream missing", Op::kOpenStream, u"d/$fsnames", upto(2, {"open_stream d/$fsnames"})},
-      {"node stream missing", Op::kOpenStream, u"d/$fsnodes", upto(4, {"open_stream d/$fsnodes"})},
-      {"starting directory not openable", Op::kOpenStartDir, u"", upto(6, {"open_start_dir"})},
-      {"log not creatable", Op::kCreateFile, u"$errors", upto(6, {"open_start_dir", "create_file $errors"})},
-      {"target not enterable",
-       Op::kOpenTarget,
-       u"",
+      {"content stream missing", failing(Op::kOpenStream, u"d/$content"), upto(0, {"open_stream d/$content"})},
+      {"names stream missing", failing(Op::kOpenStream, u"d/$fsnames"), upto(2, {"open_stream d/$fsnames"})},
+      {"node stream missing", failing(Op::kOpenStream, u"d/$fsnodes"), upto(4, {"open_stream d/$fsnodes"})},
+      {"starting directory not openable", failing(Op::kOpenStartDir, u""), upto(6, {"open_start_dir"})},
+      {"log not creatable", failing(Op::kCreateFile, u"$errors"),
+       upto(6, {"open_start_dir", "create_file $errors"})},
+      {"a directory has the log's name", [](FakePlatform& f) { f.mkdir_p(u"$errors"); },
+       upto(6, {"open_start_dir", "create_file $errors", "inspect $errors"})},
+      {"target not enterable", failing(Op::kOpenTarget, u""),
        upto(6, {"open_start_dir", "create_file $errors", "identity $errors", "open_target target"})},
   };
   for (const Case& c : cases) {
     auto r = TestRestorer::make();
-    r->fake.fail(c.failing_op, c.failing_name);
+    c.prepare(r->fake);
     TestDump d;
     d.file(0, u"f", "x");
     EXPECT_EQ(r->run(d, {"d/", "target"}), 1) << c.what;
     EXPECT_EQ(r->fake.calls, c.calls) << c.what;
     EXPECT_EQ(r->fake.console, "basepath=<d/>\n") << c.what;
-    EXPECT_EQ(r->fake.log_text(), "") << c.what;
+    EXPECT_EQ(r->fake.log_text() + r->tree(), "") << c.what;
   }
 }
 
-TEST(RestoreDriver, WithoutArgumentsTheStartingDirectoryIsDumpAndTarget) {
+// Without arguments the starting directory holds the dump and the log and
+// is restored into: entries named like the streams or the log are refused,
+// and those files stay as they are.
+TEST(RestoreDriver, WithoutArgumentsTheStartingDirectoryIsDumpAndTargetAndItsOwnFilesStay) {
   auto r = TestRestorer::make();
   TestDump d;
-  d.file(0, u"f", "x");
+  d.file(0, u"$content", "c").file(0, u"$fsnames", "n").file(0, u"$errors", "e").file(0, u"plain", "p");
   r->fake.add_dump(d.nodes, d.names, d.content);
+  for (const char16_t* name : {u"$content", u"$fsnames", u"$fsnodes"}) {
+    r->fake.stream_is_file(name, r->fake.add_file(name, "stream"));
+  }
   EXPECT_EQ(r->run_program(), 0);
   EXPECT_EQ(r->fake.calls_of("open_stream"),
             (Calls{"open_stream $content", "open_stream $fsnames", "open_stream $fsnodes"}));
   EXPECT_EQ(r->fake.calls_of("open_target").size(), 0u);
-  EXPECT_EQ(r->fake.find(u"f")->body, "x");
+  EXPECT_EQ(r->fake.log_text(),
+            "createfile error with <$content>, attr=0020, size=1: the name leads to one of this run's own files\n"
+            "createfile error with <$fsnames>, attr=0020, size=1: the name leads to one of this run's own files\n"
+            "createfile error with <$errors>, attr=0020, size=1: the name leads to one of this run's own files\n");
+  EXPECT_EQ(r->fake.find(u"$content")->body, "stream");
+  EXPECT_EQ(r->fake.find(u"plain")->body, "p");
   EXPECT_TRUE(r->fake.console.starts_with("basepath=<>\n"));
   EXPECT_EQ(r->fake.open_labels(), Calls{"."});
 }
@@ -70,80 +82,86 @@ TEST(RestoreDriver, ABasePathWithNoRoomForTheSuffixIsAStartUpFailure) {
   }
 }
 
-TEST(RestoreDriver, TheRoadOfOneDirectoryAndOneFile) {
+// Every call of a run, in order: a directory takes its attributes when
+// made and its times when left, after its entries; a file takes its body,
+// then its times, then its attributes, all through its handle, then is
+// closed; an empty file is never read or written.
+TEST(RestoreDriver, TheRoadOfTwoDirectoriesAndTwoFiles) {
   auto r = TestRestorer::make();
   TestDump d;
-  d.dir(0, u"d", 0x10, 1, 2).file(1, u"f", "abc", 0x20, 3, 4);
+  d.dir(0, u"d", 0x12, 1, 2).file(1, u"ro", "abc", 0x21, 3, 4).file(1, u"empty", "", 0x22, 5, 6);
+  d.dir(0, u"e", 0x10, 7, 8);
   EXPECT_EQ(r->run(d), 0);
   EXPECT_EQ(r->fake.calls,
             (Calls{"open_stream $content", "identity $content", "open_stream $fsnames", "identity $fsnames",
                    "open_stream $fsnodes", "identity $fsnodes", "open_start_dir", "create_file $errors",
-                   "identity $errors", "open_target target", "tick 0", "read $fsnodes 65536 -> 64", "read $fsnames 65536 -> 4",
-                   "make_dir d", "identity d", "set_attr d 0010", "create_file f", "read $content 3 -> 3", "write f 3",
-                   "set_times f", "set_attr f 0020", "close f", "read $fsnodes 65536 -> 0", "set_times d",
-                   "close d", "close $content", "close $fsnames", "close $fsnodes", "close $errors"}));
-  const std::string last = "dirs=1 files=1 outbytes=3 speed=3";
+                   "identity $errors", "open_target target", "tick 0", "read $fsnodes 65536 -> 128",
+                   "read $fsnames 65536 -> 13", "make_dir d", "identity d", "set_attr d 0012", "create_file ro",
+                   "read $content 3 -> 3", "write ro 3", "set_times ro", "set_attr ro 0021", "close ro",
+                   "create_file empty", "set_times empty", "set_attr empty 0022", "close empty", "set_times d",
+                   "close d", "make_dir e", "identity e", "set_attr e 0010", "read $fsnodes 65536 -> 0", "set_times e", "close e",
+                   "close $content", "close $fsnames", "close $fsnodes", "close $errors"}));
+  const FakePlatform::Node* ro = r->fake.find(u"target/d/ro");
+  EXPECT_EQ(ro->attr, 0x21);
+  EXPECT_EQ(ro->creation, 3u);
+  EXPECT_EQ(ro->access, 4u);
+  EXPECT_EQ(ro->write, 4u);
+  EXPECT_EQ(r->fake.find(u"target/d")->attr, 0x12);
+  EXPECT_EQ(r->fake.find(u"target/d")->write, 2u);
+  EXPECT_EQ(r->fake.find(u"target/e")->creation, 7u);
+  const std::string last = "dirs=2 files=2 outbytes=3 speed=3";
   EXPECT_EQ(r->fake.console, "basepath=<>\n" + last + std::string(78 - last.size(), ' ') + "\r\n");
   EXPECT_EQ(r->fake.open_labels(), (Calls{".", "target"}));
-  EXPECT_EQ(r->fake.errors_out, "");
+  EXPECT_EQ(r->fake.log_text() + r->fake.errors_out, "");
 }
 
-TEST(RestoreDriver, BrokenDumpsEndInOrderAndAreReported) {
-  {
+// A dump that ends early, in a partial record, or with a failing read of
+// its node or names stream: one line, and the run ends there as at the end
+// of the stream, with status 0. Only a directory still held when the names
+// run out keeps no times.
+TEST(RestoreDriver, ABrokenOrFailingDumpEndsTheRunInOrderWithOneLine) {
+  TestDump held, stray, empty, nested, flat;
+  held.dir(0, u"held", 0x10, 1, 2).file(1, u"f", "abc").file(1, u"g", "de");
+  held.names = "held\nf\n";
+  stray.file(0, u"a", "1").file(0, u"b", "2");
+  stray.nodes += std::string(1, '\x07');  // 65 bytes: two records and a stray byte
+  nested.dir(0, u"d", 0x10, 1, 2).file(1, u"f", "abc").file(0, u"never", "x");
+  flat.file(0, u"a", "1").file(0, u"b", "2");
+  // The second read of the stream fails; each read delivers one record or name.
+  auto second_read_fails = [](std::u16string stream, std::uint32_t chunk, std::string text) {
+    return [=](FakePlatform& f) {
+      FakePlatform::Failure failure{Op::kRead, stream, 1, text};
+      failure.skip = 1;
+      f.inject(failure);
+      f.stream_chunk(stream, chunk);
+    };
+  };
+  struct Case {
+    const char* what;
+    const TestDump& dump;
+    std::function<void(FakePlatform&)> prepare;
+    std::string log, tree, counts;
+  } cases[] = {
+      {"the names run out", held, nullptr, "names error: $fsnames ended before $fsnodes\n", "held/*, held/f=abc*!",
+       "dirs=1 files=1 bytes=3"},
+      {"a partial record", stray, nullptr, "nodes error: $fsnodes ends with 1 stray bytes\n", "a=1*!, b=2*!",
+       "dirs=0 files=2 bytes=2"},
+      {"an empty dump", empty, nullptr, "", "", "dirs=0 files=0 bytes=0"},
+      {"a failing read of the nodes", nested, second_read_fails(u"$fsnodes", 32, "Input/output error"),
+       "nodes error: Input/output error\n", "d/*!", "dirs=1 files=0 bytes=0"},
+      {"a failing read of the names", flat, second_read_fails(u"$fsnames", 2, "Is a directory"),
+       "names error: Is a directory\n", "a=1*!", "dirs=0 files=1 bytes=1"},
+  };
+  for (const Case& c : cases) {
     auto r = TestRestorer::make();
-    TestDump d;
-    d.dir(0, u"held", 0x10, 1, 2).file(1, u"f", "abc").file(1, u"g", "de");
-    d.names = "held\nf\n";  // the names run out before the records
-    EXPECT_EQ(r->run(d), 0);
-    EXPECT_EQ(r->fake.log_text(), "names error: $fsnames ended before $fsnodes\n");
-    EXPECT_FALSE(r->fake.find(u"target/held")->times_set);  // held directories keep no times
-    EXPECT_EQ(r->fake.calls_of("create_file"), (Calls{"create_file $errors", "create_file f"}));
-  }
-  {
-    auto r = TestRestorer::make();
-    TestDump d;
-    d.file(0, u"a", "1").file(0, u"b", "2");
-    d.nodes += std::string(1, '\x07');  // 65 bytes: two records and a stray byte
-    EXPECT_EQ(r->run(d), 0);
-    EXPECT_EQ(r->fake.log_text(), "nodes error: $fsnodes ends with 1 stray bytes\n");
-    EXPECT_EQ(r->counters.files, 2);
-  }
-  {
-    auto r = TestRestorer::make();
-    EXPECT_EQ(r->run(TestDump{}), 0);  // an empty dump restores nothing
-    EXPECT_EQ(r->fake.log_text(), "");
-    EXPECT_TRUE(r->fake.find(u"target")->children.empty());
-  }
-}
-
-TEST(RestoreDriver, AFailingReadOfTheNodeOrNamesStreamIsLoggedAndEndsTheRunLikeItsEnd) {
-  {
-    auto r = TestRestorer::make();
-    FakePlatform::Failure failure{Op::kRead, u"$fsnodes", 1, "Input/output error"};
-    failure.skip = 1;
-    r->fake.inject(failure);
-    r->fake.stream_chunk(u"$fsnodes", 32);  // one record a read
-    TestDump d;
-    d.dir(0, u"d", 0x10, 1, 2).file(1, u"f", "abc").file(0, u"never", "x");
-    EXPECT_EQ(r->run(d), 0);
-    EXPECT_EQ(r->fake.log_text(), "nodes error: Input/output error\n");
-    EXPECT_EQ(r->counters.dirs, 1);
-    EXPECT_EQ(r->counters.files, 0);
-    EXPECT_TRUE(r->fake.find(u"target/d")->times_set);  // left as at the stream's end
-    EXPECT_EQ(r->fake.open_labels(), (Calls{".", "target"}));
-  }
-  {
-    auto r = TestRestorer::make();
-    FakePlatform::Failure failure{Op::kRead, u"$fsnames", 1, "Is a directory"};
-    failure.skip = 1;
-    r->fake.inject(failure);
-    r->fake.stream_chunk(u"$fsnames", 2);  // one name a read
-    TestDump d;
-    d.file(0, u"a", "1").file(0, u"b", "2");
-    EXPECT_EQ(r->run(d), 0);
-    EXPECT_EQ(r->fake.log_text(), "names error: Is a directory\n");
-    EXPECT_EQ(r->fake.find(u"target/a")->body, "1");
-    EXPECT_EQ(r->fake.find(u"target/b"), nullptr);
+    if (c.prepare) c.prepare(r->fake);
+    EXPECT_EQ(r->run(c.dump), 0) << c.what;
+    EXPECT_EQ(r->fake.log_text(), c.log) << c.what;
+    EXPECT_EQ(r->tree(), c.tree) << c.what;
+    EXPECT_EQ(r->counted(), c.counts) << c.what;
+    if (&c.dump != &held) {  // which keeps its directory open
+      EXPECT_EQ(r->fake.open_labels(), (Calls{".", "target"})) << c.what;
+    }
   }
 }
 
@@ -211,14 +229,11 @@ TEST(RestoreDriver, StreamsDeliveredInPiecesRestoreTheSameTree) {
     EXPECT_EQ(r->run_program(), 0);
     EXPECT_EQ(r->counters.outbytes, d.content.size());
     EXPECT_EQ(r->fake.log_text(), "nodes error: $fsnodes ends with 3 stray bytes\n");
-    std::string tree;
-    for (const auto& [key, node] : r->fake.find(u"target")->children) {
-      tree += FakePlatform::utf8(node->name) + "=" + node->body + (node->times_set ? "!" : "") + ";";
-    }
-    if (reference.empty()) reference = tree;
-    EXPECT_EQ(tree, reference) << p.nodes << "/" << p.names << "/" << p.all;
+    if (reference.empty()) reference = r->tree();
+    EXPECT_EQ(r->tree(), reference) << p.nodes << "/" << p.names << "/" << p.all;
   }
-  EXPECT_EQ(std::count(reference.begin(), reference.end(), ';'), count + (count + 49) / 50);
+  // Every file timed, and every directory with the file in it.
+  EXPECT_EQ(std::count(reference.begin(), reference.end(), '!'), count + 2 * ((count + 49) / 50));
 }
 
 }  // namespace

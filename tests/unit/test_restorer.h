@@ -13,8 +13,13 @@
 
 using Op = FakePlatform::Op;
 
+inline std::string counts_text(int dirs, int files, std::uint64_t bytes) {
+  return "dirs=" + std::to_string(dirs) + " files=" + std::to_string(files) + " bytes=" + std::to_string(bytes);
+}
+
 struct TestDump {
   std::string nodes, names, content;
+  int dirs = 0, files = 0;  // records of each kind
 
   TestDump& dir(std::uint8_t depth, const std::u16string& name, std::uint16_t attr = 0x10, FileTime creation = 0,
                 FileTime write = 0) {
@@ -27,6 +32,7 @@ struct TestDump {
   }
   TestDump& node(std::uint8_t depth, const std::u16string& name, std::uint64_t size, std::uint16_t attr,
                  FileTime creation = 0, FileTime write = 0) {
+    ++(attr & 0x10 ? dirs : files);
     FsNode n;
     n.size = size;
     n.depth = depth;
@@ -39,6 +45,9 @@ struct TestDump {
     names += encoded(name) + "\n";
     return *this;
   }
+  // Every record counted and every body taken whole, as
+  // TestRestorer::counted() words it.
+  std::string counts() const { return counts_text(dirs, files, content.size()); }
   static std::string encoded(const std::u16string& name) {
     std::string out(name.size() * 3 + 1, '\0');
     out.resize(encode_name(name.c_str(), out.data()));
@@ -68,5 +77,26 @@ struct TestRestorer {
     fake.mkdir_p(u"target");
     fake.args = std::move(args);
     return run_program();
+  }
+
+  // What the run counted, as TestDump::counts() words a whole dump.
+  std::string counted() const {
+    return counts_text(counters.dirs, counters.files, counters.outbytes);
+  }
+
+  // The tree under path as text, depth first: "name/" for a directory and
+  // "name=body" for a file (a link: "name@"), then "*" when its attributes
+  // were set and "!" when its times were; joined by ", ".
+  std::string tree(const std::u16string& path = u"target") { return tree_of(*fake.find(path)); }
+  static std::string tree_of(const FakePlatform::Node& dir, const std::string& prefix = "") {
+    std::string out;
+    for (const auto& [key, node] : dir.children) {
+      const std::string path = prefix + FakePlatform::utf8(node->name);
+      out += (out.empty() ? "" : ", ") + path;
+      out += node->directory() ? "/" : node->kind == FakePlatform::Kind::kLink ? "@" : "=" + node->body;
+      out += std::string(node->attr_set ? "*" : "") + (node->times_set ? "!" : "");
+      if (node->directory() && !node->children.empty()) out += ", " + tree_of(*node, path + "/");
+    }
+    return out;
   }
 };
