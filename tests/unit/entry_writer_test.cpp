@@ -159,9 +159,9 @@ TEST(EntryWriter, TimesThenAttributesThenCloseAllThroughTheHandle) {
   d.file(0, u"ro", "data", 0x21, 111, 222).file(0, u"empty", "", 0x22, 333, 444);
   r->run(d);
   EXPECT_EQ(r->fake.calls,
-            (Calls{"open_stream $content", "identity $content", "open_stream $fsnames", "identity $fsnames",
-                   "open_stream $fsnodes", "identity $fsnodes", "open_start_dir", "create_file $errors",
-                   "identity $errors", "open_target target", "tick 0", "read $fsnodes 65536 -> 64", "read $fsnames 65536 -> 9",
+            (Calls{"open_start_dir", "create_file $errors", "identity $errors", "open_stream $content",
+                   "identity $content", "open_stream $fsnames", "identity $fsnames", "open_stream $fsnodes",
+                   "identity $fsnodes", "open_target target", "tick 0", "read $fsnodes 65536 -> 64", "read $fsnames 65536 -> 9",
                    "create_file ro", "read $content 4 -> 4", "write ro 4", "set_times ro", "set_attr ro 0021",
                    "close ro", "create_file empty", "set_times empty", "set_attr empty 0022", "close empty",
                    "read $fsnodes 65536 -> 0", "close $content", "close $fsnames", "close $fsnodes",
