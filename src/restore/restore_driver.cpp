@@ -32,11 +32,12 @@ int RestoreDriver::run(int base_arg, int target_arg, RestoreOptions options) {
   return restore_all();
 }
 
-// The log comes first: an old one is replaced (never written through: it
-// may be a link, a FIFO or a file with other names) before the run waits
-// for a producer to open its end of a pipe, and a log that cannot be made
-// is told before that wait. Handles already opened are left to the end of
-// the process.
+// The log comes first, before anything else can fail, so every failed
+// start removes it again and leaves none. An old log is replaced (never
+// written through: it may be a link, a FIFO or a file with other names)
+// before the run waits for a producer to open its end of a pipe, and a log
+// that cannot be made is told before that wait. Handles already opened are
+// left to the end of the process.
 bool RestoreDriver::start_up(int base_arg, int target_arg) {
   const bool fits = dump_.take_base_path(base_arg);
   if (!options_.quiet) {
@@ -44,11 +45,6 @@ bool RestoreDriver::start_up(int base_arg, int target_arg) {
     if (base_arg >= 0) platform_.console_write_arg(base_arg);
     print(">\n");
     platform_.console_flush();
-  }
-  if (!fits) {
-    err_.text("fsrestore: the base path is too long: it may have at most ").decimal(kNameUnits - 1 - kLongestSuffixUnits);
-    err_.text(" characters").end_line();
-    return false;
   }
   start_dir_ = platform_.open_start_dir();
   if (!start_dir_.valid()) return complain("cannot open the starting directory", Failure::of_last_call(platform_));
@@ -60,6 +56,11 @@ bool RestoreDriver::start_up(int base_arg, int target_arg) {
   phase_ = kStarting;
   g_speaker = this;
   set_last_words(speak);
+  if (!fits) {
+    err_.text("fsrestore: the base path is too long: it may have at most ");
+    err_.decimal(kNameUnits - 1 - kLongestSuffixUnits).text(" characters").end_line();
+    return false;
+  }
   if (!open_streams() || !open_target(target_arg)) return false;
   cursor_.start(target_);
   progress_.start();
