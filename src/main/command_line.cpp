@@ -165,7 +165,9 @@ CommandLine parse_command_line(Platform& platform) {
       case kOptList:
       case kOptCheck: {
         const Mode mode = id == kOptList ? Mode::kList : Mode::kCheck;
-        if (line.mode != Mode::kRestore && line.mode != mode) return usage_error("--list and --check exclude each other");
+        if (line.mode != Mode::kRestore && line.mode != mode) {
+          return usage_error("--list and --check exclude each other");
+        }
         line.mode = mode;
         break;
       }

@@ -129,7 +129,9 @@ void Win32Platform::console_write_arg(int i) {
   }
   static char text[4 * 32768];
   const int n = WideCharToMultiByte(CP_OEMCP, 0, arg, -1, text, sizeof text, nullptr, nullptr);
-  if (n > 1) console_written(std::fwrite(text, 1, static_cast<std::size_t>(n - 1), stdout) == static_cast<std::size_t>(n - 1));
+  if (n <= 1) return;
+  const std::size_t length = static_cast<std::size_t>(n - 1);
+  console_written(std::fwrite(text, 1, length, stdout) == length);
 }
 
 // Always pushed out, also when redirected: prints are rare, and an
@@ -140,7 +142,7 @@ void Win32Platform::console_flush() { console_written(std::fflush(stdout) == 0);
 void Win32Platform::console_written(bool ok) {
   if (ok || console_error_ != 0) return;
   const DWORD code = static_cast<DWORD>(_doserrno);
-  if (code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA) return;
+  if (code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA || code == ERROR_PIPE_NOT_CONNECTED) return;
   console_error_ = code != 0 ? code : ERROR_WRITE_FAULT;
 }
 

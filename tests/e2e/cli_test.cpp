@@ -44,7 +44,8 @@ TEST(Talk, EachFailedStartSaysWhyInOneLineAndLeavesNoLog) {
     std::vector<std::string> args;
     std::string head, linux_text, tail;
   } cases[] = {
-      {"a stream is missing", {"dump/", "t"}, "fsrestore: cannot open dump/$fsnames: ", "No such file or directory", ""},
+      {"a stream is missing", {"dump/", "t"}, "fsrestore: cannot open dump/$fsnames: ", "No such file or directory",
+       ""},
       {"the base path lacks its separator", {"dump", "t"}, "fsrestore: cannot open dump$content: ",
        "No such file or directory", "; did you mean dump" + sep + " ?"},
       {"the target is missing", {"dump/", "nowhere"}, "fsrestore: cannot enter the target nowhere: ",
@@ -57,6 +58,8 @@ TEST(Talk, EachFailedStartSaysWhyInOneLineAndLeavesNoLog) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    // Under Wine a command line that long never reaches the program.
+    if (windows() && c.args[0].size() > 1000) continue;
     Scratch s;
     copy_sample(s);
     make_dir(s.at("t"));
@@ -72,7 +75,7 @@ TEST(Talk, EachFailedStartSaysWhyInOneLineAndLeavesNoLog) {
     }
     RunResult r = s.run(c.args);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "basepath=<" + c.args[0] + ">\n");
+    EXPECT_TRUE(r.out == "basepath=<" + c.args[0] + ">\n") << r.out.substr(0, 200);
     if (c.linux_text.empty()) {
       EXPECT_EQ(r.err, c.head + "\n");
     } else {
@@ -251,7 +254,7 @@ TEST(Talk, AnInterruptionNamesTheFileItCut) {
 TEST(Talk, AStandardOutputThatCannotBeWrittenFailsTheInspectionOnly) {
   Scratch s;
   copy_sample(s);
-  make_dir(s.at("t"));
+  int runs = 0;
   for (const char* mode : {"--list", "--check", "restore"}) {
     const bool restore = std::string(mode) == "restore";
     for (bool full : {true, false}) {
@@ -266,7 +269,12 @@ TEST(Talk, AStandardOutputThatCannotBeWrittenFailsTheInspectionOnly) {
         o.stdout_fd = fds[1];
       }
       ASSERT_GE(o.stdout_fd, 0);
-      RunResult r = s.run(restore ? std::vector<std::string>{"dump/", "t"} : std::vector<std::string>{mode, "dump/"}, o);
+      std::string target = std::to_string(++runs);
+      target.insert(0, 1, 't');
+      make_dir(s.at(target));
+      const std::vector<std::string> args =
+          restore ? std::vector<std::string>{"dump/", target} : std::vector<std::string>{mode, "dump/"};
+      RunResult r = s.run(args, o);
       close(o.stdout_fd);
       EXPECT_EQ(r.signal, 0);
       if (full && !restore) {
@@ -278,7 +286,8 @@ TEST(Talk, AStandardOutputThatCannotBeWrittenFailsTheInspectionOnly) {
       }
     }
   }
-  EXPECT_EQ(read_file(s.at("t/README.txt")).size(), 56u);
+  EXPECT_EQ(read_file(s.at("t5/README.txt")).size(), 56u);
+  EXPECT_EQ(read_file(s.at("t6/README.txt")).size(), 56u);
 }
 
 }  // namespace

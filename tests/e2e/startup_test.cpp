@@ -92,7 +92,8 @@ TEST(Startup, BasePathTooLongForTheNameBuffer) {
   const std::string base(32760, 'b');
   RunResult r = s.run({base + "/", "t"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(r.err.starts_with("fsrestore: the base path is too long")) << r.err;
+  // (Under Wine a command line that long never reaches the program.)
+  EXPECT_TRUE(windows() || r.err.starts_with("fsrestore: the base path is too long")) << r.err.substr(0, 200);
   // Whether the basepath line comes before the refusal is the program's
   // choice; nothing else may.
   if (!r.out.empty()) {
