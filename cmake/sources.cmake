@@ -12,6 +12,7 @@ set(FSRESTORE_CORE_SOURCES
   src/report/iso_time.cpp
   src/report/line_writer.cpp
   src/report/name_text.cpp
+  src/report/open_failure.cpp
   src/report/number_text.cpp
   src/report/progress_line.cpp
   src/restore/content_read_ahead.cpp

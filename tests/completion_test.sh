@@ -5,9 +5,9 @@
 set -u
 script=$(cd "$(dirname "${1:?usage: tests/completion_test.sh SCRIPT}")" && pwd)/$(basename "$1")
 source "$(dirname "$0")/script_support.sh"
-mkdir -p "$scratch/d/dump" "$scratch/d/docs/inner" "$scratch/d/dumps"
+mkdir -p "$scratch/d/dump" "$scratch/d/docs/inner" "$scratch/d/dumps" "$scratch/d/with space"
 touch "$scratch/d/dump/\$fsnodes" "$scratch/d/dump/\$fsnames" "$scratch/d/img_\$fsnodes" "$scratch/d/notes.txt" \
-      "$scratch/d/docs/old_\$fsnodes"
+      "$scratch/d/docs/old_\$fsnodes" "$scratch/d/with space/\$fsnodes"
 
 candidates() {  # candidates WORDS...: the last word is the one being completed
   (cd "$scratch/d" && bash --norc --noprofile -c '
@@ -26,12 +26,20 @@ expect() {  # expect NAME EXPECTED WORDS...
   if [[ $got == "$want" ]]; then pass "$name"; else fail "$name" "want: ${want//$'\n'/ }"$'\n'"got:  ${got//$'\n'/ }"; fi
 }
 expect "first argument: base paths of the dumps here, and directories" \
-  $'docs/\ndump/\ndumps/\nimg_' fsrestore ""
+  $'docs/\ndump/\ndumps/\nimg_\nwith\\ space/' fsrestore ""
 expect "first argument: a prefix narrows the candidates" $'dump/\ndumps/' fsrestore du
 expect "first argument: the dump inside a directory named in full" $'dump/' fsrestore dump/
 expect "first argument: dumps inside a directory" $'docs/inner/\ndocs/old_' fsrestore docs/
-expect "first argument: switches" $'--check\n--help\n--list\n--version' fsrestore --
-expect "first argument: one switch" $'--check' fsrestore --c
-expect "second argument: directories only" $'docs/\ndump/\ndumps/' fsrestore dump/ ""
+expect "a name with a space is escaped" $'with\\ space/' fsrestore wi
+expect "a name with a space typed escaped" $'with\\ space/' fsrestore --strict 'with\ s'
+expect "a name with a space typed quoted" $'with\\ space/' fsrestore "'with s"
+expect "the dump inside a directory with a space" $'with\\ space/' fsrestore 'with\ space/'
+expect "options" $'--\n--check\n--help\n--list\n--quiet\n--strict\n--version' fsrestore --
+expect "one option" $'--check' fsrestore --c
+expect "options after options" $'--strict' fsrestore -q --st
+expect "second argument: directories only" $'docs/\ndump/\ndumps/\nwith\\ space/' fsrestore dump/ ""
+expect "second argument: no options after the first" $'' fsrestore dump/ --
 expect "after --list: base paths again" $'img_' fsrestore --list i
+expect "after --list: no target" $'' fsrestore --list dump/ ""
+expect "after --: a base path" $'img_' fsrestore -- i
 finish completion

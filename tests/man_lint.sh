@@ -11,10 +11,14 @@ for page in "$dir"/fsrestore.1 "$dir"/mkdump.1; do
   else fail "$(basename "$page") lints clean" "${out:-missing}"; fi
 done
 text=$(MANWIDTH=80 groff -man -Tutf8 "$dir/fsrestore.1" 2>/dev/null | sed 's/.\x08//g')
-for word in --list --check --help --version '$errors' 'EXIT STATUS'; do
+for page in "$dir"/fsrestore.1 "$dir"/mkdump.1; do
+  if [[ -f $page ]] && ! grep -q '@[A-Z_]*@' "$page"; then pass "$(basename "$page") has its version and date filled in"
+  else fail "$(basename "$page") has its version and date filled in"; fi
+done
+for word in --list --check --strict --quiet --help --version '$errors' 'EXIT STATUS' 'Pipes'; do
   if grep -qF -- "$word" <<<"$text"; then pass "fsrestore.1 tells of $word"; else fail "fsrestore.1 tells of $word"; fi
 done
-for status in 0 1 2 3; do
+for status in 0 1 2 3 129 130 143; do
   if sed -n '/^EXIT STATUS/,/^FILES/p' <<<"$text" | grep -qE "^ +$status( |$)"; then pass "fsrestore.1 lists exit status $status"
   else fail "fsrestore.1 lists exit status $status"; fi
 done

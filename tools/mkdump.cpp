@@ -27,6 +27,8 @@
 #include <vector>
 
 #include "dump_builder.h"
+#include "main/command_line.h"
+#include "platform/platform_posix.h"
 #include "platform/utf8_path.h"
 
 namespace {
@@ -225,16 +227,47 @@ void remember_stream(Walk& walk, const std::string& path) {
   if (stat(path.c_str(), &st) == 0) walk.own_files.emplace_back(st.st_dev, st.st_ino);
 }
 
+const char kUsage[] =
+    "usage: mkdump [--] DIR BASEPATH\n"
+    "\n"
+    "Writes a dump of the tree under DIR for fsrestore: BASEPATH$fsnodes,\n"
+    "BASEPATH$fsnames and BASEPATH$content. End BASEPATH with / to name a directory.\n"
+    "The streams may be FIFOs that fsrestore reads while they are written.\n"
+    "\n"
+    "  -h, --help     show this text\n"
+    "  -V, --version  show the version\n"
+    "\n"
+    "Exit status: 0 the dump was written; 1 an entry could not be read or the dump\n"
+    "could not be written (the reason is on stderr); 2 the command line is wrong.\n";
+
+int usage_error(const char* what) {
+  std::fprintf(stderr, "mkdump: %s\nTry 'mkdump --help'.\n", what);
+  return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: mkdump DIR BASEPATH\n"
-                         "  writes BASEPATH$fsnodes, BASEPATH$fsnames and BASEPATH$content\n");
-    return 2;
+  // The same conventions as fsrestore's: options first, "--" ends them.
+  static PosixPlatform platform(argc, argv);
+  enum { kHelp, kVersion };
+  const OptionSpec options[] = {{kHelp, 'h', "help", false}, {kVersion, 'V', "version", false}};
+  OptionParser parser(platform, options, 2);
+  int id = 0;
+  ArgSlice value;
+  while (parser.next(&id, &value)) {
+    if (id == kHelp) {
+      std::fputs(kUsage, stdout);
+      return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    std::printf("mkdump %s\n", FSRESTORE_VERSION);
+    return std::fflush(stdout) == 0 ? 0 : 1;
   }
-  std::string root = argv[1];
-  std::string base = argv[2];
+  if (*parser.error() != 0) return usage_error(parser.error());
+  const int first = parser.first_operand() + 1;  // in argv
+  if (argc - first != 2) return usage_error("expected DIR and BASEPATH");
+  std::string root = argv[first];
+  std::string base = argv[first + 1];
   int root_fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (root_fd < 0) {
     std::fprintf(stderr, "mkdump: error: %s: %s\n", root.c_str(), std::strerror(errno));

@@ -5,18 +5,7 @@
 #include "platform/entry_name.h"
 #include "report/failure.h"
 #include "report/name_text.h"
-
-namespace {
-
-// Writes a path the user gave (or built from it) as text.
-void write_user_path(LineWriter& out, const char16_t* path) {
-  static char text[3 * kNameUnits];
-  bool cut = false;
-  const std::uint32_t length = append_name_text(path, NameTextKind::kPath, text, 0, sizeof text, &cut);
-  out.bytes(text, length);
-}
-
-}  // namespace
+#include "report/open_failure.h"
 
 bool DumpWalk::open(int arg) {
   if (!dump_.take_base_path(arg)) {
@@ -33,32 +22,12 @@ bool DumpWalk::open(int arg) {
   return all;
 }
 
-// "dump$fsnodes: No such file or directory; did you mean dump/ ?" The hint
-// is given when the base path names a directory but lacks the separator
-// that would make the streams those inside it.
+// "dump$fsnodes: No such file or directory; did you mean dump/ ?"
 void DumpWalk::report_open_failure() {
-  static char reason[1024];
-  failure_text(platform_, Failure::of_last_call(platform_), reason, sizeof reason);
-  trim_trailing_spaces(reason);
-  char16_t* path = names_.name();
-  write_user_path(err_, path);
-  err_.text(": ").text(reason);
-  const std::uint32_t at = dump_.base_units();
-  const char16_t last = at > 0 ? path[at - 1] : 0;
-  const char16_t separator = static_cast<char16_t>(platform_.path_separator());
-  if (at > 0 && last != u'/' && last != separator) {
-    const char16_t kept = path[at];
-    path[at] = 0;
-    if (platform_.path_is_directory(path)) {
-      err_.text("; did you mean ");
-      write_user_path(err_, path);
-      const char sep[2] = {platform_.path_separator(), 0};
-      err_.text(sep).text(" ?");
-    }
-    path[at] = kept;
-  }
+  write_open_failure(platform_, err_, names_.name(), dump_.base_units(), Failure::of_last_call(platform_));
   err_.end_line();
 }
+
 void DumpWalk::locate(bool has_name) {
   const int depth = node().depth;
   fault_ = DepthFault::kNone;

@@ -1,20 +1,193 @@
 #include "main/command_line.h"
 
+#include <cstring>
+
+#include "report/name_text.h"
+
+namespace {
+
+// The longest argument looked at as text; a longer one is never an option.
+constexpr std::uint32_t kArgUnits = 32768;
+char16_t g_text[kArgUnits];
+
+bool is_ascii(const char16_t* text, std::uint32_t length, const char* ascii) {
+  for (std::uint32_t i = 0; i < length; ++i) {
+    if (ascii[i] == 0 || text[i] != static_cast<unsigned char>(ascii[i])) return false;
+  }
+  return ascii[length] == 0;
+}
+
+void append(char* out, const char* text) {
+  const std::size_t used = std::strlen(out);
+  const std::size_t room = kUsageErrorBytes - 1 - used;
+  const std::size_t n = std::strlen(text) < room ? std::strlen(text) : room;
+  std::memcpy(out + used, text, n);
+  out[used + n] = 0;
+}
+
+}  // namespace
+
+bool arg_text(Platform& platform, ArgSlice slice, char16_t* out, std::uint32_t capacity) {
+  if (slice.arg < 0 || slice.arg >= platform.arg_count()) return false;
+  if (platform.arg_to_name(slice.arg, g_text, kArgUnits) == 0) return false;
+  std::uint32_t length = 0;
+  while (g_text[length] != 0) ++length;
+  if (slice.offset > length || length - slice.offset + 1 > capacity) return false;
+  if (out != g_text) std::memmove(out, g_text + slice.offset, (length - slice.offset + 1) * sizeof(char16_t));
+  return true;
+}
+
+bool OptionParser::fail(const char* before, const char16_t* option, std::uint32_t length, const char* after) {
+  error_[0] = 0;
+  append(error_, before);
+  char16_t name[64];
+  const std::uint32_t kept = length < 63 ? length : 63;
+  std::memcpy(name, option, kept * sizeof(char16_t));
+  name[kept] = 0;
+  bool cut = false;
+  const std::uint32_t used = static_cast<std::uint32_t>(std::strlen(error_));
+  const std::uint32_t end = append_name_text(name, NameTextKind::kPath, error_, used, kUsageErrorBytes - 40, &cut);
+  error_[end] = 0;
+  if (cut || kept < length) append(error_, "...");
+  append(error_, after);
+  ended_ = true;
+  return false;
+}
+
+bool OptionParser::take_value(bool attached, std::uint32_t at, const char* before, const char16_t* option,
+                              std::uint32_t length, ArgSlice* value) {
+  if (attached) {  // "--jobs=4", "-j4"
+    *value = ArgSlice{arg_, at};
+    ++arg_;
+    return true;
+  }
+  if (arg_ + 1 >= platform_.arg_count()) return fail(before, option, length, "' needs a value");
+  *value = ArgSlice{arg_ + 1, 0};
+  arg_ += 2;
+  return true;
+}
+
+bool OptionParser::next(int* id, ArgSlice* value) {
+  *value = ArgSlice{};
+  if (ended_) return false;
+  if (bundle_at_ > 0) return next_in_bundle(id, value);
+  if (arg_ >= platform_.arg_count()) return false;
+  if (extra_argument_ != nullptr && platform_.arg_is(arg_, extra_argument_)) {
+    *id = extra_id_;
+    ++arg_;
+    return true;
+  }
+  // Too long to be looked at: no option is that long, so it is an argument.
+  if (!arg_text(platform_, ArgSlice{arg_, 0}, g_text, kArgUnits) || g_text[0] != u'-' || g_text[1] == 0) {
+    ended_ = true;
+    return false;
+  }
+  if (g_text[1] != u'-') {
+    bundle_at_ = 1;
+    return next_in_bundle(id, value);
+  }
+  if (g_text[2] == 0) {  // "--"
+    ++arg_;
+    ended_ = true;
+    return false;
+  }
+  const char16_t* name = g_text + 2;
+  std::uint32_t length = 0;
+  while (name[length] != 0 && name[length] != u'=') ++length;
+  const bool has_value = name[length] == u'=';
+  for (int i = 0; i < spec_count_; ++i) {
+    const OptionSpec& spec = specs_[i];
+    if (spec.long_name == nullptr || !is_ascii(name, length, spec.long_name)) continue;
+    *id = spec.id;
+    if (spec.takes_value) return take_value(has_value, 2 + length + 1, "option '--", name, length, value);
+    if (has_value) return fail("option '--", name, length, "' takes no value");
+    ++arg_;
+    return true;
+  }
+  return fail("unknown option '--", name, length, "'");
+}
+
+bool OptionParser::next_in_bundle(int* id, ArgSlice* value) {
+  arg_text(platform_, ArgSlice{arg_, 0}, g_text, kArgUnits);
+  const char16_t letter = g_text[bundle_at_];
+  for (int i = 0; i < spec_count_; ++i) {
+    const OptionSpec& spec = specs_[i];
+    if (spec.short_name == 0 || letter != static_cast<unsigned char>(spec.short_name)) continue;
+    *id = spec.id;
+    const std::uint32_t after = bundle_at_ + 1;
+    bundle_at_ = 0;
+    if (spec.takes_value) return take_value(g_text[after] != 0, after, "option '-", &letter, 1, value);
+    if (g_text[after] == 0) {
+      ++arg_;
+    } else {
+      bundle_at_ = after;
+    }
+    return true;
+  }
+  return fail("unknown option '-", &g_text[bundle_at_], 1, "'");
+}
+
+namespace {
+
+enum OptionId { kOptList, kOptCheck, kOptHelp, kOptVersion, kOptStrict, kOptQuiet };
+
+const OptionSpec kOptions[] = {
+    {kOptList, 0, "list", false},        {kOptCheck, 0, "check", false},
+    {kOptHelp, 'h', "help", false},      {kOptVersion, 'V', "version", false},
+    {kOptStrict, 0, "strict", false},    {kOptQuiet, 'q', "quiet", false},
+};
+
+CommandLine usage_error(const char* first, const char* second = "", const char* third = "") {
+  CommandLine line;
+  line.mode = Mode::kUsageError;
+  append(line.error, first);
+  append(line.error, second);
+  append(line.error, third);
+  return line;
+}
+
+}  // namespace
+
 CommandLine parse_command_line(Platform& platform) {
   CommandLine line;
-  const int count = platform.arg_count();
-  if (count == 0) return line;
-  const char* native = platform.native_help_switch();
-  if (platform.arg_is(0, "--help") || platform.arg_is(0, "-h") || (native && platform.arg_is(0, native))) {
-    line.mode = Mode::kHelp;
-  } else if (platform.arg_is(0, "--version")) {
-    line.mode = Mode::kVersion;
-  } else if (platform.arg_is(0, "--list") || platform.arg_is(0, "--check")) {
-    line.mode = platform.arg_is(0, "--list") ? Mode::kList : Mode::kCheck;
-    if (count > 1) line.base_arg = 1;
-  } else {
-    line.base_arg = 0;
-    if (count > 1) line.target_arg = 1;
+  OptionParser options(platform, kOptions, sizeof kOptions / sizeof kOptions[0]);
+  if (const char* native = platform.native_help_switch()) options.also_accept(native, kOptHelp);
+  int id = 0;
+  ArgSlice value;
+  while (options.next(&id, &value)) {
+    switch (id) {
+      case kOptHelp:
+        line.mode = Mode::kHelp;
+        return line;
+      case kOptVersion:
+        line.mode = Mode::kVersion;
+        return line;
+      case kOptList:
+      case kOptCheck: {
+        const Mode mode = id == kOptList ? Mode::kList : Mode::kCheck;
+        if (line.mode != Mode::kRestore && line.mode != mode) {
+          return usage_error("--list and --check exclude each other");
+        }
+        line.mode = mode;
+        break;
+      }
+      case kOptStrict:
+        line.strict = true;
+        break;
+      case kOptQuiet:
+        line.quiet = true;
+        break;
+    }
   }
+  if (options.error()[0] != 0) return usage_error(options.error());
+  if (line.mode != Mode::kRestore && (line.strict || line.quiet)) {
+    return usage_error(line.strict ? "--strict" : "--quiet", " goes with a restore only, not with ",
+                       line.mode == Mode::kList ? "--list" : "--check");
+  }
+  // Arguments after the ones a mode takes are ignored.
+  const int first = options.first_operand();
+  const int count = platform.arg_count();
+  if (first < count) line.base_arg = first;
+  if (line.mode == Mode::kRestore && first + 1 < count) line.target_arg = first + 1;
   return line;
 }

@@ -1,17 +1,90 @@
-// What the command line asks for: one parser for every mode. A switch
-// (--help, -h, --version, --list, --check, and the system's own help
-// spelling) counts only as the first argument; any other argument, also one
-// starting with "--", is a base path or a target.
+// What the command line asks for: one parser for every mode, by the usual
+// conventions. Options come before the arguments; the first argument that
+// is not an option, or "--", ends them, so a later "--list" is a target like
+// any other name. A long option takes its value as "--name=VALUE" or as the
+// next argument, a short one as "-nVALUE" or the next argument; short
+// options without values may be bundled ("-qh"). Long names are matched
+// whole, never by a prefix: "--lis" is unknown. A lone "-" is an argument.
 #pragma once
+
+#include <cstdint>
 
 #include "platform/platform.h"
 
-enum class Mode { kRestore, kList, kCheck, kHelp, kVersion };
+// One option a program knows.
+struct OptionSpec {
+  int id;
+  char short_name;        // 0: none
+  const char* long_name;  // without the leading "--"; nullptr: none
+  bool takes_value;
+};
+
+// Where an option's value is: argument `arg` from UTF-16 unit `offset` on.
+struct ArgSlice {
+  int arg = -1;
+  std::uint32_t offset = 0;
+};
+
+// Room for the words of a usage error, terminator included.
+constexpr std::uint32_t kUsageErrorBytes = 160;
+
+// Walks the options at the start of the command line, one per next().
+class OptionParser {
+ public:
+  OptionParser(Platform& platform, const OptionSpec* specs, int spec_count)
+      : platform_(platform), specs_(specs), spec_count_(spec_count) {}
+
+  // The next option: true with its id and, if it takes one, its value.
+  // False at the end of the options, or at a usage error (then error() is
+  // not empty).
+  bool next(int* id, ArgSlice* value);
+  // Also counts as an option where it stands (the system's own help
+  // spelling, "/?"); next() then gives `id` for it.
+  void also_accept(const char* whole_argument, int id) {
+    extra_argument_ = whole_argument;
+    extra_id_ = id;
+  }
+
+  // The first argument after the options (arg_count() when none).
+  int first_operand() const { return arg_; }
+  // "unknown option '--lis'" and the like; "" while there was none.
+  const char* error() const { return error_; }
+
+ private:
+  bool next_in_bundle(int* id, ArgSlice* value);
+  // The value of the option just matched: attached to it from unit `at` of
+  // the argument on, or the next argument.
+  bool take_value(bool attached, std::uint32_t at, const char* before, const char16_t* option, std::uint32_t length,
+                  ArgSlice* value);
+  bool fail(const char* before, const char16_t* option, std::uint32_t length, const char* after);
+
+  Platform& platform_;
+  const OptionSpec* specs_;
+  int spec_count_;
+  const char* extra_argument_ = nullptr;
+  int extra_id_ = 0;
+  int arg_ = 0;
+  // Within a bundle of short options: where the next one is; 0 outside.
+  std::uint32_t bundle_at_ = 0;
+  bool ended_ = false;
+  char error_[kUsageErrorBytes] = {};
+};
+
+// Converts argument i from `offset` on into out (UTF-16, terminated);
+// false when it does not fit.
+bool arg_text(Platform& platform, ArgSlice slice, char16_t* out, std::uint32_t capacity);
+
+// --- fsrestore's own command line ---
+
+enum class Mode { kRestore, kList, kCheck, kHelp, kVersion, kUsageError };
 
 struct CommandLine {
   Mode mode = Mode::kRestore;
   int base_arg = -1;    // the argument holding the base path; -1: none
   int target_arg = -1;  // the argument naming the target (restore only); -1: none
+  bool strict = false;  // a restore that logged anything ends with status 3
+  bool quiet = false;   // a restore prints nothing on standard output
+  char error[kUsageErrorBytes] = {};  // with kUsageError: what was wrong
 };
 
 CommandLine parse_command_line(Platform& platform);

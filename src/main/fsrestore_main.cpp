@@ -1,20 +1,22 @@
 #include "main/fsrestore_main.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "inspect/dump_check.h"
 #include "inspect/dump_listing.h"
 #include "inspect/inspection.h"
 #include "main/command_line.h"
 #include "report/exit_status.h"
+#include "report/failure.h"
 #include "restore/restorer.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: fsrestore [BASEPATH [TARGET]]\n"
-    "       fsrestore --list [BASEPATH]\n"
-    "       fsrestore --check [BASEPATH]\n"
+    "usage: fsrestore [-q] [--strict] [--] [BASEPATH [TARGET]]\n"
+    "       fsrestore --list [--] [BASEPATH]\n"
+    "       fsrestore --check [--] [BASEPATH]\n"
     "\n"
     "Restores the directory tree held in a dump: the streams BASEPATH$fsnodes,\n"
     "BASEPATH$fsnames and BASEPATH$content. BASEPATH is prefixed to the stream names\n"
@@ -24,27 +26,53 @@ const char kUsage[] =
     "Every directory and file is recreated inside TARGET (default: the current\n"
     "directory) with its name, body, attribute word and times. What cannot be\n"
     "restored is listed in the file $errors, written to the directory the program\n"
-    "was started in; it is empty after a clean run.\n"
+    "was started in; it is empty after a clean run. A start that fails leaves no\n"
+    "$errors.\n"
     "\n"
-    "  --list       print one line per entry (type, attr, size, last-write time,\n"
-    "               path) and write nothing; faults of the dump go to stderr\n"
-    "  --check      read the whole dump and tell on stderr what would not restore\n"
-    "               cleanly; stdout gets \"dirs=D files=F bytes=B problems=P\"\n"
-    "  -h, --help   show this text\n"
-    "  --version    show the version\n"
-    "These switches count only as the first argument; any other argument, also\n"
-    "one starting with \"--\", is a base path or a target.\n"
+    "Options come before BASEPATH; \"--\" ends them.\n"
+    "  --list         print one line per entry (type, attr, size, last-write time,\n"
+    "                 path) and write nothing; faults of the dump go to stderr\n"
+    "  --check        read the whole dump and tell on stderr what would not restore\n"
+    "                 cleanly; stdout gets \"dirs=D files=F bytes=B problems=P\"\n"
+    "  --strict       end a restore whose $errors got lines with status 3\n"
+    "  -q, --quiet    print nothing on stdout (no basepath and progress lines)\n"
+    "  -h, --help     show this text\n"
+    "  -V, --version  show the version\n"
     "\n"
     "Exit status:\n"
-    "  0  the dump was read to its end (see $errors for what was left out);\n"
-    "     with --check: the dump is consistent\n"
-    "  1  the dump or $errors could not be opened, or TARGET not entered\n"
-    "  2  $errors could not be written completely; the log is incomplete\n"
-    "  3  --check found problems\n";
+    "  0    the dump was read to its end (see $errors for what was left out);\n"
+    "       with --check: the dump is consistent\n"
+    "  1    start-up failed (a stream, $errors or TARGET could not be opened; the\n"
+    "       reason is on stderr), or the command line is wrong\n"
+    "  2    $errors could not be written completely (the log is incomplete); with\n"
+    "       --list or --check: standard output could not be written\n"
+    "  3    --check found problems; with --strict: $errors got lines\n"
+    "  130  interrupted by SIGINT (Ctrl+C), 143 by SIGTERM, 129 by SIGHUP\n";
+
+const char kTryHelp[] = "Try 'fsrestore --help'.\n";
 
 void print(Platform& platform, const char* text) {
   platform.console_write(text, static_cast<std::uint32_t>(std::strlen(text)));
   platform.console_flush();
+}
+
+void complain(Platform& platform, const char* first, const char* second = "", const char* third = "") {
+  for (const char* part : {"fsrestore: ", first, second, third, "\n"}) {
+    platform.error_write(part, static_cast<std::uint32_t>(std::strlen(part)));
+  }
+}
+
+// A listing or summary that did not reach standard output is a failure;
+// a reader that went away (a closed pipe) is not.
+int with_output_checked(Platform& platform, int status) {
+  SystemError why;
+  if (!platform.console_failed(&why)) return status;
+  Failure failure;
+  failure.system = why;
+  static char words[1024];
+  failure_text(platform, failure, words, sizeof words);
+  complain(platform, "standard output: ", words);
+  return kExitOutputFailed;
 }
 
 }  // namespace
@@ -54,6 +82,10 @@ void print(Platform& platform, const char* text) {
 int fsrestore_main(Platform& platform) {
   const CommandLine line = parse_command_line(platform);
   switch (line.mode) {
+    case Mode::kUsageError:
+      complain(platform, line.error);
+      platform.error_write(kTryHelp, sizeof kTryHelp - 1);
+      return kExitUsage;
     case Mode::kHelp:
       print(platform, kUsage);
       return kExitDone;
@@ -63,13 +95,18 @@ int fsrestore_main(Platform& platform) {
     case Mode::kList:
     case Mode::kCheck: {
       static Inspection inspection(platform);
-      return line.mode == Mode::kList
-                 ? list_dump(platform, inspection.walk, line.base_arg, inspection.out, inspection.err)
-                 : check_dump(platform, inspection.walk, line.base_arg, inspection.out, inspection.err);
+      const int status =
+          line.mode == Mode::kList
+              ? list_dump(platform, inspection.walk, line.base_arg, inspection.out, inspection.err)
+              : check_dump(platform, inspection.walk, line.base_arg, inspection.out, inspection.err);
+      return with_output_checked(platform, status);
     }
     case Mode::kRestore:
       break;
   }
   static Restorer restorer(platform);
-  return restorer.driver.run(line.base_arg, line.target_arg);
+  RestoreOptions options;
+  options.strict = line.strict;
+  options.quiet = line.quiet;
+  return restorer.driver.run(line.base_arg, line.target_arg, options);
 }

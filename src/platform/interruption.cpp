@@ -3,11 +3,17 @@
 #include <signal.h>
 #include <unistd.h>
 
+static_assert(std::atomic<LastWords>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
+              "the handler reads these; only lock-free atomics may be touched in a signal handler");
+
 namespace {
 
-void end_line_and_die(int signal_number) {
-  const ssize_t ignored = write(STDOUT_FILENO, "\n", 1);
-  (void)ignored;
+void end_run(int signal_number) {
+  say_last_words();
+  if (take_console_line()) {
+    const ssize_t ignored = write(STDOUT_FILENO, "\n", 1);
+    (void)ignored;
+  }
   raise(signal_number);  // the default action again: SA_RESETHAND put it back
 }
 
@@ -17,9 +23,12 @@ void catch_interruptions() {
   signal(SIGPIPE, SIG_IGN);
   signal(SIGXFSZ, SIG_IGN);
   struct sigaction action = {};
-  action.sa_handler = end_line_and_die;
+  action.sa_handler = end_run;
+  // While one of them is handled the others wait: the last words are said
+  // once, and the first signal decides the status.
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND;
   const int caught[] = {SIGINT, SIGTERM, SIGHUP};
+  for (int s : caught) sigaddset(&action.sa_mask, s);
+  action.sa_flags = SA_RESETHAND;
   for (int s : caught) sigaction(s, &action, nullptr);
 }

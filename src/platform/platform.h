@@ -95,6 +95,13 @@ class Platform {
   virtual void console_flush() = 0;
   // Standard error, unbuffered; failures are dropped.
   virtual void error_write(const char* text, std::uint32_t length) = 0;
+  // True when writing to standard output failed for another reason than a
+  // reader that went away (a closed pipe ends the output quietly): a full
+  // disk, say; *why is the first such failure. Only the inspection asks.
+  virtual bool console_failed(SystemError* why) {
+    (void)why;
+    return false;
+  }
 
   // The directory the program was started in, and the directory named by
   // argument i (followed if it is a link: the user named it), opened so

@@ -38,13 +38,24 @@ std::uint32_t PosixPlatform::arg_to_name(int i, char16_t* out, std::uint32_t cap
   return path_to_utf16(argv_[i + 1], out, capacity);
 }
 
-void PosixPlatform::console_write(const char* text, std::uint32_t length) { std::fwrite(text, 1, length, stdout); }
+void PosixPlatform::console_write(const char* text, std::uint32_t length) {
+  console_written(std::fwrite(text, 1, length, stdout) == length);
+}
 
-void PosixPlatform::console_write_arg(int i) { std::fputs(argv_[i + 1], stdout); }
+void PosixPlatform::console_write_arg(int i) { console_written(std::fputs(argv_[i + 1], stdout) >= 0); }
 
 // Always pushed out, also when redirected: prints are rare (at most every
 // 500 ms), and an interrupted run then leaves everything shown so far.
-void PosixPlatform::console_flush() { std::fflush(stdout); }
+void PosixPlatform::console_flush() { console_written(std::fflush(stdout) == 0); }
+
+void PosixPlatform::console_written(bool ok) {
+  if (!ok && errno != EPIPE && console_errno_ == 0) console_errno_ = errno != 0 ? errno : EIO;
+}
+
+bool PosixPlatform::console_failed(SystemError* why) {
+  why->code = static_cast<std::uint32_t>(console_errno_);
+  return console_errno_ != 0;
+}
 
 void PosixPlatform::error_write(const char* text, std::uint32_t length) {
   while (length > 0) {

@@ -19,6 +19,7 @@ class PosixPlatform final : public Platform {
   void console_write_arg(int i) override;
   void console_flush() override;
   void error_write(const char* text, std::uint32_t length) override;
+  bool console_failed(SystemError* why) override;
   Handle open_start_dir() override;
   Handle open_target(int i) override;
   Handle open_stream(const char16_t* path) override;
@@ -58,6 +59,8 @@ class PosixPlatform final : public Platform {
   int argc_;
   char** argv_;
   int last_errno_ = 0;
+  int console_errno_ = 0;  // the first failure of standard output but EPIPE
+  void console_written(bool ok);
   mode_t file_mode_;
   // How the kernel moves bodies itself: copy_file_range within a file
   // system, sendfile across file systems (copy_file_range refuses those),

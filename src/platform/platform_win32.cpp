@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/interruption.h"
 #include "platform/time_stamp_counter.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 names are handed to the system as they are");
@@ -98,12 +99,22 @@ struct ListedEntry {
   }
 };
 
+// The main thread, stopped while the handler speaks for the run.
+HANDLE g_main_thread = nullptr;
+
+// Runs on a thread of its own: the main thread is stopped first, so the
+// last words see the run as a signal handler would and nothing writes after
+// them.
 BOOL WINAPI end_on_interruption(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+  if (g_main_thread != nullptr) SuspendThread(g_main_thread);
+  say_last_words();
   // Straight to the handle, past the runtime's buffer: the main thread may
   // be inside it. Every log line is already on disk, so nothing is flushed.
-  DWORD written;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "\n", 1, &written, nullptr);
+  if (take_console_line()) {
+    DWORD written;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "\n", 1, &written, nullptr);
+  }
   TerminateProcess(GetCurrentProcess(), kExitInterrupted);
   return TRUE;
 }
@@ -117,7 +128,11 @@ Win32Platform::Win32Platform(int argc, wchar_t** argv) : argc_(argc), argv_(argv
   stdout_is_console_ = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
-void Win32Platform::catch_interruptions() { SetConsoleCtrlHandler(end_on_interruption, TRUE); }
+void Win32Platform::catch_interruptions() {
+  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &g_main_thread,
+                  THREAD_SUSPEND_RESUME, FALSE, 0);
+  SetConsoleCtrlHandler(end_on_interruption, TRUE);
+}
 
 int Win32Platform::arg_count() { return argc_ > 1 ? argc_ - 1 : 0; }
 
@@ -136,7 +151,9 @@ std::uint32_t Win32Platform::arg_to_name(int i, char16_t* out, std::uint32_t cap
   return static_cast<std::uint32_t>(length + 1);
 }
 
-void Win32Platform::console_write(const char* text, std::uint32_t length) { std::fwrite(text, 1, length, stdout); }
+void Win32Platform::console_write(const char* text, std::uint32_t length) {
+  console_written(std::fwrite(text, 1, length, stdout) == length);
+}
 
 // On a console the argument is shown exactly; redirected, in the console's
 // code page.
@@ -150,12 +167,27 @@ void Win32Platform::console_write_arg(int i) {
   }
   static char text[4 * 32768];
   const int n = WideCharToMultiByte(CP_OEMCP, 0, arg, -1, text, sizeof text, nullptr, nullptr);
-  if (n > 1) std::fwrite(text, 1, static_cast<std::size_t>(n - 1), stdout);
+  if (n <= 1) return;
+  const std::size_t length = static_cast<std::size_t>(n - 1);
+  console_written(std::fwrite(text, 1, length, stdout) == length);
 }
 
 // Always pushed out, also when redirected: prints are rare, and an
 // interrupted run then leaves everything shown so far.
-void Win32Platform::console_flush() { std::fflush(stdout); }
+void Win32Platform::console_flush() { console_written(std::fflush(stdout) == 0); }
+
+// The runtime keeps the system's code of the failed write in _doserrno.
+void Win32Platform::console_written(bool ok) {
+  if (ok || console_error_ != 0) return;
+  const DWORD code = static_cast<DWORD>(_doserrno);
+  if (code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA || code == ERROR_PIPE_NOT_CONNECTED) return;
+  console_error_ = code != 0 ? code : ERROR_WRITE_FAULT;
+}
+
+bool Win32Platform::console_failed(SystemError* why) {
+  why->code = static_cast<std::uint32_t>(console_error_);
+  return console_error_ != 0;
+}
 
 void Win32Platform::error_write(const char* text, std::uint32_t length) {
   const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);

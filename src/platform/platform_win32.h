@@ -21,6 +21,7 @@ class Win32Platform final : public Platform {
   void console_write_arg(int i) override;
   void console_flush() override;
   void error_write(const char* text, std::uint32_t length) override;
+  bool console_failed(SystemError* why) override;
   Handle open_start_dir() override;
   Handle open_target(int i) override;
   Handle open_stream(const char16_t* path) override;
@@ -72,4 +73,6 @@ class Win32Platform final : public Platform {
   DWORD last_error_ = 0;
   bool exists_ = false;
   bool stdout_is_console_;
+  DWORD console_error_ = 0;  // the first failure of standard output but a closed pipe
+  void console_written(bool ok);
 };

@@ -32,35 +32,51 @@ const char* ErrorLog::words(const Failure& why) {
 }
 
 void ErrorLog::chdir_failed(std::uint16_t attr, const Failure& why) {
-  written(chdir_line(lines_, entry(), attr, words(why)));
+  entry_line(chdir_line(lines_, entry(), attr, words(why)));
 }
 
 void ErrorLog::mkdir_failed(std::uint16_t attr, const Failure& why) {
-  written(mkdir_line(lines_, entry(), attr, words(why)));
+  entry_line(mkdir_line(lines_, entry(), attr, words(why)));
 }
 
 void ErrorLog::createfile_failed(std::uint16_t attr, std::uint64_t size, const Failure& why) {
-  written(file_line(lines_, "createfile", entry(), attr, size, words(why)));
+  entry_line(file_line(lines_, "createfile", entry(), attr, size, words(why)));
 }
 
 void ErrorLog::write_failed(std::uint16_t attr, std::uint64_t size, const Failure& why) {
-  written(file_line(lines_, "write", entry(), attr, size, words(why)));
+  entry_line(file_line(lines_, "write", entry(), attr, size, words(why)));
 }
 
-void ErrorLog::nodes_failed(const Failure& why) { written(stream_failed_line(lines_, "nodes", words(why))); }
+void ErrorLog::nodes_failed(const Failure& why) { dump_line(stream_failed_line(lines_, "nodes", words(why))); }
 
-void ErrorLog::names_failed(const Failure& why) { written(stream_failed_line(lines_, "names", words(why))); }
+void ErrorLog::names_failed(const Failure& why) { dump_line(stream_failed_line(lines_, "names", words(why))); }
 
 void ErrorLog::content_short(std::uint16_t attr, std::uint64_t size, std::uint64_t missing) {
-  written(content_short_line(lines_, entry(), attr, size, missing));
+  entry_line(content_short_line(lines_, entry(), attr, size, missing));
 }
 
-void ErrorLog::names_ended() { written(names_ended_line(lines_)); }
+void ErrorLog::names_ended() { dump_line(names_ended_line(lines_)); }
 
-void ErrorLog::nodes_stray(std::uint32_t bytes) { written(nodes_stray_line(lines_, bytes)); }
+void ErrorLog::nodes_stray(std::uint32_t bytes) { dump_line(nodes_stray_line(lines_, bytes)); }
 
 void ErrorLog::depth_jump(int from, int to, std::uint64_t record) {
-  written(depth_jump_line(lines_, from, to, record));
+  dump_line(depth_jump_line(lines_, from, to, record));
+}
+
+void ErrorLog::interrupted_in_file(std::uint16_t attr, std::uint64_t size) {
+  if (!handle_.valid()) return;
+  LineWriter last(platform_, LineSink::kFile, buffer_, sizeof buffer_);
+  last.set_file(handle_);
+  const EntryText name = entry();
+  last.text("interrupted while restoring <").bytes(name.bytes, name.length).text(">, attr=").hex4(attr);
+  last.text(", size=").decimal(static_cast<std::int64_t>(size)).end_line();
+}
+
+void ErrorLog::interrupted(const char* when) {
+  if (!handle_.valid()) return;
+  LineWriter last(platform_, LineSink::kFile, buffer_, sizeof buffer_);
+  last.set_file(handle_);
+  last.text("interrupted ").text(when).end_line();
 }
 
 void ErrorLog::first_record_deep(int depth) { written(first_record_deep_line(lines_, depth)); }

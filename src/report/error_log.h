@@ -27,6 +27,20 @@ class ErrorLog {
   // Whether every line reached the file, and if not, why.
   bool incomplete() const { return incomplete_; }
   const char* failure_text() const { return failure_text_; }
+  // The lines written (or tried): those naming an entry that was not
+  // restored whole (chdir, mkdir, createfile, write, content), and those
+  // telling of a damaged dump (names, nodes).
+  std::uint64_t entry_lines() const { return entry_lines_; }
+  std::uint64_t dump_lines() const { return dump_lines_; }
+
+  // The last line of an interrupted run; called instead of the main thread,
+  // which never runs again (see platform/interruption.h), so its buffers
+  // are free. "interrupted while restoring <a.txt>, attr=0020, size=5"
+  // names the file the interruption cut, which keeps neither its times nor
+  // its attribute word and may be short.
+  void interrupted_in_file(std::uint16_t attr, std::uint64_t size);
+  // "interrupted between entries", "interrupted before the first entry".
+  void interrupted(const char* when);
 
   // Entries are named by the name in the name buffer.
   void chdir_failed(std::uint16_t attr, const Failure& why);  // the named directory cannot be entered
@@ -49,11 +63,21 @@ class ErrorLog {
   const char* words(const Failure& why);
   // Remembers the first failure to write the log, with the system's text.
   void written(bool ok);
+  void entry_line(bool ok) {
+    ++entry_lines_;
+    written(ok);
+  }
+  void dump_line(bool ok) {
+    ++dump_lines_;
+    written(ok);
+  }
 
   Platform& platform_;
   NameReader& names_;
   Handle handle_;
   bool incomplete_ = false;
+  std::uint64_t entry_lines_ = 0;
+  std::uint64_t dump_lines_ = 0;
   // Room for the longest line: the longest encoded name and a system text.
   char buffer_[kEncodedNameBytes + kFailureTextBytes + 256];
   LineWriter lines_;

@@ -3,25 +3,67 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "dump/buffer_sizes.h"
+#include "platform/interruption.h"
 #include "report/exit_status.h"
+#include "report/open_failure.h"
 
-int RestoreDriver::run(int base_arg, int target_arg) {
-  if (!start_up(base_arg, target_arg)) return kExitStartFailed;
+namespace {
+
+// The driver whose run the last words speak for.
+RestoreDriver* g_speaker = nullptr;
+
+void speak() { g_speaker->say_interrupted(); }
+
+}  // namespace
+
+RestoreDriver::~RestoreDriver() {
+  if (g_speaker != this) return;
+  set_last_words(nullptr);
+  g_speaker = nullptr;
+}
+
+int RestoreDriver::run(int base_arg, int target_arg, RestoreOptions options) {
+  options_ = options;
+  if (!start_up(base_arg, target_arg)) {
+    abandon_start();
+    return kExitStartFailed;
+  }
   return restore_all();
 }
 
-// Start-up failures print nothing beyond the basepath line and log nothing;
-// handles already opened are left to the end of the process.
+// The log comes first, before anything else can fail, so every failed
+// start removes it again and leaves none. An old log is replaced (never
+// written through: it may be a link, a FIFO or a file with other names)
+// before the run waits for a producer to open its end of a pipe, and a log
+// that cannot be made is told before that wait. Handles already opened are
+// left to the end of the process.
 bool RestoreDriver::start_up(int base_arg, int target_arg) {
-  if (!open_streams(base_arg)) return false;
+  const bool fits = dump_.take_base_path(base_arg);
+  if (!options_.quiet) {
+    print("basepath=<");
+    if (base_arg >= 0) platform_.console_write_arg(base_arg);
+    print(">\n");
+    platform_.console_flush();
+  }
   start_dir_ = platform_.open_start_dir();
-  if (!start_dir_.valid()) return false;
+  if (!start_dir_.valid()) return complain("cannot open the starting directory", Failure::of_last_call(platform_));
   // An old log is replaced, never written through: it may be a link, a
   // FIFO or a file with other names.
   const Handle log = guard_.create_file(EntryPlace{start_dir_, 0, false, false}, u"$errors");
-  if (!log_.write_to(log) || !guard_.protect(log)) return false;
-  target_ = target_arg >= 0 ? platform_.open_target(target_arg) : start_dir_;
-  if (!target_.valid()) return false;
+  if (!log.valid()) return complain("cannot create $errors", guard_.failure());
+  log_.write_to(log);
+  log_created_ = true;
+  if (!guard_.protect(log)) return complain("cannot identify $errors", Failure::of_last_call(platform_));
+  phase_ = kStarting;
+  g_speaker = this;
+  set_last_words(speak);
+  if (!fits) {
+    err_.text("fsrestore: the base path is too long: it may have at most ");
+    err_.decimal(kNameUnits - 1 - kLongestSuffixUnits).text(" characters").end_line();
+    return false;
+  }
+  if (!open_streams() || !open_target(target_arg)) return false;
   cursor_.start(target_);
   progress_.start();
   return true;
@@ -29,28 +71,62 @@ bool RestoreDriver::start_up(int base_arg, int target_arg) {
 
 // Each stream is registered as the run's own as it opens, so no entry of
 // the dump replaces it.
-bool RestoreDriver::open_streams(int base_arg) {
-  const bool fits = dump_.take_base_path(base_arg);
-  print("basepath=<");
-  if (base_arg >= 0) platform_.console_write_arg(base_arg);
-  print(">\n");
-  platform_.console_flush();
-  if (!fits) return false;
+bool RestoreDriver::open_streams() {
   for (const DumpReader::Stream stream : {DumpReader::kContent, DumpReader::kNames, DumpReader::kNodes}) {
-    if (!dump_.open(stream) || !guard_.protect(dump_.handle(stream))) return false;
+    const bool opened = dump_.open(stream);
+    if (opened && guard_.protect(dump_.handle(stream))) continue;
+    err_.text(opened ? "fsrestore: cannot identify " : "fsrestore: cannot open ");
+    write_open_failure(platform_, err_, names_.name(), opened ? 0 : dump_.base_units(),
+                       Failure::of_last_call(platform_));
+    err_.end_line();
+    return false;
   }
   return true;
+}
+
+bool RestoreDriver::open_target(int target_arg) {
+  if (target_arg < 0) {
+    target_ = start_dir_;
+    return true;
+  }
+  target_ = platform_.open_target(target_arg);
+  if (target_.valid()) return true;
+  const Failure why = Failure::of_last_call(platform_);
+  err_.text("fsrestore: cannot enter the target ");
+  if (platform_.arg_to_name(target_arg, names_.name(), kNameUnits) > 0) write_user_path(err_, names_.name());
+  err_.text(": ");
+  static char words[1024];
+  failure_text(platform_, why, words, sizeof words);
+  err_.text(words).end_line();
+  return false;
+}
+
+void RestoreDriver::abandon_start() {
+  if (!log_created_) return;
+  set_last_words(nullptr);
+  log_.close();
+  platform_.remove_file(start_dir_, u"$errors");
+  log_created_ = false;
+}
+
+bool RestoreDriver::complain(const char* what, const Failure& why) {
+  static char words[1024];
+  failure_text(platform_, why, words, sizeof words);
+  err_.text("fsrestore: ").text(what).text(": ").text(words).end_line();
+  return false;
 }
 
 int RestoreDriver::restore_all() {
   const Handle content = dump_.handle(DumpReader::kContent);
   bool below_directory = false;  // the previous record is a directory
+  phase_ = kBetweenEntries;
+  if (!options_.quiet) set_console_line_open(true);
   for (;;) {
     const NodeRead got = dump_.next_record();
     const bool at_end = got != NodeRead::kRecord;
     if (got == NodeRead::kFailed) log_.nodes_failed(Failure::of_last_call(platform_));
     const FsNode node = at_end ? FsNode{} : dump_.node();
-    progress_.turn(at_end);
+    if (!options_.quiet) progress_.turn(at_end);
     cursor_.move_to(node.depth, node.attr, dump_.records(), below_directory);
     below_directory = node.is_directory();
     if (at_end) {
@@ -67,20 +143,54 @@ int RestoreDriver::restore_all() {
       }
       break;
     }
+    if (!node.is_directory()) phase_ = kInFile;
     writer_.restore_entry(node, content, dump_.records_ahead());
+    phase_ = kBetweenEntries;
   }
   return finish();
 }
 
+void RestoreDriver::say_interrupted() {
+  switch (phase_) {
+    case kInFile:
+      log_.interrupted_in_file(dump_.node().attr, dump_.node().size);
+      break;
+    case kBetweenEntries:
+      log_.interrupted("between entries");
+      break;
+    default:
+      log_.interrupted("before the first entry");
+      break;
+  }
+}
+
 int RestoreDriver::finish() {
+  set_last_words(nullptr);
   dump_.close_streams();
   log_.close();
-  print("\n");
-  platform_.console_flush();
-  if (!log_.incomplete()) return kExitDone;
-  const char* const parts[] = {"fsrestore: $errors: ", log_.failure_text(), ": the log is incomplete\n"};
-  for (const char* part : parts) platform_.error_write(part, static_cast<std::uint32_t>(std::strlen(part)));
-  return kExitLogIncomplete;
+  if (!options_.quiet) {
+    print("\n");
+    platform_.console_flush();
+    set_console_line_open(false);
+  }
+  summarize();
+  if (log_.incomplete()) {
+    err_.text("fsrestore: $errors: ").text(log_.failure_text()).text(": the log is incomplete").end_line();
+    return kExitLogIncomplete;
+  }
+  const bool logged = log_.entry_lines() > 0 || log_.dump_lines() > 0;
+  return options_.strict && logged ? kExitDumpProblems : kExitDone;
+}
+
+// "fsrestore: 3 entries not restored whole; see $errors", and a line of its
+// own when the dump itself was damaged or could not be read.
+void RestoreDriver::summarize() {
+  const std::uint64_t entries = log_.entry_lines();
+  if (entries > 0) {
+    err_.text("fsrestore: ").decimal(static_cast<std::int64_t>(entries));
+    err_.text(entries == 1 ? " entry" : " entries").text(" not restored whole; see $errors").end_line();
+  }
+  if (log_.dump_lines() > 0) err_.text("fsrestore: the dump is damaged or unreadable; see $errors").end_line();
 }
 
 void RestoreDriver::print(const char* text) {

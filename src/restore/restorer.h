@@ -22,7 +22,7 @@ struct Restorer {
         cursor(platform, guard, log),
         writer(platform, guard, name_reader, cursor, log, counters),
         progress(platform, counters.dirs, counters.files, counters.outbytes),
-        driver(platform, guard, dump, cursor, writer, progress, log) {}
+        driver(platform, guard, name_reader, dump, cursor, writer, progress, log) {}
 
   RestoreCounters counters;
   EntryGuard guard;

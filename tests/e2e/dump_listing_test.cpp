@@ -242,10 +242,12 @@ TEST(DumpSwitches, CountOnlyAsTheFirstArgument) {
   // As the target, "--list" is a directory name like any other.
   RunResult r = f.s.run({"dump/", "--list"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "");
-  // An unknown switch is a base path: its streams do not exist.
+  EXPECT_TRUE(r.err.starts_with("fsrestore: cannot enter the target --list: ")) << r.err;
+  // An unknown option is a usage error, never a base path.
   RunResult u = f.s.run({"--lis"});
-  expect_startup_failure(u, "--lis");
+  EXPECT_EQ(u.status, 1);
+  EXPECT_EQ(u.out, "");
+  EXPECT_EQ(u.err, "fsrestore: unknown option '--lis'\nTry 'fsrestore --help'.\n");
 }
 
 }  // namespace

@@ -86,14 +86,14 @@ struct timespec unix_time(FileTime ft);
 
 // Checks stdout: the basepath line, the progress line(s) each padded to 78
 // characters and ended by "\r", the last with exactly these counts, then
-// "\n". Also checks that nothing came on stderr.
+// "\n". Also checks that nothing but the summary of the log came on stderr.
 void expect_clean_output(const RunResult& r, const std::string& basepath, int dirs, int files,
                          long long outbytes);
 // Checks stdout of a run that ended because the names ran out: the basepath
 // line, any throttled progress lines, then "\n".
 void expect_output_without_final_line(const RunResult& r, const std::string& basepath);
 // Checks a start-up failure: status 1, nothing after the basepath line,
-// nothing on stderr.
+// one line on stderr saying why.
 void expect_startup_failure(const RunResult& r, const std::string& basepath);
 
 // Checks the log lines in order. An expected line ending in ": " is a

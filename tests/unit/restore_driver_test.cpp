@@ -7,12 +7,18 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
-TEST(RestoreDriver, EachStartUpFailureEndsWithStatusOneAndNothingButTheBasepathLine) {
+// The log is made first, so one that cannot be made is told before a pipe
+// is waited for; a start that fails after it removes it again.
+TEST(RestoreDriver, EachStartUpFailureSaysWhyAndLeavesNoLog) {
+  const Calls log = {"open_start_dir", "create_file $errors", "identity $errors"};
   const Calls streams = {"open_stream d/$content", "identity d/$content", "open_stream d/$fsnames",
                          "identity d/$fsnames",    "open_stream d/$fsnodes", "identity d/$fsnodes"};
-  auto upto = [&](std::size_t n, Calls more = {}) {
-    Calls out(streams.begin(), streams.begin() + n);
+  const Calls removed = {"close $errors", "remove_file $errors"};
+  auto upto = [&](std::size_t n, Calls more, bool remove = true) {
+    Calls out = log;
+    out.insert(out.end(), streams.begin(), streams.begin() + n);
     out.insert(out.end(), more.begin(), more.end());
+    if (remove) out.insert(out.end(), removed.begin(), removed.end());
     return out;
   };
   auto failing = [](Op op, std::u16string name) { return [=](FakePlatform& f) { f.fail(op, name); }; };
@@ -20,17 +26,23 @@ TEST(RestoreDriver, EachStartUpFailureEndsWithStatusOneAndNothingButTheBasepathL
     const char* what;
     std::function<void(FakePlatform&)> prepare;
     Calls calls;  // everything the run asked of the platform
+    const char* err;
   } cases[] = {
-      {"content stream missing", failing(Op::kOpenStream, u"d/$content"), upto(0, {"open_stream d/$content"})},
-      {"names stream missing", failing(Op::kOpenStream, u"d/$fsnames"), upto(2, {"open_stream d/$fsnames"})},
-      {"node stream missing", failing(Op::kOpenStream, u"d/$fsnodes"), upto(4, {"open_stream d/$fsnodes"})},
-      {"starting directory not openable", failing(Op::kOpenStartDir, u""), upto(6, {"open_start_dir"})},
-      {"log not creatable", failing(Op::kCreateFile, u"$errors"),
-       upto(6, {"open_start_dir", "create_file $errors"})},
+      {"content stream missing", failing(Op::kOpenStream, u"d/$content"), upto(0, {"open_stream d/$content"}),
+       "fsrestore: cannot open d/$content: injected failure\n"},
+      {"names stream missing", failing(Op::kOpenStream, u"d/$fsnames"), upto(2, {"open_stream d/$fsnames"}),
+       "fsrestore: cannot open d/$fsnames: injected failure\n"},
+      {"node stream missing", failing(Op::kOpenStream, u"d/$fsnodes"), upto(4, {"open_stream d/$fsnodes"}),
+       "fsrestore: cannot open d/$fsnodes: injected failure\n"},
+      {"starting directory not openable", failing(Op::kOpenStartDir, u""), {"open_start_dir"},
+       "fsrestore: cannot open the starting directory: injected failure\n"},
+      {"log not creatable", failing(Op::kCreateFile, u"$errors"), {"open_start_dir", "create_file $errors"},
+       "fsrestore: cannot create $errors: injected failure\n"},
       {"a directory has the log's name", [](FakePlatform& f) { f.mkdir_p(u"$errors"); },
-       upto(6, {"open_start_dir", "create_file $errors", "inspect $errors"})},
-      {"target not enterable", failing(Op::kOpenTarget, u""),
-       upto(6, {"open_start_dir", "create_file $errors", "identity $errors", "open_target target"})},
+       {"open_start_dir", "create_file $errors", "inspect $errors"},
+       "fsrestore: cannot create $errors: a directory has this name\n"},
+      {"target not enterable", failing(Op::kOpenTarget, u""), upto(6, {"open_target target"}),
+       "fsrestore: cannot enter the target target: injected failure\n"},
   };
   for (const Case& c : cases) {
     auto r = TestRestorer::make();
@@ -41,6 +53,9 @@ TEST(RestoreDriver, EachStartUpFailureEndsWithStatusOneAndNothingButTheBasepathL
     EXPECT_EQ(r->fake.calls, c.calls) << c.what;
     EXPECT_EQ(r->fake.console, "basepath=<d/>\n") << c.what;
     EXPECT_EQ(r->fake.log_text() + r->tree(), "") << c.what;
+    EXPECT_EQ(r->fake.errors_out, c.err) << c.what;
+    const FakePlatform::Node* left = r->fake.find(u"$errors");
+    EXPECT_TRUE(left == nullptr || left->directory()) << c.what;
   }
 }
 
@@ -93,9 +108,9 @@ TEST(RestoreDriver, TheRoadOfTwoDirectoriesAndTwoFiles) {
   d.dir(0, u"e", 0x10, 7, 8);
   EXPECT_EQ(r->run(d), 0);
   EXPECT_EQ(r->fake.calls,
-            (Calls{"open_stream $content", "identity $content", "open_stream $fsnames", "identity $fsnames",
-                   "open_stream $fsnodes", "identity $fsnodes", "open_start_dir", "create_file $errors",
-                   "identity $errors", "open_target target", "tick 0", "read $fsnodes 65536 -> 128",
+            (Calls{"open_start_dir", "create_file $errors", "identity $errors", "open_stream $content",
+                   "identity $content", "open_stream $fsnames", "identity $fsnames", "open_stream $fsnodes",
+                   "identity $fsnodes", "open_target target", "tick 0", "read $fsnodes 65536 -> 128",
                    "read $fsnames 65536 -> 13", "make_dir d", "identity d", "set_attr d 0012", "create_file ro",
                    "read $content 3 -> 3", "write ro 3", "set_times ro", "set_attr ro 0021", "close ro",
                    "create_file empty", "set_times empty", "set_attr empty 0022", "close empty", "set_times d",
@@ -173,7 +188,9 @@ TEST(RestoreDriver, ALogThatCannotBeWrittenGivesStatusTwoAndOneLineOnStandardErr
     TestDump d;
     d.file(0, u"bad", "1").file(0, u"good", "2");
     EXPECT_EQ(r->run(d), 2) << FakePlatform::op_name(op);
-    EXPECT_EQ(r->fake.errors_out, "fsrestore: $errors: No space left on device: the log is incomplete\n");
+    EXPECT_EQ(r->fake.errors_out,
+              "fsrestore: 1 entry not restored whole; see $errors\n"
+              "fsrestore: $errors: No space left on device: the log is incomplete\n");
     EXPECT_EQ(r->fake.find(u"target/good")->body, "2");  // the run went on to the end
     EXPECT_TRUE(r->fake.console.ends_with("\r\n"));
   }

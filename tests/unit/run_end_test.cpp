@@ -1,0 +1,95 @@
+// What a restore tells at its end and when it is cut short: the summary on
+// standard error, the status with --strict, the console with --quiet, and
+// the last line an interruption leaves in the log.
+#include <gtest/gtest.h>
+
+#include "test_restorer.h"
+
+namespace {
+
+TEST(RunEnd, TheSummaryCountsEntryAndDumpLinesAndStrictTurnsThemIntoStatusThree) {
+  struct Case {
+    const char* what;
+    int bad_files;
+    bool stray;
+    bool strict;
+    int status;
+    const char* err;
+  } cases[] = {
+      {"clean", 0, false, false, 0, ""},
+      {"clean, strict", 0, false, true, 0, ""},
+      {"one entry", 1, false, false, 0, "fsrestore: 1 entry not restored whole; see $errors\n"},
+      {"two entries, strict", 2, false, true, 3, "fsrestore: 2 entries not restored whole; see $errors\n"},
+      {"damaged dump, strict", 0, true, true, 3, "fsrestore: the dump is damaged or unreadable; see $errors\n"},
+      {"both", 2, true, false, 0,
+       "fsrestore: 2 entries not restored whole; see $errors\n"
+       "fsrestore: the dump is damaged or unreadable; see $errors\n"},
+  };
+  for (const Case& c : cases) {
+    auto r = TestRestorer::make();
+    TestDump d;
+    for (int i = 0; i < c.bad_files; ++i) d.file(0, u"..", "x");  // a name refused everywhere
+    d.file(0, u"good", "2");
+    if (c.stray) d.nodes += "abc";
+    r->fake.add_dump(d.nodes, d.names, d.content);
+    r->fake.mkdir_p(u"target");
+    r->fake.args = {"", "target"};
+    const CommandLine line = parse_command_line(r->fake);
+    RestoreOptions options;
+    options.strict = c.strict;
+    EXPECT_EQ(r->driver.run(line.base_arg, line.target_arg, options), c.status) << c.what;
+    EXPECT_EQ(r->fake.errors_out, c.err) << c.what;
+    EXPECT_TRUE(r->fake.console.ends_with("\r\n")) << c.what;
+  }
+}
+
+TEST(RunEnd, QuietPrintsNothingOnStandardOutputButStillTellsOnStandardError) {
+  for (bool start_fails : {false, true}) {
+    auto r = TestRestorer::make();
+    if (start_fails) r->fake.fail(FakePlatform::Op::kOpenTarget);
+    TestDump d;
+    d.file(0, u"..", "x").file(0, u"good", "2");
+    r->fake.add_dump(d.nodes, d.names, d.content);
+    r->fake.mkdir_p(u"target");
+    r->fake.args = {"", "target"};
+    RestoreOptions quiet;
+    quiet.quiet = true;
+    EXPECT_EQ(r->driver.run(0, 1, quiet), start_fails ? 1 : 0);
+    EXPECT_EQ(r->fake.console, "");
+    EXPECT_EQ(r->fake.errors_out, start_fails ? "fsrestore: cannot enter the target target: injected failure\n"
+                                              : "fsrestore: 1 entry not restored whole; see $errors\n");
+  }
+}
+
+// The last words are said where the signal would arrive: inside the
+// platform call named, for the entry named.
+TEST(RunEnd, AnInterruptionLeavesALineNamingTheFileItCut) {
+  struct Case {
+    const char* op;
+    const char* entry;  // "" for any
+    const char* line;
+  } cases[] = {
+      {"open_stream", "", "interrupted before the first entry\n"},
+      {"write", "big", "interrupted while restoring <big>, attr=0021, size=5\n"},
+      {"create_file", "big", "interrupted while restoring <big>, attr=0021, size=5\n"},
+      {"make_dir", "d", "interrupted between entries\n"},
+      {"close", "small", "interrupted while restoring <small>, attr=0020, size=1\n"},
+  };
+  for (const Case& c : cases) {
+    auto r = TestRestorer::make();
+    bool said = false;
+    r->fake.on_call = [&](const char* op, const FakePlatform::Node* touched) {
+      if (said || std::string(op) != c.op) return;
+      if (*c.entry != 0 && (touched == nullptr || FakePlatform::utf8(touched->name) != c.entry)) return;
+      said = true;
+      r->driver.say_interrupted();
+    };
+    TestDump d;
+    d.file(0, u"small", "1").file(0, u"big", "12345", 0x21).dir(0, u"d");
+    EXPECT_EQ(r->run(d), 0) << c.op;
+    EXPECT_TRUE(said) << c.op;
+    EXPECT_EQ(r->fake.log_text(), c.line) << c.op;
+  }
+}
+
+}  // namespace
