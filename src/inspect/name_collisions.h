@@ -22,9 +22,12 @@
 
 #include <cstdint>
 
+#include "dump/buffer_sizes.h"
 #include "dump/fs_node.h"
 
-constexpr std::uint32_t kCollisionNames = 131072;
+// 131072 names, 6 MiB with the table. Sized from the name buffer, so that a
+// fuzzing build, which shrinks that, reaches this cap with short inputs too.
+constexpr std::uint32_t kCollisionNames = 4 * kNameUnits;
 
 enum class Collision {
   kNone,
