@@ -98,9 +98,12 @@ std::vector<std::u16string> read_path(const std::string& text) {
     if (b == '\\') {
       const char kind = i + 1 < text.size() ? text[i + 1] : 0;
       const std::size_t digits = kind == 'x' ? 2 : kind == 'u' ? 4 : kind == 'U' ? 8 : 0;
-      EXPECT_NE(digits, 0u) << "a backslash that starts no escape in " << text;
-      if (digits == 0 || i + 2 + digits > text.size()) return {};
-      c = static_cast<char32_t>(std::stoul(text.substr(i + 2, digits), nullptr, 16));
+      const std::string hex = digits == 0 ? "" : text.substr(i + 2, digits);
+      const bool well_formed = hex.size() == digits && digits > 0 &&
+                               hex.find_first_not_of("0123456789ABCDEF") == std::string::npos;
+      EXPECT_TRUE(well_formed) << "a backslash that starts no escape in " << text;
+      if (!well_formed) return {};
+      c = static_cast<char32_t>(std::stoul(hex, nullptr, 16));
       i += 2 + digits;
     } else {
       const int length = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
