@@ -25,6 +25,7 @@ set(FSRESTORE_CORE_SOURCES
   src/inspect/dump_listing.cpp
   src/inspect/dump_report.cpp
   src/inspect/dump_walk.cpp
+  src/inspect/name_collisions.cpp
   src/main/command_line.cpp
   src/main/fsrestore_main.cpp
 )

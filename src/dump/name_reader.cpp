@@ -4,6 +4,7 @@
 
 NameRead NameReader::read_name(Handle names) {
   std::uint32_t length = 0;
+  std::uint64_t line_bytes = 0;
   for (;;) {
     if (position_ >= fill_) {
       const std::uint32_t got = platform_.read(names, read_block_, sizeof read_block_);
@@ -22,6 +23,8 @@ NameRead NameReader::read_name(Handle names) {
     std::memcpy(line_ + length, start, kept);
     length += kept;
     position_ += taken;
+    line_bytes += taken;
+    if (line_bytes > line_limit_) return NameRead::kEndless;
     if (feed) {
       ++position_;
       break;
@@ -30,6 +33,14 @@ NameRead NameReader::read_name(Handle names) {
   line_[length] = 0;
   decode_name(line_, name_, kNameUnits);
   return NameRead::kName;
+}
+
+bool NameReader::has_more(Handle names) {
+  if (position_ < fill_) return true;
+  const std::uint32_t got = platform_.read(names, read_block_, sizeof read_block_);
+  fill_ = got == kReadFailed ? 0 : got;
+  position_ = 0;
+  return fill_ > 0;
 }
 
 const char* NameReader::encode_name() {

@@ -33,6 +33,68 @@ void report_refused_name(Platform& platform, const DumpWalk& walk, LineWriter& e
   }
 }
 
+namespace {
+
+// "collision warning with <path>": the start of a line about a dump that
+// restores whole here, yet not everywhere.
+LineWriter& warning_head(LineWriter& err, const char* what, const EntryText& entry) {
+  return err.text(what).text(" warning with <").bytes(entry.bytes, entry.length).text(entry.tail);
+}
+
+}  // namespace
+
+bool report_collision(Platform& platform, const DumpWalk& walk, Collision collision, LineWriter& err) {
+  switch (collision) {
+    case Collision::kNone:
+      return false;
+    case Collision::kSameName:
+      entry_head(err, "collision", walk.path()).text(">: an earlier entry in this directory has the same name");
+      err.end_line();
+      return true;
+    case Collision::kCaseOnly:
+      if (platform.name_rules() == NameRules::kWindows) {
+        entry_head(err, "collision", walk.path());
+        err.text(">: an earlier entry in this directory has this name in another case").end_line();
+        return true;
+      }
+      warning_head(err, "collision", walk.path());
+      err.text(">: an earlier entry in this directory has this name in another case; Windows takes them for one");
+      err.end_line();
+      return false;
+    case Collision::kNotChecked:
+      warning_head(err, "collision", walk.path()).text(">: the open directories hold more than ");
+      err.decimal(kCollisionNames).text(" names; the rest of this directory is not checked for collisions");
+      err.end_line();
+      return false;
+  }
+  return false;
+}
+
+void report_names_stop(Platform& platform, const DumpWalk& walk, LineWriter& err) {
+  switch (walk.name_read()) {
+    case NameRead::kFailed: {
+      static char reason[1024];
+      failure_text(platform, Failure::of_last_call(platform), reason, sizeof reason);
+      stream_failed_line(err, "names", reason);
+      break;
+    }
+    case NameRead::kEndless:
+      err.text("names error: a line of $fsnames runs on past ").decimal(static_cast<std::int64_t>(kNameLineLimit));
+      err.text(" bytes").end_line();
+      break;
+    case NameRead::kName:
+    case NameRead::kEnded:
+      names_ended_line(err);
+      break;
+  }
+}
+
+void report_nodes_failed(Platform& platform, LineWriter& err) {
+  static char reason[1024];
+  failure_text(platform, Failure::of_last_call(platform), reason, sizeof reason);
+  stream_failed_line(err, "nodes", reason);
+}
+
 void report_content_short(const DumpWalk& walk, std::uint64_t missing, LineWriter& err) {
   content_short_line(err, walk.path(), walk.node().attr, walk.node().size, missing);
 }

@@ -12,6 +12,7 @@ bool DumpWalk::open(int arg) {
     err_.text("basepath error: the base path is too long").end_line();
     return false;
   }
+  names_.limit_lines(kNameLineLimit);
   // Every stream is tried, so that one run tells all that is missing.
   bool all = true;
   for (const DumpReader::Stream stream : {DumpReader::kContent, DumpReader::kNames, DumpReader::kNodes}) {
@@ -56,7 +57,7 @@ void DumpWalk::locate(bool has_name) {
   if (!cut && has_name) {
     if (length > 0) {
       if (length < kPathTextBytes) {
-        path_[length++] = platform_.path_separator();
+        path_[length++] = kPathSeparator;
       } else {
         cut = true;
       }
@@ -73,7 +74,24 @@ void DumpWalk::locate(bool has_name) {
   previous_is_directory_ = node().is_directory();
 }
 
+bool DumpWalk::next_record() {
+  const NodeRead got = dump_.next_record();
+  nodes_failed_ = got == NodeRead::kFailed;
+  return got == NodeRead::kRecord;
+}
+
+bool DumpWalk::next_name() {
+  name_read_ = dump_.next_name();
+  return name_read_ == NameRead::kName;
+}
+
 bool DumpWalk::name_refused() { return !is_valid_entry_name(names_.name(), platform_.name_rules()); }
+
+Collision DumpWalk::collision(bool refused) {
+  if (!refused) return collisions_.add(node().depth, names_.name());
+  collisions_.leave_below(node().depth);
+  return Collision::kNone;
+}
 
 EntryText DumpWalk::path() const {
   return EntryText{path_, path_length_, cut_at_depth_[node().depth] ? kCutMark : ""};
@@ -84,7 +102,7 @@ std::uint64_t DumpWalk::skip_body() {
   return node().size - skip_content(node().size);
 }
 
-std::uint64_t DumpWalk::skip_rest_of_content() { return skip_content(~std::uint64_t{0}); }
+bool DumpWalk::content_goes_on() { return skip_content(1) == 1; }
 
 std::uint64_t DumpWalk::skip_content(std::uint64_t count) {
   std::uint64_t taken = 0;
@@ -96,10 +114,4 @@ std::uint64_t DumpWalk::skip_content(std::uint64_t count) {
     if (got < want) break;
   }
   return taken;
-}
-
-std::uint64_t DumpWalk::count_rest_of_names() {
-  std::uint64_t lines = 0;
-  while (next_name()) ++lines;
-  return lines;
 }

@@ -10,6 +10,7 @@
 #include "dump/dump_reader.h"
 #include "dump/fs_node.h"
 #include "dump/name_reader.h"
+#include "inspect/name_collisions.h"
 #include "platform/platform.h"
 #include "report/entry_lines.h"
 #include "report/line_writer.h"
@@ -18,6 +19,12 @@
 // kCutMark behind it.
 constexpr std::uint32_t kPathTextBytes = 8192;
 constexpr char kCutMark[] = "\\...";
+// The components of a path are joined by this on every system: "\\" only
+// ever starts an escape (see name_text.h), so no name can pass for a path.
+constexpr char kPathSeparator = '/';
+// A name line longer than this is taken for one that never ends: no name
+// that long is kept or restored, so the walk stops there instead of waiting.
+constexpr std::uint64_t kNameLineLimit = 16 * std::uint64_t{kLineBytes};
 
 enum class DepthFault {
   kNone,
@@ -36,21 +43,27 @@ class DumpWalk {
   // standard error with the system's text. True when all opened.
   bool open(int arg);
 
-  // Reads the next record; false at the end of the node stream (or where
-  // reading it fails), with the bytes of a partial last record in
-  // stray_bytes().
-  bool next_record() { return dump_.next_record() == NodeRead::kRecord; }
-  // Reads the current record's name; false when the names ran out.
-  bool next_name() { return dump_.next_name() == NameRead::kName; }
+  // Reads the next record; false at the end of the node stream or where
+  // reading it fails (nodes_failed()), with the bytes of a partial last
+  // record in stray_bytes().
+  bool next_record();
+  bool nodes_failed() const { return nodes_failed_; }
+  // Reads the current record's name; false when the names ran out, their
+  // reading failed, or a line ran on past kNameLineLimit bytes: name_read()
+  // tells which.
+  bool next_name();
+  NameRead name_read() const { return name_read_; }
   // Works out where the current record stands in the tree: its path (from
   // its name, or an empty name when it has none) and its depth fault.
   void locate(bool has_name);
   // Reads the body of the current record; returns the bytes missing.
   std::uint64_t skip_body();
-  // Reads what is left of the content stream; returns its length.
-  std::uint64_t skip_rest_of_content();
-  // Counts the name lines not yet read.
-  std::uint64_t count_rest_of_names();
+  // Reads up to count bytes of the content stream; returns the bytes read.
+  std::uint64_t skip_content(std::uint64_t count);
+  // True when the content stream holds another byte; reads just that one.
+  bool content_goes_on();
+  // True when the names stream holds another byte after the lines read.
+  bool names_go_on() { return names_.has_more(dump_.handle(DumpReader::kNames)); }
 
   const FsNode& node() const { return dump_.node(); }
   std::uint32_t stray_bytes() const { return dump_.stray_bytes(); }
@@ -59,18 +72,22 @@ class DumpWalk {
   std::uint8_t previous_depth() const { return depth_before_; }
   // The current name would be refused by create_file or make_dir here.
   bool name_refused();
+  // Takes the current name into the names of its directory (a refused name
+  // only leaves the directories below it).
+  Collision collision(bool refused);
 
   // The current entry's path, for a line: cut, with the cut mark behind it.
   EntryText path() const;
 
  private:
   void report_open_failure();
-  std::uint64_t skip_content(std::uint64_t count);
 
   Platform& platform_;
   NameReader& names_;
   DumpReader dump_;
   LineWriter& err_;
+  bool nodes_failed_ = false;
+  NameRead name_read_ = NameRead::kName;
   bool first_ = true;
   bool previous_is_directory_ = false;
   std::uint8_t previous_depth_ = 0;
@@ -83,4 +100,5 @@ class DumpWalk {
   bool cut_at_depth_[kDepthLevels] = {};
   char path_[kPathTextBytes];
   std::uint8_t content_block_[kSkipBlockBytes];
+  NameCollisions collisions_;
 };

@@ -5,7 +5,8 @@
 #pragma once
 
 enum class NameRules {
-  kPosix,    // refuses "", ".", "..", and any name holding "/"
+  kPosix,    // refuses "", ".", "..", any name holding "/", and names longer than 255 bytes
+             // once encoded as the POSIX platform writes them (UTF-8)
   kWindows,  // also "\", ":", device names, characters Windows forbids, a trailing dot or
              // space, and names longer than 255 units
 };

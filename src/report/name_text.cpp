@@ -7,24 +7,50 @@ constexpr char kHex[] = "0123456789ABCDEF";
 bool is_high_surrogate(std::uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool is_low_surrogate(std::uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
-// One character's text; returns its length (at most 6 bytes).
-std::uint32_t character_text(std::uint32_t c, bool escape_separators, char* out) {
-  if (c < 0x20 || c == 0x7F || (escape_separators && (c == '/' || c == '\\'))) {
-    out[0] = '\\';
-    out[1] = 'x';
-    out[2] = kHex[c >> 4];
-    out[3] = kHex[c & 0xF];
-    return 4;
+// The format characters (Unicode category Cf, as of Unicode 15): invisible,
+// and some of them (the bidirectional controls U+202A-U+202E and
+// U+2066-U+2069) reorder what a terminal shows.
+struct Range {
+  std::uint32_t first, last;
+};
+constexpr Range kFormatCharacters[] = {
+    {0x00AD, 0x00AD},   {0x0600, 0x0605},   {0x061C, 0x061C},   {0x06DD, 0x06DD},   {0x070F, 0x070F},
+    {0x0890, 0x0891},   {0x08E2, 0x08E2},   {0x180E, 0x180E},   {0x200B, 0x200F},   {0x202A, 0x202E},
+    {0x2060, 0x2064},   {0x2066, 0x206F},   {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD},
+    {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
+    {0xE0020, 0xE007F},
+};
+
+// Characters shown as an escape: controls (C0, DEL, C1), the line and
+// paragraph separators U+2028 and U+2029, the format characters, and
+// surrogates that do not pair.
+bool is_escaped(std::uint32_t c) {
+  if (c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0x2028 || c == 0x2029) return true;
+  if (c >= 0xD800 && c <= 0xDFFF) return true;
+  if (c < 0x00AD) return false;
+  for (const Range& r : kFormatCharacters) {
+    if (c < r.first) return false;
+    if (c <= r.last) return true;
   }
+  return false;
+}
+
+std::uint32_t hex_escape(char mark, std::uint32_t c, int digits, char* out) {
+  out[0] = '\\';
+  out[1] = mark;
+  for (int i = 0; i < digits; ++i) out[2 + i] = kHex[c >> (4 * (digits - 1 - i)) & 0xF];
+  return 2 + static_cast<std::uint32_t>(digits);
+}
+
+// One character's text; returns its length (at most 10 bytes).
+std::uint32_t character_text(std::uint32_t c, bool escape_separators, char* out) {
+  if (c < 0x80 && (c < 0x20 || c == 0x7F || (escape_separators && (c == '/' || c == '\\')))) {
+    return hex_escape('x', c, 2, out);
+  }
+  if (is_escaped(c)) return c < 0x10000 ? hex_escape('u', c, 4, out) : hex_escape('U', c, 8, out);
   if (c < 0x80) {
     out[0] = static_cast<char>(c);
     return 1;
-  }
-  if (c < 0xA0 || (c >= 0xD800 && c <= 0xDFFF)) {
-    out[0] = '\\';
-    out[1] = 'u';
-    for (int i = 0; i < 4; ++i) out[2 + i] = kHex[c >> (12 - 4 * i) & 0xF];
-    return 6;
   }
   if (c < 0x800) {
     out[0] = static_cast<char>(0xC0 | c >> 6);
@@ -54,7 +80,7 @@ std::uint32_t append_name_text(const char16_t* name, NameTextKind kind, char* ou
     if (is_high_surrogate(c) && is_low_surrogate(*name)) {
       c = 0x10000 + ((c - 0xD800) << 10) + (*name++ - 0xDC00u);
     }
-    char text[6];
+    char text[10];
     const std::uint32_t length = character_text(c, kind == NameTextKind::kEntryName, text);
     if (length > capacity - used) {
       *cut = true;

@@ -124,13 +124,13 @@ TEST(DumpCheck, EachInconsistencyIsOneLineAndStatusThree) {
          d.file(0, u"a", "1", 0x20, kT, kT);
          d.raw_node([] { FsNode n; n.depth = 0; n.attr = 0x20; return n; }());
        },
-       "names error: $fsnames holds 1 lines for 2 records in $fsnodes\n"},
+       "names error: $fsnames ended before $fsnodes\n"},
       {"names more than records",
        [](DumpBuilder& d) {
          d.file(0, u"a", "1", 0x20, kT, kT);
          d.raw_name_line("extra\n");
        },
-       "names error: $fsnames holds 2 lines for 1 records in $fsnodes\n"},
+       "names error: $fsnames goes on after the line of the last record (record 1)\n"},
       {"content shorter than the sizes",
        [](DumpBuilder& d) {
          d.file_header(0, u"a", 5, 0x20, kT, kT);
@@ -142,7 +142,7 @@ TEST(DumpCheck, EachInconsistencyIsOneLineAndStatusThree) {
          d.file(0, u"a", "1", 0x20, kT, kT);
          d.content("more", 4);
        },
-       "content error: the files' sizes add up to 1 bytes, $content holds 5\n"},
+       "content error: $content holds more than the 1 bytes the files' sizes add up to\n"},
       {"stray node bytes",
        [](DumpBuilder& d) {
          d.file(0, u"a", "1", 0x20, kT, kT);
@@ -157,13 +157,13 @@ TEST(DumpCheck, EachInconsistencyIsOneLineAndStatusThree) {
          d.dir(0, u"d", 0x10, kT, kT);
          d.file(2, u"a", "1", 0x20, kT, kT);
        },
-       "order error with <d|a>: depth rises from 0 to 2\n"},
+       "order error with <d/a>: depth rises from 0 to 2\n"},
       {"entries below a file",
        [](DumpBuilder& d) {
          d.file(0, u"f", "", 0x20, kT, kT);
          d.file(1, u"a", "1", 0x20, kT, kT);
        },
-       "order error with <f|a>: depth rises below a file\n"},
+       "order error with <f/a>: depth rises below a file\n"},
       {"a name holding a separator",
        [](DumpBuilder& d) { d.file(0, u"a/b", "1", 0x20, kT, kT); },
        "createfile error with <a\\x2Fb>, attr=0020, size=1: the name is refused on this system\n"},
@@ -177,11 +177,7 @@ TEST(DumpCheck, EachInconsistencyIsOneLineAndStatusThree) {
     c.build(f.d.builder);
     RunResult r = run_without_writing(f, {"--check", "dump/"});
     EXPECT_EQ(r.status, 3);
-    std::string want = c.err;
-    for (char& ch : want) {
-      if (ch == '|') ch = windows() ? '\\' : '/';
-    }
-    EXPECT_EQ(r.err, want);
+    EXPECT_EQ(r.err, c.err);
     EXPECT_NE(r.out.find(" problems=1\n"), std::string::npos) << r.out;
   }
 }

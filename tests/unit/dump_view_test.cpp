@@ -3,7 +3,9 @@
 // time.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
+#include <utility>
 
 #include "dump_builder.h"
 #include "fake_platform.h"
@@ -41,11 +43,44 @@ std::string text(const std::u16string& name, NameTextKind kind = NameTextKind::k
 TEST(NameText, IsProperUtf8WithEverythingThatCouldFakeALineEscaped) {
   EXPECT_EQ(text(u"caf\u00E9 \U0001F334"), "caf\xC3\xA9 \xF0\x9F\x8C\xB4");
   EXPECT_EQ(text(u"a\nb\rc\x7F"), "a\\x0Ab\\x0Dc\\x7F");
-  EXPECT_EQ(text(u"\x85 \u2028"), "\\u0085 \xE2\x80\xA8");
+  EXPECT_EQ(text(u"\x85 \u2028\u2029"), "\\u0085 \\u2028\\u2029");
   // Unpaired surrogates, either half, and a pair in the wrong order.
   EXPECT_EQ(text(u"\xD800x\xDC00\xDC00\xD800"), "\\uD800x\\uDC00\\uDC00\\uD800");
   EXPECT_EQ(text(u"a/b\\c"), "a\\x2Fb\\x5Cc");
   EXPECT_EQ(text(u"dump/sub\\", NameTextKind::kPath), "dump/sub\\");
+}
+
+// Every format character (Unicode category Cf) is escaped, the
+// bidirectional controls among them, and nothing beside them: each range of
+// the table by its first and last character and its neighbours.
+TEST(NameText, FormatCharactersAreEscapedAndTheirNeighboursKept) {
+  const char32_t ranges[][2] = {
+      {0x00AD, 0x00AD}, {0x0600, 0x0605}, {0x061C, 0x061C}, {0x06DD, 0x06DD},   {0x070F, 0x070F},
+      {0x0890, 0x0891}, {0x08E2, 0x08E2}, {0x180E, 0x180E}, {0x200B, 0x200F},   {0x202A, 0x202E},
+      {0x2060, 0x2064}, {0x2066, 0x206F}, {0xFEFF, 0xFEFF}, {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD},
+      {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
+      {0xE0020, 0xE007F}};
+  auto utf16 = [](char32_t c) {
+    if (c < 0x10000) return std::u16string(1, static_cast<char16_t>(c));
+    return std::u16string{static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)),
+                          static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF))};
+  };
+  auto escape = [](char32_t c) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, c < 0x10000 ? "\\u%04X" : "\\U%08X", static_cast<unsigned>(c));
+    return std::string(hex);
+  };
+  for (const auto& r : ranges) {
+    for (char32_t c : {r[0], r[1]}) EXPECT_EQ(text(utf16(c)), escape(c)) << std::hex << +c;
+    for (char32_t c : {r[0] - 1, r[1] + 1}) {
+      bool inside = false;
+      for (const auto& o : ranges) inside = inside || (c >= o[0] && c <= o[1]);
+      const bool separator = c == 0x2028 || c == 0x2029;
+      if (!inside && !separator) {
+        EXPECT_EQ(text(utf16(c)).find('\\'), std::string::npos) << std::hex << +c;
+      }
+    }
+  }
 }
 
 TEST(NameText, CutsBeforeACharacterThatDoesNotFit) {
@@ -112,19 +147,90 @@ TEST(DumpListing, StreamsThatDeliverAByteAtATimeListTheSame) {
   EXPECT_EQ(outputs[1], outputs[0]);
 }
 
-TEST(DumpCheck, CountsEveryRecordEvenAfterTheNamesRunOut) {
+// The restore stops where the names run out, and the check with it: the
+// records after are not read, nor the content beyond the bodies named.
+TEST(DumpCheck, StopsWhereTheNamesRunOutAsTheRestoreDoes) {
   Streams s = broken_tree();
-  s.names = DumpBuilder::name_line(u"d");
+  s.names = DumpBuilder::name_line(u"d") + DumpBuilder::name_line(u"a");
   auto v = std::make_unique<View>();
   v->fake.args = {"--check", "dump/"};
   v->fake.read_chunk = 5;
   v->fake.add_dump(s.nodes, s.names, s.content, u"dump/");
   EXPECT_EQ(check_dump(v->fake, v->walk, 1, v->out, v->err), 3);
+  EXPECT_EQ(v->fake.errors_out, "names error: $fsnames ended before $fsnodes\n");
+  EXPECT_EQ(v->fake.console, "dirs=1 files=1 bytes=3 problems=1\n");
+}
+
+// Names meet in one directory only: the same name is a problem on both
+// systems, a pair that differs in case only on Windows (a warning on
+// POSIX). A directory's names are forgotten when the walk leaves it.
+TEST(DumpCheck, NamesThatMeetInADirectory) {
+  auto node = [](std::uint8_t depth, std::uint16_t attr) {
+    FsNode n;
+    n.depth = depth;
+    n.attr = attr;
+    std::uint8_t bytes[kFsNodeBytes];
+    encode_fs_node(n, bytes);
+    return std::string(reinterpret_cast<char*>(bytes), kFsNodeBytes);
+  };
+  Streams s;
+  const std::pair<std::uint8_t, std::u16string> tree[] = {
+      {0, u"d"}, {1, u"\u00E9t\u00E9"}, {1, u"sub"}, {2, u"x"}, {1, u"\u00C9T\u00C9"}, {1, u"x"},
+      {1, u"\u00E9t\u00E9"}, {0, u"e"}, {1, u"x"}, {0, u"D"}};
+  for (const auto& [depth, name] : tree) {
+    const bool dir = name == u"d" || name == u"sub" || name == u"e" || name == u"D";
+    s.nodes += node(depth, dir ? 0x10 : 0x20);
+    s.names += DumpBuilder::name_line(name);
+  }
+  for (NameRules rules : {NameRules::kPosix, NameRules::kWindows}) {
+    const bool windows = rules == NameRules::kWindows;
+    auto v = std::make_unique<View>();
+    v->fake.rules = rules;
+    v->fake.args = {"--check", "dump/"};
+    v->fake.add_dump(s.nodes, s.names, s.content, u"dump/");
+    EXPECT_EQ(check_dump(v->fake, v->walk, 1, v->out, v->err), 3);
+    const std::string case_only = windows ? "collision error with <" : "collision warning with <";
+    const std::string why = windows ? ">: an earlier entry in this directory has this name in another case\n"
+                                    : ">: an earlier entry in this directory has this name in another case; "
+                                      "Windows takes them for one\n";
+    EXPECT_EQ(v->fake.errors_out, case_only + "d/\xC3\x89T\xC3\x89" + why +
+                                      "collision error with <d/\xC3\xA9t\xC3\xA9>: an earlier entry in this "
+                                      "directory has the same name\n" +
+                                      case_only + "D" + why);
+    EXPECT_EQ(v->fake.console, windows ? "dirs=4 files=6 bytes=0 problems=3\n" : "dirs=4 files=6 bytes=0 problems=1\n");
+  }
+}
+
+// Past kCollisionNames names in the open directories, the rest of the
+// directory is told once as not checked; its earlier names still meet, and
+// the next directory is checked whole again.
+TEST(DumpCheck, ADirectoryPastTheNameCapIsToldOnce) {
+  auto v = std::make_unique<View>();
+  std::string nodes, names;
+  auto add = [&](std::uint8_t depth, bool dir, const std::string& name) {
+    FsNode n;
+    n.depth = depth;
+    n.attr = dir ? 0x10 : 0x20;
+    std::uint8_t bytes[kFsNodeBytes];
+    encode_fs_node(n, bytes);
+    nodes.append(reinterpret_cast<char*>(bytes), kFsNodeBytes);
+    names += name + "\n";
+  };
+  add(0, true, "big");
+  for (std::uint32_t i = 0; i < kCollisionNames + 2; ++i) add(1, false, std::to_string(i));
+  add(1, false, "5");
+  add(0, true, "next");
+  add(1, false, "a");
+  add(1, false, "a");
+  v->fake.args = {"--check", "dump/"};
+  v->fake.add_dump(nodes, names, "", u"dump/");
+  EXPECT_EQ(check_dump(v->fake, v->walk, 1, v->out, v->err), 3);
   EXPECT_EQ(v->fake.errors_out,
-            "order error with <d>: depth rises from 1 to 3\n"
-            "names error: $fsnames holds 1 lines for 4 records in $fsnodes\n"
-            "content error: the files' sizes add up to 16 bytes, $content holds 9\n");
-  EXPECT_EQ(v->fake.console, "dirs=1 files=3 bytes=16 problems=3\n");
+            "collision warning with <big/" + std::to_string(kCollisionNames - 1) +
+                ">: the open directories hold more than " + std::to_string(kCollisionNames) +
+                " names; the rest of this directory is not checked for collisions\n"
+                "collision error with <big/5>: an earlier entry in this directory has the same name\n"
+                "collision error with <next/a>: an earlier entry in this directory has the same name\n");
 }
 
 TEST(DumpCheck, AMissingStreamIsNamedAndTheDirectoryHintGiven) {

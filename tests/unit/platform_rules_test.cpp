@@ -15,6 +15,12 @@ std::u16string decoded(const std::string& line) {
   return out;
 }
 
+std::string repeat(const std::string& s, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += s;
+  return out;
+}
+
 TEST(EntryName, RefusesNamesThatLeaveOrAreNotPlainEntries) {
   struct Case {
     std::string line;  // as stored in the names stream
@@ -52,7 +58,13 @@ TEST(EntryName, RefusesNamesThatLeaveOrAreNotPlainEntries) {
       {"conout$.txt", true, false},
       {"CONOUT", true, true},
       {std::string(255, 'n'), true, true},
-      {std::string(256, 'n'), true, false},  // longer than any Windows file system keeps
+      {std::string(256, 'n'), false, false},  // longer than either system keeps
+      // POSIX counts the bytes of its UTF-8, Windows the UTF-16 units.
+      {repeat("\xC3\xA9", 127) + "n", true, true},   // 255 bytes, 128 units
+      {repeat("\xC3\xA9", 128), false, true},        // 256 bytes
+      {repeat("\xED\xA0\xBC\xED\xBC\xB4", 63) + "nnn", true, true},  // a pair is 4 bytes: 255
+      {repeat("\xED\xA0\x80", 85), true, true},     // lone surrogates as 3 bytes: 255
+      {repeat("\xED\xA0\x80", 85) + "n", false, true},
   };
   for (const Case& c : cases) {
     const std::u16string name = decoded(c.line);
