@@ -70,7 +70,7 @@ int with_output_checked(Platform& platform, int status) {
   Failure failure;
   failure.system = why;
   static char words[1024];
-  failure_text(platform, failure, words, sizeof words);
+  console_failure_text(platform, failure, words, sizeof words);
   complain(platform, "standard output: ", words);
   return kExitOutputFailed;
 }

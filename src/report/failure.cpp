@@ -50,3 +50,8 @@ void trim_trailing_spaces(char* text) {
   }
   *end = 0;
 }
+
+void console_failure_text(Platform& platform, const Failure& failure, char* out, std::uint32_t capacity) {
+  failure_text(platform, failure, out, capacity);
+  trim_trailing_spaces(out);
+}

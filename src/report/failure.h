@@ -51,3 +51,6 @@ constexpr std::uint32_t kFailureTextBytes = 32768;
 void failure_text(Platform& platform, const Failure& failure, char* out, std::uint32_t capacity);
 // Drops the spaces at the end of a text, for a message on the console.
 void trim_trailing_spaces(char* text);
+// The words for a failure in a message on the console: as failure_text,
+// without the spaces a system's closing line break leaves.
+void console_failure_text(Platform& platform, const Failure& failure, char* out, std::uint32_t capacity);

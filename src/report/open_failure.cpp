@@ -15,7 +15,7 @@ void write_user_path(LineWriter& out, const char16_t* path) {
 void write_open_failure(Platform& platform, LineWriter& out, char16_t* path, std::uint32_t base_units,
                         const Failure& why) {
   static char reason[1024];
-  failure_text(platform, why, reason, sizeof reason);
+  console_failure_text(platform, why, reason, sizeof reason);
   write_user_path(out, path);
   out.text(": ").text(reason);
   const char16_t last = base_units > 0 ? path[base_units - 1] : 0;

@@ -96,7 +96,7 @@ bool RestoreDriver::open_target(int target_arg) {
   if (platform_.arg_to_name(target_arg, names_.name(), kNameUnits) > 0) write_user_path(err_, names_.name());
   err_.text(": ");
   static char words[1024];
-  failure_text(platform_, why, words, sizeof words);
+  console_failure_text(platform_, why, words, sizeof words);
   err_.text(words).end_line();
   return false;
 }
@@ -111,7 +111,7 @@ void RestoreDriver::abandon_start() {
 
 bool RestoreDriver::complain(const char* what, const Failure& why) {
   static char words[1024];
-  failure_text(platform_, why, words, sizeof words);
+  console_failure_text(platform_, why, words, sizeof words);
   err_.text("fsrestore: ").text(what).text(": ").text(words).end_line();
   return false;
 }
