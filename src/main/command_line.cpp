@@ -96,10 +96,10 @@ bool OptionParser::next(int* id, ArgSlice* value) {
   while (name[length] != 0 && name[length] != u'=') ++length;
   const bool has_value = name[length] == u'=';
   for (int i = 0; i < spec_count_; ++i) {
-    const OptionSpec& spec = specs_[i];
-    if (spec.long_name == nullptr || !is_ascii(name, length, spec.long_name)) continue;
-    *id = spec.id;
-    if (spec.takes_value) return take_value(has_value, 2 + length + 1, "option '--", name, length, value);
+    const OptionSpec& option = specs_[i];
+    if (option.long_name == nullptr || !is_ascii(name, length, option.long_name)) continue;
+    *id = option.id;
+    if (option.takes_value) return take_value(has_value, 2 + length + 1, "option '--", name, length, value);
     if (has_value) return fail("option '--", name, length, "' takes no value");
     ++arg_;
     return true;
@@ -111,12 +111,12 @@ bool OptionParser::next_in_bundle(int* id, ArgSlice* value) {
   arg_text(platform_, ArgSlice{arg_, 0}, g_text, kArgUnits);
   const char16_t letter = g_text[bundle_at_];
   for (int i = 0; i < spec_count_; ++i) {
-    const OptionSpec& spec = specs_[i];
-    if (spec.short_name == 0 || letter != static_cast<unsigned char>(spec.short_name)) continue;
-    *id = spec.id;
+    const OptionSpec& option = specs_[i];
+    if (option.short_name == 0 || letter != static_cast<unsigned char>(option.short_name)) continue;
+    *id = option.id;
     const std::uint32_t after = bundle_at_ + 1;
     bundle_at_ = 0;
-    if (spec.takes_value) return take_value(g_text[after] != 0, after, "option '-", &letter, 1, value);
+    if (option.takes_value) return take_value(g_text[after] != 0, after, "option '-", &letter, 1, value);
     if (g_text[after] == 0) {
       ++arg_;
     } else {
