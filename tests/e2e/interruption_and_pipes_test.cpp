@@ -127,13 +127,38 @@ TEST(Pipes, DumpWrittenByMkdumpInStep) {
   make_dir(s.at("t"));
   for (const char* n : {"$fsnodes", "$fsnames", "$content"}) FifoWriter::make(s.at(std::string("d/") + n));
 
+  // Wine opens a FIFO without waiting for its writer and takes a writer not
+  // there yet for the end of the stream; a reader held open here (it never
+  // reads) lets mkdump open each FIFO at once, so the .exe never races it.
+  std::vector<int> held;
+  if (windows()) {
+    for (const char* n : {"$content", "$fsnames", "$fsnodes"}) {
+      held.push_back(open(s.at(std::string("d/") + n).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    }
+  }
   Child producer;
   ChildOptions po;
   po.cwd = s.work;
   po.stderr_path = s.root + "/mkdump.err";
   ASSERT_TRUE(producer.start({mkdump_path(), src, "d/"}, po));
+  if (windows()) {
+    // And the .exe starts only once mkdump holds all three write ends.
+    const auto writing = [&] {
+      int fifos = 0;
+      const std::string fds = "/proc/" + std::to_string(producer.pid()) + "/fd";
+      for (const auto& e :
+           std::filesystem::directory_iterator(fds, std::filesystem::directory_options::skip_permission_denied)) {
+        std::error_code ec;
+        const std::string to = std::filesystem::read_symlink(e.path(), ec).string();
+        fifos += to.find("/d/$") != std::string::npos;
+      }
+      return fifos == 3;
+    };
+    EXPECT_TRUE(wait_until(writing, kRunTimeoutSeconds, "mkdump to open the FIFOs"));
+  }
   RunResult r = s.run({"d/", "t"});
   producer.wait(kRunTimeoutSeconds, "mkdump");
+  for (int fd : held) close(fd);
   EXPECT_EQ(producer.exit_status(), 0) << read_file(s.root + "/mkdump.err");
   expect_clean_output(r, "d/", 3, 34, 3 * 1024 * 1024 + 17 + 3 + 4 + 30 * 100 + 435);
   expect_log(read_file(s.at("$errors")), {});
