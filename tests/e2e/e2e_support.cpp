@@ -1,5 +1,7 @@
 #include "e2e_support.h"
 
+#include "log_line_parser.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -313,6 +315,11 @@ void expect_log(const std::string& log, const std::vector<std::string>& expected
     start = lf + 1;
   }
   EXPECT_EQ(lines.size(), expected.size()) << "log:\n" << log;
+  // Whatever else is expected, every line is one of the log's documented kinds.
+  for (const std::string& line : lines) {
+    if (line.starts_with("interrupted ")) continue;  // the interruption's own line
+    EXPECT_NE(classify_log_line(line), "") << "undocumented log line: " << line;
+  }
   for (std::size_t i = 0; i < lines.size() && i < expected.size(); ++i) {
     const std::string& want = expected[i];
     const std::string& got = lines[i];

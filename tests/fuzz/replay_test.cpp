@@ -85,14 +85,14 @@ TEST(FuzzCheck, KnowsTheLogLineFormats) {
       {"nodes error: injected failure", "nodes-failed"},
       {"nodes error: depth rises from 0 to 2 at record 2", "depth"},
   };
-  for (const auto& [line, kind] : good) EXPECT_EQ(classify_log_line(line), kind) << line;
+  for (const auto& [line, kind] : good) EXPECT_EQ(classify_fake_log_line(line), kind) << line;
   for (const char* bad : {"", "chdir error with <a> attr=20: Not a directory", "chdir error with <a> attr=0020: ",
                           "createfile error with <x>, attr=0020, size=-1: Invalid argument",
                           "content error with <x>, attr=0020, size=10: 0 bytes missing",
                           "nodes error: $fsnodes ends with 32 stray bytes", "Invalid argument",
                           "nodes error: depth rises from 1 to 2 at record 2", "nodes error: ",
                           "chdir error with <..>: injected failure"}) {
-    EXPECT_EQ(classify_log_line(bad), "") << bad;
+    EXPECT_EQ(classify_fake_log_line(bad), "") << bad;
   }
 }
 

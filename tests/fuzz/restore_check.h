@@ -49,7 +49,6 @@ std::string make_fuzz_input(std::uint8_t mode, FuzzFailure a, FuzzFailure b, Fuz
 // Every invariant the run breaks, in words; empty when it keeps them all.
 std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t size);
 
-// Which of the log's line formats a line has ("chdir", "mkdir",
-// "createfile", "write", "content", "names", "names-failed", "nodes",
-// "nodes-failed", "depth"), or "" if none.
-std::string classify_log_line(const std::string& line);
+// Which of the log's line formats a line has, failure words limited to
+// the texts the fake and the restore give (see log_line_parser.h).
+std::string classify_fake_log_line(const std::string& line);
