@@ -26,6 +26,7 @@ set(FSRESTORE_CORE_SOURCES
   src/inspect/dump_report.cpp
   src/inspect/dump_walk.cpp
   src/inspect/name_collisions.cpp
+  src/inspect/tree_compare.cpp
   src/main/command_line.cpp
   src/main/fsrestore_main.cpp
 )

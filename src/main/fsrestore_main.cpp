@@ -6,6 +6,7 @@
 #include "inspect/dump_check.h"
 #include "inspect/dump_listing.h"
 #include "inspect/inspection.h"
+#include "inspect/tree_compare.h"
 #include "main/command_line.h"
 #include "report/exit_status.h"
 #include "report/failure.h"
@@ -17,6 +18,7 @@ const char kUsage[] =
     "usage: fsrestore [-q] [--strict] [--] [BASEPATH [TARGET]]\n"
     "       fsrestore --list [--] [BASEPATH]\n"
     "       fsrestore --check [--] [BASEPATH]\n"
+    "       fsrestore --compare [--] [BASEPATH [TARGET]]\n"
     "\n"
     "Restores the directory tree held in a dump: the streams BASEPATH$fsnodes,\n"
     "BASEPATH$fsnames and BASEPATH$content. BASEPATH is prefixed to the stream names\n"
@@ -34,6 +36,9 @@ const char kUsage[] =
     "                 path) and write nothing; faults of the dump go to stderr\n"
     "  --check        read the whole dump and tell on stderr what would not restore\n"
     "                 cleanly; stdout gets \"dirs=D files=F bytes=B problems=P\"\n"
+    "  --compare      compare TARGET with the dump and print one line per entry\n"
+    "                 that differs (missing, extra, kind, size, bytes, time, attr)\n"
+    "                 and \"entries=N refused=R differences=D\"; write nothing\n"
     "  --strict       end a restore whose $errors got lines with status 3\n"
     "  -q, --quiet    print nothing on stdout (no basepath and progress lines)\n"
     "  -h, --help     show this text\n"
@@ -46,7 +51,8 @@ const char kUsage[] =
     "       reason is on stderr), or the command line is wrong\n"
     "  2    $errors could not be written completely (the log is incomplete); with\n"
     "       --list or --check: standard output could not be written\n"
-    "  3    --check found problems; with --strict: $errors got lines\n"
+    "  3    --check found problems; --compare found differences; with --strict:\n"
+    "       $errors got lines\n"
     "  130  interrupted by SIGINT (Ctrl+C), 143 by SIGTERM, 129 by SIGHUP\n";
 
 const char kTryHelp[] = "Try 'fsrestore --help'.\n";
@@ -100,6 +106,11 @@ int fsrestore_main(Platform& platform) {
               ? list_dump(platform, inspection.walk, line.base_arg, inspection.out, inspection.err)
               : check_dump(platform, inspection.walk, line.base_arg, inspection.out, inspection.err);
       return with_output_checked(platform, status);
+    }
+    case Mode::kCompare: {
+      static Inspection inspection(platform);
+      static TreeCompare compare(platform, inspection.walk, inspection.out, inspection.err);
+      return with_output_checked(platform, compare.run(line.base_arg, line.target_arg));
     }
     case Mode::kRestore:
       break;
