@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <functional>
 #include <string>
 #include <vector>
@@ -121,6 +122,82 @@ TEST(Compare, TwoHundredFiftyFiveLevelsCompareClean) {
   f.run();
   f.expect_finished();
   expect_compare(f, {"entries=259 refused=0 differences=0"}, 0);
+}
+
+}  // namespace
+}  // namespace e2e
+
+namespace e2e {
+namespace {
+
+// Each path selects its entry, everything below it and the directories on
+// the way (with their times); every other body is read past. A path that
+// matches nothing is told and makes the status 3.
+TEST(Only, RestoresTheNamedPartsAndTellsThePathsThatMatchNothing) {
+  Restore f(kT);
+  CountingDump& d = f.d;
+  d.dir(0, u"a");
+  d.file(1, u"x.txt", "left out", 0x20, false);
+  d.dir(1, u"b");
+  d.file(2, u"y.txt", "taken");
+  d.dir(2, u"deeper");
+  d.file(3, u"z.txt", pattern(40000, 3));
+  d.file(1, u"c.txt", "left out", 0x20, false);
+  d.file(0, u"top.txt", "top");
+  d.dir(0, u"z", 0x10, false);
+  d.file(1, u"w.txt", pattern(30000, 4), 0x20, false);
+  d.file(0, u"last.txt", "after the parts", 0x20, false);
+  f.run({"--only", "a/b", "--only=top.txt", "--only", "nope/x", "dump/", "t"});
+  EXPECT_EQ(f.r.status, 3);
+  EXPECT_EQ(f.r.err, "fsrestore: --only nope/x: no such entry in the dump\n");
+  f.expect_log_and_outside();
+  expect_tree(f.s.at("t"), d.expected, kT);
+}
+
+// A restore cut part-way, then resumed: the files it finished are kept, the
+// one it cut is rewritten, and the tree is the one a single run leaves.
+TEST(Resume, AfterAnInterruptedRunGivesTheTreeOfOneRun) {
+  Restore f(kT);
+  const Scratch& s = f.s;
+  CountingDump& d = f.d;
+  d.dir(0, u"dir");
+  for (int i = 0; i < 10; ++i) {
+    std::string name = std::to_string(i);
+    name.insert(0, 1, 'f');  // not "f" + ...: GCC 12 warns wrongly about that
+    d.file(1, DumpBuilder::utf16(name), pattern(3000, static_cast<std::uint32_t>(i)),
+           static_cast<std::uint16_t>(0x20 + i % 2));
+  }
+  const std::size_t stall_at = static_cast<std::size_t>(d.bytes);
+  d.file(1, u"stall.bin", pattern(100000, 5));
+  d.file(0, u"never.txt", "never reached");
+  f.prepare();
+  const std::string content = s.at("dump/$content");
+  const std::string body = read_file(content);
+  ASSERT_EQ(unlink(content.c_str()), 0);
+  FifoWriter::make(content);
+  {
+    FifoWriter feed(content);
+    ASSERT_TRUE(open_all({&feed}));
+    Child child;
+    ASSERT_TRUE(s.start(child, {"dump/", "t"}));
+    if (feed.write(body.substr(0, stall_at + 1000)) &&
+        wait_until([&] { return exists(s.at("t/dir/stall.bin")); }, kRunTimeoutSeconds, "stall.bin")) {
+      child.signal(SIGTERM);
+    }
+    s.finish(child);
+  }
+  ASSERT_EQ(unlink(content.c_str()), 0);
+  write_file(content, body);
+  const RunResult r = s.run({"--resume", "-q", "dump/", "t"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "fsrestore: 10 files already restored, skipped\n");
+  make_dir(s.at("one"));
+  EXPECT_EQ(s.run({"-q", "dump/", "one"}).status, 0);
+  TreeState one = tree_state(s.at("one")), resumed = tree_state(s.at("t"));
+  one.erase(".");  // the targets themselves are not the dump's
+  resumed.erase(".");
+  expect_same_tree(one, resumed);
+  expect_compare(f, {"entries=13 refused=0 differences=0"}, 0);
 }
 
 }  // namespace
