@@ -20,12 +20,15 @@ set(FSRESTORE_CORE_SOURCES
   src/restore/entry_guard.cpp
   src/restore/entry_writer.cpp
   src/restore/made_entries.cpp
+  src/restore/part_filter.cpp
+  src/restore/resume_check.cpp
   src/restore/restore_driver.cpp
   src/inspect/dump_check.cpp
   src/inspect/dump_listing.cpp
   src/inspect/dump_report.cpp
   src/inspect/dump_walk.cpp
   src/inspect/name_collisions.cpp
+  src/inspect/tree_compare.cpp
   src/main/command_line.cpp
   src/main/fsrestore_main.cpp
 )

@@ -34,8 +34,9 @@ expect "a name with a space is escaped" $'with\\ space/' fsrestore wi
 expect "a name with a space typed escaped" $'with\\ space/' fsrestore --strict 'with\ s'
 expect "a name with a space typed quoted" $'with\\ space/' fsrestore "'with s"
 expect "the dump inside a directory with a space" $'with\\ space/' fsrestore 'with\ space/'
-expect "options" $'--\n--check\n--help\n--list\n--quiet\n--strict\n--version' fsrestore --
-expect "one option" $'--check' fsrestore --c
+expect "options" $'--\n--check\n--compare\n--help\n--list\n--only\n--quiet\n--resume\n--strict\n--version' fsrestore --
+expect "one option" $'--check\n--compare' fsrestore --c
+expect "an --only value is not a base path" "" fsrestore --only d
 expect "options after options" $'--strict' fsrestore -q --st
 expect "second argument: directories only" $'docs/\ndump/\ndumps/\nwith\\ space/' fsrestore dump/ ""
 expect "second argument: no options after the first" $'' fsrestore dump/ --

@@ -367,6 +367,59 @@ Handle FakePlatform::open_dir(Handle dir_handle, const char16_t* name) {
   return opened(Op::kOpenDir, Open{utf8(name), nullptr, node});
 }
 
+Handle FakePlatform::open_file_read(Handle dir_handle, const char16_t* name) {
+  Node* dir = at_name(Op::kOpenFileRead, dir_handle, name);
+  if (dir == nullptr) return Handle::none();
+  Node* node = child(dir, name);
+  if (node == nullptr) return fails(Op::kOpenFileRead, "No such file or directory"), Handle::none();
+  if (node->kind == Kind::kLink) return fails(Op::kOpenFileRead, "Too many levels of symbolic links"), Handle::none();
+  if (node->directory()) return fails(Op::kOpenFileRead, "Is a directory"), Handle::none();
+  Open open{utf8(name), nullptr, node};
+  open.reading = true;
+  return opened(Op::kOpenFileRead, std::move(open));
+}
+
+// The word as set_attr left it, or the plain one; every bit kept.
+bool FakePlatform::describe_open(Handle h, OpenState* out) {
+  Open* open = use(Op::kDescribeOpen, h, Need::kNode);
+  if (open == nullptr) return false;
+  calls.push_back("describe_open " + open->label);
+  if (should_fail(Op::kDescribeOpen, open->node->name)) return false;
+  const Node& node = *open->node;
+  *out = OpenState{};
+  out->directory = node.directory();
+  out->size = node.directory() ? 0 : node.size;
+  out->write_time = filetime_to_unix(node.write);
+  out->attributes = node.attr_set ? node.attr : (node.directory() ? 0x10 : 0x20);
+  out->attributes_kept = 0xFFFF;
+  return true;
+}
+
+Handle FakePlatform::open_listing(Handle dir_handle) {
+  Open* dir = use(Op::kOpenListing, dir_handle, Need::kDirectory);
+  if (dir == nullptr) return Handle::none();
+  calls.push_back("open_listing " + dir->label);
+  if (should_fail(Op::kOpenListing, dir->node->name)) return Handle::none();
+  Open listing{dir->label, nullptr, dir->node};
+  for (const auto& [key, node] : dir->node->children) listing.listing.push_back(node->name);
+  return opened(Op::kOpenListing, std::move(listing));
+}
+
+Listed FakePlatform::next_listed(Handle h, char16_t* name, std::uint32_t capacity) {
+  Open* open = use(Op::kNextListed, h, Need::kDirectory);
+  if (open == nullptr) return Listed::kFailed;
+  if (should_fail(Op::kNextListed, open->node->name)) return Listed::kFailed;
+  if (open->position >= open->listing.size()) return Listed::kEnd;
+  const std::u16string& next = open->listing[open->position++];
+  if (next.size() + 1 > capacity) {
+    name[0] = 0;
+  } else {
+    std::copy(next.begin(), next.end(), name);
+    name[next.size()] = 0;
+  }
+  return Listed::kName;
+}
+
 bool FakePlatform::inspect(Handle dir_handle, const char16_t* name, EntryInfo* info) {
   Node* dir = at_name(Op::kInspect, dir_handle, name);
   if (dir == nullptr) return false;
@@ -435,6 +488,16 @@ std::uint32_t FakePlatform::take(Open& open, void* buffer, std::uint32_t count, 
 }
 
 std::uint32_t FakePlatform::read(Handle h, void* buffer, std::uint32_t count) {
+  Open* file = lookup(h, Need::kFile);
+  if (file != nullptr && file->reading) {
+    call(Op::kRead);
+    if (should_fail(Op::kRead, file->node->name)) return kReadFailed;
+    const std::uint64_t left = file->node->body.size() - std::min<std::uint64_t>(file->position, file->node->body.size());
+    const std::uint32_t got = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, left));
+    std::memcpy(buffer, file->node->body.data() + file->position, got);
+    file->position += got;
+    return got;
+  }
   Open* open = use(Op::kRead, h, Need::kStream);
   if (open == nullptr) return kReadFailed;
   const std::uint32_t got = take(*open, buffer, count, false, Op::kRead);

@@ -158,6 +158,10 @@ class FakePlatform : public Platform {
   Handle create_file(Handle dir, const char16_t* name) override;
   Handle make_dir(Handle dir, const char16_t* name, bool* made) override;
   Handle open_dir(Handle dir, const char16_t* name) override;
+  Handle open_file_read(Handle dir, const char16_t* name) override;
+  bool describe_open(Handle h, OpenState* out) override;
+  Handle open_listing(Handle dir) override;
+  Listed next_listed(Handle listing, char16_t* name, std::uint32_t capacity) override;
   bool inspect(Handle dir, const char16_t* name, EntryInfo* info) override;
   bool remove_file(Handle dir, const char16_t* name) override;
   bool identity(Handle h, FileIdentity* out) override;
@@ -194,6 +198,8 @@ class FakePlatform : public Platform {
     Node* node = nullptr;
     bool is_log = false;
     std::uint64_t position = 0;
+    bool reading = false;                // a file opened by open_file_read
+    std::vector<std::u16string> listing = {};  // the names an open_listing handle gives
   };
   // What a handle must be open on for an operation.
   enum class Need { kAny, kStream, kFile, kDirectory, kNode };

@@ -11,6 +11,10 @@
   X(kMakeDir, "make_dir")                           \
   X(kOpenMadeDir, "open_made_dir") /* after made */ \
   X(kOpenDir, "open_dir")                           \
+  X(kOpenFileRead, "open_file_read")                \
+  X(kDescribeOpen, "describe_open")                 \
+  X(kOpenListing, "open_listing")                   \
+  X(kNextListed, "next_listed")                     \
   X(kInspect, "inspect")                            \
   X(kRemoveFile, "remove_file")                     \
   X(kIdentity, "identity")                          \

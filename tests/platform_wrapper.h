@@ -52,6 +52,18 @@ class PlatformWrapper final : public Platform {
   Handle open_dir(Handle dir, const char16_t* name) override {
     return fails(PlatformOp::kOpenDir) ? Handle::none() : inner_.open_dir(dir, name);
   }
+  Handle open_file_read(Handle dir, const char16_t* name) override {
+    return fails(PlatformOp::kOpenFileRead) ? Handle::none() : inner_.open_file_read(dir, name);
+  }
+  bool describe_open(Handle h, OpenState* out) override {
+    return !fails(PlatformOp::kDescribeOpen) && inner_.describe_open(h, out);
+  }
+  Handle open_listing(Handle dir) override {
+    return fails(PlatformOp::kOpenListing) ? Handle::none() : inner_.open_listing(dir);
+  }
+  Listed next_listed(Handle listing, char16_t* name, std::uint32_t capacity) override {
+    return fails(PlatformOp::kNextListed) ? Listed::kFailed : inner_.next_listed(listing, name, capacity);
+  }
   bool inspect(Handle dir, const char16_t* name, EntryInfo* info) override {
     return !fails(PlatformOp::kInspect) && inner_.inspect(dir, name, info);
   }

@@ -97,6 +97,11 @@ EntryText DumpWalk::path() const {
   return EntryText{path_, path_length_, cut_at_depth_[node().depth] ? kCutMark : ""};
 }
 
+EntryText DumpWalk::directory_path(int depth) const {
+  if (depth == 0) return EntryText{path_, 0, ""};
+  return EntryText{path_, end_at_depth_[depth - 1], cut_at_depth_[depth - 1] ? kCutMark : ""};
+}
+
 std::uint64_t DumpWalk::skip_body() {
   if (node().is_directory()) return 0;
   return node().size - skip_content(node().size);

@@ -66,6 +66,9 @@ class DumpWalk {
   bool names_go_on() { return names_.has_more(dump_.handle(DumpReader::kNames)); }
 
   const FsNode& node() const { return dump_.node(); }
+  // The current record's name, as the restore decodes it.
+  const char16_t* name() { return names_.name(); }
+  Handle stream(DumpReader::Stream which) const { return dump_.handle(which); }
   std::uint32_t stray_bytes() const { return dump_.stray_bytes(); }
   DepthFault depth_fault() const { return fault_; }
   // The depth of the record before the current one.
@@ -78,6 +81,18 @@ class DumpWalk {
 
   // The current entry's path, for a line: cut, with the cut mark behind it.
   EntryText path() const;
+  // The path of the directory that holds the entries at `depth` (the one
+  // last seen at depth - 1; empty for depth 0). Valid until locate() moves
+  // to a record at that depth or above.
+  EntryText directory_path(int depth) const;
+  // Whether the directory holding the entries at `depth` has an entry of
+  // this name in the dump so far (with `fold`, in any case).
+  bool dump_holds(int depth, const char16_t* name, bool fold) const { return collisions_.holds(depth, name, fold); }
+  // Reads up to count bytes of the content stream into buffer, waiting for
+  // them; fewer only at its end or a failed read.
+  std::uint32_t read_content(void* buffer, std::uint32_t count) {
+    return platform_.read_full(dump_.handle(DumpReader::kContent), buffer, count);
+  }
 
  private:
   void report_open_failure();

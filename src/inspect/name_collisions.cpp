@@ -107,18 +107,7 @@ Collision NameCollisions::add(int depth, const char16_t* name) {
     start_[deepest_ + 1] = count_;
     directory_[deepest_ + 1] = ++directories_;
   }
-  // One table serves every open directory: a name's keys start from a hash
-  // of its directory's number, so names of different directories do not meet.
-  Key key;
-  const std::uint64_t start = finish(directory_[depth] * 0x9E3779B97F4A7C15ull);
-  std::uint64_t exact = start ^ 0xCBF29CE484222325ull;
-  std::uint64_t folded = start ^ 0x84222325CBF29CE4ull;
-  for (const char16_t* p = name; *p != 0; ++p) {
-    exact = (exact ^ *p) * 0x100000001B3ull;
-    folded = (folded ^ upper_case(*p)) * 0x100000001B3ull;
-  }
-  key.exact = finish(exact);
-  key.folded = finish(folded) | 1;
+  const Key key = key_of(depth, name);
   bool case_only = false;
   std::uint32_t slot = home(key);
   for (; slots_[slot].folded != 0; slot = (slot + 1) & (kSlots - 1)) {
@@ -134,6 +123,31 @@ Collision NameCollisions::add(int depth, const char16_t* name) {
   slots_[slot] = key;
   names_[count_++] = key;
   return case_only ? Collision::kCaseOnly : Collision::kNone;
+}
+
+// One table serves every open directory: a name's keys start from a hash
+// of its directory's number, so names of different directories do not meet.
+NameCollisions::Key NameCollisions::key_of(int depth, const char16_t* name) const {
+  Key key;
+  const std::uint64_t start = finish(directory_[depth] * 0x9E3779B97F4A7C15ull);
+  std::uint64_t exact = start ^ 0xCBF29CE484222325ull;
+  std::uint64_t folded = start ^ 0x84222325CBF29CE4ull;
+  for (const char16_t* p = name; *p != 0; ++p) {
+    exact = (exact ^ *p) * 0x100000001B3ull;
+    folded = (folded ^ upper_case(*p)) * 0x100000001B3ull;
+  }
+  key.exact = finish(exact);
+  key.folded = finish(folded) | 1;
+  return key;
+}
+
+bool NameCollisions::holds(int depth, const char16_t* name, bool fold) const {
+  if (depth > deepest_) return false;
+  const Key key = key_of(depth, name);
+  for (std::uint32_t slot = home(key); slots_[slot].folded != 0; slot = (slot + 1) & (kSlots - 1)) {
+    if (slots_[slot].folded == key.folded && (fold || slots_[slot].exact == key.exact)) return true;
+  }
+  return false;
 }
 
 // Takes a key out of the table and moves back the keys after it that

@@ -43,6 +43,9 @@ class NameCollisions {
   Collision add(int depth, const char16_t* name);
   // Leaves the directories below `depth` without taking a name.
   void leave_below(int depth);
+  // Whether the directory open at `depth` took this name: the very name,
+  // or with `fold`, one that differs from it only in case.
+  bool holds(int depth, const char16_t* name, bool fold) const;
 
  private:
   struct Key {
@@ -51,6 +54,7 @@ class NameCollisions {
   };
   static constexpr std::uint32_t kSlots = 2 * kCollisionNames;
 
+  Key key_of(int depth, const char16_t* name) const;
   std::uint32_t home(const Key& key) const { return static_cast<std::uint32_t>(key.folded) & (kSlots - 1); }
   void remove(const Key& key);
 

@@ -129,20 +129,35 @@ bool OptionParser::next_in_bundle(int* id, ArgSlice* value) {
 
 namespace {
 
-enum OptionId { kOptList, kOptCheck, kOptHelp, kOptVersion, kOptStrict, kOptQuiet };
+enum OptionId { kOptList, kOptCheck, kOptCompare, kOptHelp, kOptVersion, kOptStrict, kOptQuiet, kOptOnly, kOptResume };
 
 const OptionSpec kOptions[] = {
     {kOptList, 0, "list", false},        {kOptCheck, 0, "check", false},
-    {kOptHelp, 'h', "help", false},      {kOptVersion, 'V', "version", false},
-    {kOptStrict, 0, "strict", false},    {kOptQuiet, 'q', "quiet", false},
+    {kOptCompare, 0, "compare", false},  {kOptHelp, 'h', "help", false},
+    {kOptVersion, 'V', "version", false}, {kOptStrict, 0, "strict", false},
+    {kOptQuiet, 'q', "quiet", false},    {kOptOnly, 0, "only", true},
+    {kOptResume, 0, "resume", false},
 };
 
-CommandLine usage_error(const char* first, const char* second = "", const char* third = "") {
+const char* mode_option(Mode mode) {
+  switch (mode) {
+    case Mode::kList:
+      return "--list";
+    case Mode::kCheck:
+      return "--check";
+    default:
+      return "--compare";
+  }
+}
+
+CommandLine usage_error(const char* first, const char* second = "", const char* third = "",
+                        const char* fourth = "") {
   CommandLine line;
   line.mode = Mode::kUsageError;
   append(line.error, first);
   append(line.error, second);
   append(line.error, third);
+  append(line.error, fourth);
   return line;
 }
 
@@ -163,14 +178,22 @@ CommandLine parse_command_line(Platform& platform) {
         line.mode = Mode::kVersion;
         return line;
       case kOptList:
-      case kOptCheck: {
-        const Mode mode = id == kOptList ? Mode::kList : Mode::kCheck;
+      case kOptCheck:
+      case kOptCompare: {
+        const Mode mode = id == kOptList ? Mode::kList : id == kOptCheck ? Mode::kCheck : Mode::kCompare;
         if (line.mode != Mode::kRestore && line.mode != mode) {
-          return usage_error("--list and --check exclude each other");
+          return usage_error(mode_option(line.mode), " and ", mode_option(mode), " exclude each other");
         }
         line.mode = mode;
         break;
       }
+      case kOptOnly:
+        if (line.only_count == kOnlyPaths) return usage_error("--only is given more than 64 times");
+        line.only[line.only_count++] = value;
+        break;
+      case kOptResume:
+        line.resume = true;
+        break;
       case kOptStrict:
         line.strict = true;
         break;
@@ -180,14 +203,16 @@ CommandLine parse_command_line(Platform& platform) {
     }
   }
   if (options.error()[0] != 0) return usage_error(options.error());
-  if (line.mode != Mode::kRestore && (line.strict || line.quiet)) {
-    return usage_error(line.strict ? "--strict" : "--quiet", " goes with a restore only, not with ",
-                       line.mode == Mode::kList ? "--list" : "--check");
+  if (line.mode != Mode::kRestore && (line.strict || line.quiet || line.resume || line.only_count > 0)) {
+    const char* option = line.strict ? "--strict" : line.quiet ? "--quiet" : line.resume ? "--resume" : "--only";
+    return usage_error(option, " goes with a restore only, not with ", mode_option(line.mode));
   }
   // Arguments after the ones a mode takes are ignored.
   const int first = options.first_operand();
   const int count = platform.arg_count();
   if (first < count) line.base_arg = first;
-  if (line.mode == Mode::kRestore && first + 1 < count) line.target_arg = first + 1;
+  if ((line.mode == Mode::kRestore || line.mode == Mode::kCompare) && first + 1 < count) {
+    line.target_arg = first + 1;
+  }
   return line;
 }

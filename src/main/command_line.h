@@ -76,14 +76,21 @@ bool arg_text(Platform& platform, ArgSlice slice, char16_t* out, std::uint32_t c
 
 // --- fsrestore's own command line ---
 
-enum class Mode { kRestore, kList, kCheck, kHelp, kVersion, kUsageError };
+enum class Mode { kRestore, kList, kCheck, kCompare, kHelp, kVersion, kUsageError };
+
+// The most --only paths one run takes.
+constexpr int kOnlyPaths = 64;
 
 struct CommandLine {
   Mode mode = Mode::kRestore;
   int base_arg = -1;    // the argument holding the base path; -1: none
-  int target_arg = -1;  // the argument naming the target (restore only); -1: none
+  int target_arg = -1;  // the argument naming the target (restore, compare); -1: none
   bool strict = false;  // a restore that logged anything ends with status 3
   bool quiet = false;   // a restore prints nothing on standard output
+  bool resume = false;  // a restore skips the files already in the target whole
+  // --only: the parts of the dump a restore takes, as --list writes paths.
+  ArgSlice only[kOnlyPaths];
+  int only_count = 0;
   char error[kUsageErrorBytes] = {};  // with kUsageError: what was wrong
 };
 

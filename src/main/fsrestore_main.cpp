@@ -6,17 +6,21 @@
 #include "inspect/dump_check.h"
 #include "inspect/dump_listing.h"
 #include "inspect/inspection.h"
+#include "inspect/tree_compare.h"
 #include "main/command_line.h"
 #include "report/exit_status.h"
 #include "report/failure.h"
+#include "report/open_failure.h"
+#include "restore/part_filter.h"
 #include "restore/restorer.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: fsrestore [-q] [--strict] [--] [BASEPATH [TARGET]]\n"
+    "usage: fsrestore [-q] [--strict] [--resume] [--only PATH]... [--] [BASEPATH [TARGET]]\n"
     "       fsrestore --list [--] [BASEPATH]\n"
     "       fsrestore --check [--] [BASEPATH]\n"
+    "       fsrestore --compare [--] [BASEPATH [TARGET]]\n"
     "\n"
     "Restores the directory tree held in a dump: the streams BASEPATH$fsnodes,\n"
     "BASEPATH$fsnames and BASEPATH$content. BASEPATH is prefixed to the stream names\n"
@@ -34,6 +38,13 @@ const char kUsage[] =
     "                 path) and write nothing; faults of the dump go to stderr\n"
     "  --check        read the whole dump and tell on stderr what would not restore\n"
     "                 cleanly; stdout gets \"dirs=D files=F bytes=B problems=P\"\n"
+    "  --compare      compare TARGET with the dump and print one line per entry\n"
+    "                 that differs (missing, extra, kind, size, bytes, time, attr)\n"
+    "                 and \"entries=N refused=R differences=D\"; write nothing\n"
+    "  --only PATH    restore only the entry at PATH (as --list writes it), all\n"
+    "                 below it and the directories on the way; repeatable\n"
+    "  --resume       keep the files already in TARGET with the dump's size and\n"
+    "                 last-write time (finishes an interrupted restore)\n"
     "  --strict       end a restore whose $errors got lines with status 3\n"
     "  -q, --quiet    print nothing on stdout (no basepath and progress lines)\n"
     "  -h, --help     show this text\n"
@@ -46,7 +57,8 @@ const char kUsage[] =
     "       reason is on stderr), or the command line is wrong\n"
     "  2    $errors could not be written completely (the log is incomplete); with\n"
     "       --list or --check: standard output could not be written\n"
-    "  3    --check found problems; with --strict: $errors got lines\n"
+    "  3    --check found problems; --compare found differences; an --only path\n"
+    "       matched nothing; with --strict: $errors got lines\n"
     "  130  interrupted by SIGINT (Ctrl+C), 143 by SIGTERM, 129 by SIGHUP\n";
 
 const char kTryHelp[] = "Try 'fsrestore --help'.\n";
@@ -75,6 +87,17 @@ int with_output_checked(Platform& platform, int status) {
   return kExitOutputFailed;
 }
 
+// The --only paths of this run, as the user gave them.
+const CommandLine* g_line = nullptr;
+Platform* g_platform = nullptr;
+
+void tell_unmatched(int path, LineWriter& err) {
+  static char16_t text[32768];
+  err.text("fsrestore: --only ");
+  if (arg_text(*g_platform, g_line->only[path], text, sizeof text / sizeof text[0])) write_user_path(err, text);
+  err.text(": no such entry in the dump").end_line();
+}
+
 }  // namespace
 
 // The single instances of the restorer and the inspection live in static
@@ -101,12 +124,35 @@ int fsrestore_main(Platform& platform) {
               : check_dump(platform, inspection.walk, line.base_arg, inspection.out, inspection.err);
       return with_output_checked(platform, status);
     }
+    case Mode::kCompare: {
+      static Inspection inspection(platform);
+      static TreeCompare compare(platform, inspection.walk, inspection.out, inspection.err);
+      return with_output_checked(platform, compare.run(line.base_arg, line.target_arg));
+    }
     case Mode::kRestore:
       break;
   }
   static Restorer restorer(platform);
+  static PartFilter part;
+  static char16_t text[32768];
   RestoreOptions options;
   options.strict = line.strict;
   options.quiet = line.quiet;
+  options.resume = line.resume;
+  for (int i = 0; i < line.only_count; ++i) {
+    if (!arg_text(platform, line.only[i], text, sizeof text / sizeof text[0]) || !part.add(text)) {
+      complain(platform, "--only takes a path as --list writes it (names joined by '/')");
+      platform.error_write(kTryHelp, sizeof kTryHelp - 1);
+      return kExitUsage;
+    }
+  }
+  if (line.only_count > 0) {
+    static CommandLine kept;
+    kept = line;
+    g_line = &kept;
+    g_platform = &platform;
+    options.part = &part;
+    options.tell_unmatched = tell_unmatched;
+  }
   return restorer.driver.run(line.base_arg, line.target_arg, options);
 }

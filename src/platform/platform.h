@@ -58,6 +58,21 @@ enum class Shown {
   kUnknown,  // the system cannot tell (Wine, past about 4,000 characters of path)
 };
 
+// What an open file or directory holds, as far as a restore sets it: for
+// looking at a tree without changing it.
+struct OpenState {
+  bool directory = false;
+  std::uint64_t size = 0;  // 0 for a directory
+  UnixTime write_time = {0, 0};
+  // The attribute word read back the way set_attr applies one, and the bits
+  // of it the system can tell (0 where it keeps none of them).
+  std::uint16_t attributes = 0;
+  std::uint16_t attributes_kept = 0;
+};
+
+// One step through a directory's listing.
+enum class Listed { kName, kEnd, kFailed };
+
 // The system's code for a failed operation, as last_error() gives it; only
 // error_text() makes sense of it.
 struct SystemError {
@@ -123,6 +138,18 @@ class Platform {
   // where the system allows, its times set. Fails for a link or anything
   // that is not a directory: a link is never followed.
   virtual Handle open_dir(Handle dir, const char16_t* name) = 0;
+  // Opens an existing file in dir for reading only. Fails for a link or a
+  // directory: a link is never followed.
+  virtual Handle open_file_read(Handle dir, const char16_t* name) = 0;
+  // The size, last-write time and attribute word of an open file or
+  // directory, as the system keeps them.
+  virtual bool describe_open(Handle h, OpenState* out) = 0;
+  // The names in dir, "." and ".." left out, one per next_listed(), through
+  // a handle of its own that close() ends. One listing is read at a time.
+  virtual Handle open_listing(Handle dir) = 0;
+  // Puts the next name, terminated, into name (empty when it does not fit
+  // capacity).
+  virtual Listed next_listed(Handle listing, char16_t* name, std::uint32_t capacity) = 0;
   // Looks at what a name in dir is, without following it. False only when
   // the system cannot tell; a missing name is kAbsent.
   virtual bool inspect(Handle dir, const char16_t* name, EntryInfo* info) = 0;

@@ -3,12 +3,14 @@
 #include <fcntl.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/file_attributes.h"
@@ -111,6 +113,86 @@ Handle PosixPlatform::make_dir(Handle dir, const char16_t* name, bool* made) {
 
 Handle PosixPlatform::open_dir(Handle dir, const char16_t* name) {
   return handle_or_fail(openat(fd_of(dir), entry_path(name), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+// O_NONBLOCK: a FIFO put in a file's place is opened without waiting for a
+// writer (it is told apart by describe_open, never read).
+Handle PosixPlatform::open_file_read(Handle dir, const char16_t* name) {
+  const int fd = openat(fd_of(dir), entry_path(name), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return handle_or_fail(fd);
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    errno = EISDIR;
+    return handle_or_fail(-1);
+  }
+  return Handle{fd};
+}
+
+// The inverse of set_attr: the word from user.DOSATTRIB, or the plain word
+// where there is none; for a file, the read-only bit from the write bits.
+bool PosixPlatform::describe_open(Handle h, OpenState* out) {
+  struct stat st;
+  if (fstat(fd_of(h), &st) != 0) return fail();
+  *out = OpenState{};
+  out->directory = S_ISDIR(st.st_mode);
+  out->size = out->directory ? 0 : static_cast<std::uint64_t>(st.st_size);
+  out->write_time = {static_cast<std::int64_t>(st.st_mtim.tv_sec), static_cast<std::int32_t>(st.st_mtim.tv_nsec)};
+  char text[32];
+  const ssize_t n = fgetxattr(fd_of(h), "user.DOSATTRIB", text, sizeof text - 1);
+  if (n >= 0) {
+    text[n] = 0;
+    char* end = nullptr;
+    const unsigned long word = std::strtoul(text, &end, 16);
+    if (n > 2 && text[0] == '0' && text[1] == 'x' && (*end == 0 || *end == '\n') && word <= 0xFFFF) {
+      out->attributes = static_cast<std::uint16_t>(word);
+      out->attributes_kept = 0xFFFF;
+    }
+  } else if (errno == ENODATA) {
+    out->attributes = out->directory ? kAttrDirectory : kAttrArchive;
+    out->attributes_kept = 0xFFFF;
+  }
+  if (!out->directory) {
+    out->attributes = static_cast<std::uint16_t>(out->attributes & ~kAttrReadOnly);
+    if ((st.st_mode & 0222) == 0) out->attributes |= kAttrReadOnly;
+    out->attributes_kept |= kAttrReadOnly;
+  }
+  return true;
+}
+
+// A descriptor of its own, so the listing's position is its own.
+Handle PosixPlatform::open_listing(Handle dir) {
+  listing_fd_ = -1;
+  return handle_or_fail(openat(fd_of(dir), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+Listed PosixPlatform::next_listed(Handle listing, char16_t* name, std::uint32_t capacity) {
+  struct Entry {  // struct linux_dirent64
+    std::uint64_t inode;
+    std::int64_t offset;
+    unsigned short length;
+    unsigned char type;
+    char name[1];
+  };
+  if (listing_fd_ != fd_of(listing)) {
+    listing_fd_ = fd_of(listing);
+    listing_at_ = listing_end_ = 0;
+  }
+  for (;;) {
+    if (listing_at_ >= listing_end_) {
+      const long n = syscall(SYS_getdents64, listing_fd_, listing_, sizeof listing_);
+      if (n < 0) return fail(), Listed::kFailed;
+      if (n == 0) return Listed::kEnd;
+      listing_at_ = 0;
+      listing_end_ = n;
+    }
+    const Entry* entry = reinterpret_cast<const Entry*>(listing_ + listing_at_);
+    listing_at_ += entry->length;
+    const char* bytes = entry->name;
+    if (std::strcmp(bytes, ".") == 0 || std::strcmp(bytes, "..") == 0) continue;
+    if (path_to_utf16(bytes, name, capacity, LoneSurrogates::kEncode) == 0 && capacity > 0) name[0] = 0;
+    return Listed::kName;
+  }
 }
 
 bool PosixPlatform::inspect(Handle dir, const char16_t* name, EntryInfo* info) {

@@ -26,6 +26,10 @@ class PosixPlatform final : public Platform {
   Handle create_file(Handle dir, const char16_t* name) override;
   Handle make_dir(Handle dir, const char16_t* name, bool* made) override;
   Handle open_dir(Handle dir, const char16_t* name) override;
+  Handle open_file_read(Handle dir, const char16_t* name) override;
+  bool describe_open(Handle h, OpenState* out) override;
+  Handle open_listing(Handle dir) override;
+  Listed next_listed(Handle listing, char16_t* name, std::uint32_t capacity) override;
   bool inspect(Handle dir, const char16_t* name, EntryInfo* info) override;
   bool remove_file(Handle dir, const char16_t* name) override;
   bool identity(Handle h, FileIdentity* out) override;
@@ -68,4 +72,9 @@ class PosixPlatform final : public Platform {
   enum class KernelCopy { kCopyFileRange, kSendfile, kNone };
   KernelCopy kernel_copy_ = KernelCopy::kCopyFileRange;
   char path_[kPathBytes];
+  // The entries of the listing being read, as the kernel gave them.
+  int listing_fd_ = -1;
+  long listing_at_ = 0;
+  long listing_end_ = 0;
+  alignas(8) char listing_[65536];
 };

@@ -21,6 +21,10 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 constexpr NTSTATUS kStatusNameCollision = static_cast<NTSTATUS>(0xC0000035);
 constexpr NTSTATUS kStatusNameNotFound = static_cast<NTSTATUS>(0xC0000034);
 constexpr NTSTATUS kStatusPathNotFound = static_cast<NTSTATUS>(0xC000003A);
+constexpr NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006);
+constexpr FILE_INFORMATION_CLASS kFileBasicInformation = static_cast<FILE_INFORMATION_CLASS>(4);
+constexpr FILE_INFORMATION_CLASS kFileStandardInformation = static_cast<FILE_INFORMATION_CLASS>(5);
+constexpr FILE_INFORMATION_CLASS kFileNamesInformation = static_cast<FILE_INFORMATION_CLASS>(12);
 constexpr FILE_INFORMATION_CLASS kFileInternalInformation = static_cast<FILE_INFORMATION_CLASS>(6);
 constexpr DWORD kExitInterrupted = 0xC000013A;  // the status of a program ended by Ctrl+C
 
@@ -96,6 +100,42 @@ struct ListedEntry {
                                                  FileIdBothDirectoryInformation, TRUE, &mask, TRUE);
     CloseHandle(listing);
     return status >= 0;
+  }
+};
+
+// The listing being read: a block of FILE_NAMES_INFORMATION entries.
+struct NamesListing {
+  struct Entry {
+    ULONG next;  // bytes to the next entry, 0 for the last of the block
+    ULONG index;
+    ULONG name_bytes;
+    WCHAR name[1];
+  };
+  HANDLE handle = nullptr;
+  ULONG at = 0;
+  bool held = false;  // the block holds entries not yet taken
+  alignas(8) unsigned char bytes[65536];
+};
+NamesListing g_listing;
+
+// The times, attributes, size and kind of an open handle, asked of the
+// handle alone: Wine answers these at any depth, where the calls that also
+// name the file give up past about 4,000 characters of path.
+struct HandleFacts {
+  struct {
+    LARGE_INTEGER creation, access, write, change;
+    ULONG attributes;
+  } basic;  // FILE_BASIC_INFORMATION
+  struct {
+    LARGE_INTEGER allocation, end;
+    ULONG links;
+    BOOLEAN delete_pending, directory;
+  } standard;  // FILE_STANDARD_INFORMATION
+  NTSTATUS query(HANDLE h) {
+    IO_STATUS_BLOCK io;
+    NTSTATUS status = NtQueryInformationFile(h, &io, &basic, sizeof basic, kFileBasicInformation);
+    if (status >= 0) status = NtQueryInformationFile(h, &io, &standard, sizeof standard, kFileStandardInformation);
+    return status;
   }
 };
 
@@ -284,13 +324,88 @@ Handle Win32Platform::open_dir(Handle dir, const char16_t* name) {
     opened = open_relative(dir, name, kDirLookup, 0, FILE_OPEN, kOptions);
   }
   if (!opened.valid()) return opened;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (GetFileInformationByHandle(native(opened), &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    return opened;
-  }
+  HandleFacts facts;
+  if (facts.query(native(opened)) >= 0 && !(facts.basic.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return opened;
   CloseHandle(native(opened));
   fail_with(ERROR_CANT_ACCESS_FILE);
   return Handle::none();
+}
+
+Handle Win32Platform::open_file_read(Handle dir, const char16_t* name) {
+  return open_relative(dir, name, GENERIC_READ | SYNCHRONIZE, 0, FILE_OPEN,
+                       FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SEQUENTIAL_ONLY);
+}
+
+// The settable bits are the ones set_attr applies; the rest the system keeps.
+bool Win32Platform::describe_open(Handle h, OpenState* out) {
+  HandleFacts facts;
+  const NTSTATUS status = facts.query(native(h));
+  if (status < 0) return fail_with(RtlNtStatusToDosError(status));
+  *out = OpenState{};
+  out->directory = facts.standard.directory != 0 || (facts.basic.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (!out->directory) out->size = static_cast<std::uint64_t>(facts.standard.end.QuadPart);
+  out->write_time = filetime_to_unix(static_cast<std::uint64_t>(facts.basic.write.QuadPart));
+  out->attributes = static_cast<std::uint16_t>(facts.basic.attributes & kSettableAttributes);
+  out->attributes_kept = static_cast<std::uint16_t>(kSettableAttributes);
+  return true;
+}
+
+// Each listing goes through a handle of its own (a directory handle keeps
+// the name pattern of its first listing): an empty name relative to dir
+// opens that directory again.
+Handle Win32Platform::open_listing(Handle dir) {
+  wchar_t none[] = L"";
+  UNICODE_STRING self = {0, 2, none};
+  OBJECT_ATTRIBUTES object;
+  InitializeObjectAttributes(&object, &self, 0, native(dir), nullptr);
+  IO_STATUS_BLOCK io;
+  HANDLE listing = nullptr;
+  const NTSTATUS status = NtCreateFile(&listing, FILE_LIST_DIRECTORY | SYNCHRONIZE, &object, &io, nullptr, 0,
+                                       kShareAll, FILE_OPEN, FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT,
+                                       nullptr, 0);
+  if (status < 0) {
+    fail_with(RtlNtStatusToDosError(status));
+    return Handle::none();
+  }
+  g_listing.handle = listing;
+  g_listing.held = false;
+  return wrap(listing);
+}
+
+Listed Win32Platform::next_listed(Handle listing, char16_t* name, std::uint32_t capacity) {
+  NamesListing& l = g_listing;
+  if (l.handle != native(listing)) {
+    l.handle = native(listing);
+    l.held = false;
+  }
+  for (;;) {
+    if (!l.held) {
+      IO_STATUS_BLOCK io;
+      const NTSTATUS status = NtQueryDirectoryFile(l.handle, nullptr, nullptr, nullptr, &io, l.bytes, sizeof l.bytes,
+                                                   kFileNamesInformation, FALSE, nullptr, FALSE);
+      if (status == kStatusNoMoreFiles) return Listed::kEnd;
+      if (status < 0) return fail_with(RtlNtStatusToDosError(status)), Listed::kFailed;
+      l.at = 0;
+      l.held = true;
+    }
+    const auto* entry = reinterpret_cast<const NamesListing::Entry*>(l.bytes + l.at);
+    if (entry->next == 0) {
+      l.held = false;
+    } else {
+      l.at += entry->next;
+    }
+    const std::uint32_t units = entry->name_bytes / 2;
+    const bool dots = (units == 1 && entry->name[0] == L'.') ||
+                      (units == 2 && entry->name[0] == L'.' && entry->name[1] == L'.');
+    if (dots) continue;
+    if (units + 1 > capacity) {
+      if (capacity > 0) name[0] = 0;
+    } else {
+      std::memcpy(name, entry->name, units * sizeof(char16_t));
+      name[units] = 0;
+    }
+    return Listed::kName;
+  }
 }
 
 // Where the system follows a link anyway (Wine), the handle opened by the

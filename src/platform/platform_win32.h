@@ -28,6 +28,10 @@ class Win32Platform final : public Platform {
   Handle create_file(Handle dir, const char16_t* name) override;
   Handle make_dir(Handle dir, const char16_t* name, bool* made) override;
   Handle open_dir(Handle dir, const char16_t* name) override;
+  Handle open_file_read(Handle dir, const char16_t* name) override;
+  bool describe_open(Handle h, OpenState* out) override;
+  Handle open_listing(Handle dir) override;
+  Listed next_listed(Handle listing, char16_t* name, std::uint32_t capacity) override;
   bool inspect(Handle dir, const char16_t* name, EntryInfo* info) override;
   bool remove_file(Handle dir, const char16_t* name) override;
   bool identity(Handle h, FileIdentity* out) override;

@@ -25,7 +25,7 @@ char* put_utf8(char* p, std::uint32_t c) {
 }
 
 // Length and value of the well-formed UTF-8 character at p, or 0.
-int decode_one(const unsigned char* p, std::uint32_t* out) {
+int decode_one(const unsigned char* p, std::uint32_t* out, bool surrogates) {
   const unsigned char b = p[0];
   int length;
   std::uint32_t c, minimum;
@@ -42,7 +42,7 @@ int decode_one(const unsigned char* p, std::uint32_t* out) {
     if ((p[i] & 0xC0) != 0x80) return 0;
     c = c << 6 | (p[i] & 0x3F);
   }
-  if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
+  if (c < minimum || c > 0x10FFFF || (!surrogates && c >= 0xD800 && c <= 0xDFFF)) return 0;
   *out = c;
   return length;
 }
@@ -66,12 +66,12 @@ std::uint32_t utf16_to_path(const char16_t* in, char* out, LoneSurrogates lone) 
   return static_cast<std::uint32_t>(p - out);
 }
 
-std::uint32_t path_to_utf16(const char* in, char16_t* out, std::uint32_t capacity) {
+std::uint32_t path_to_utf16(const char* in, char16_t* out, std::uint32_t capacity, LoneSurrogates lone) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(in);
   std::uint32_t n = 0;
   while (*p != 0) {
     std::uint32_t c = 0;
-    int length = *p < 0x80 ? 1 : decode_one(p, &c);
+    int length = *p < 0x80 ? 1 : decode_one(p, &c, lone == LoneSurrogates::kEncode);
     if (length == 1) c = *p;
     if (length == 0) c = 0xDC00 + *p, length = 1;  // not UTF-8: keep the byte
     const std::uint32_t need = c >= 0x10000 ? 2 : 1;

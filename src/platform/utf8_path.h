@@ -16,6 +16,9 @@ enum class LoneSurrogates {
 std::uint32_t utf16_to_path(const char16_t* in, char* out, LoneSurrogates lone);
 
 // Converts zero-terminated bytes, invalid UTF-8 byte by byte as raw escapes.
+// With kEncode, the three-byte form of a surrogate is taken back as that
+// unit, so a name written by utf16_to_path(kEncode) reads back as it was.
 // Returns the units written with the terminator, or 0 when out (capacity
 // units) is too small.
-std::uint32_t path_to_utf16(const char* in, char16_t* out, std::uint32_t capacity);
+std::uint32_t path_to_utf16(const char* in, char16_t* out, std::uint32_t capacity,
+                            LoneSurrogates lone = LoneSurrogates::kRawEscapes);

@@ -1,10 +1,21 @@
 #include "restore/entry_writer.h"
 
+#include "restore/resume_check.h"
+
 void EntryWriter::restore_entry(const FsNode& node, Handle content, RecordsAhead next) {
   if (node.is_directory()) {
     restore_directory(node);
   } else {
     restore_file(node, content, next);
+  }
+}
+
+void EntryWriter::pass_over(const FsNode& node, Handle content, RecordsAhead next) {
+  if (node.is_directory()) {
+    ++counters_.dirs;
+  } else {
+    ++counters_.files;
+    copy_body(node, content, Handle::none(), next);
   }
 }
 
@@ -38,6 +49,12 @@ void EntryWriter::restore_directory(const FsNode& node) {
 void EntryWriter::restore_file(const FsNode& node, Handle content, RecordsAhead next) {
   ++counters_.files;
   Handle file;
+  if (keep_whole_ && !cursor_.skipping() &&
+      already_restored(platform_, cursor_.entry_place().dir, name_reader_.name(), node)) {
+    ++skipped_;
+    copy_body(node, content, file, next);
+    return;
+  }
   if (!cursor_.skipping()) {
     file = guard_.create_file(cursor_.entry_place(), name_reader_.name());
     if (!file.valid()) log_.createfile_failed(node.attr, node.size, guard_.failure());

@@ -31,6 +31,12 @@ class EntryWriter {
 
   // next: the records after this one, whose small bodies may be read ahead.
   void restore_entry(const FsNode& node, Handle content, RecordsAhead next);
+  // Counts an entry that is not restored (--only) and consumes its body.
+  void pass_over(const FsNode& node, Handle content, RecordsAhead next);
+  // --resume: a file already in the target whole is kept and its body
+  // consumed; skipped() counts them.
+  void keep_whole_files(bool keep) { keep_whole_ = keep; }
+  std::int64_t skipped() const { return skipped_; }
 
  private:
   void restore_directory(const FsNode& node);
@@ -52,4 +58,6 @@ class EntryWriter {
   ErrorLog& log_;
   RestoreCounters& counters_;
   ContentReadAhead ahead_;
+  bool keep_whole_ = false;
+  std::int64_t skipped_ = 0;
 };

@@ -7,6 +7,7 @@
 #include "platform/interruption.h"
 #include "report/exit_status.h"
 #include "report/open_failure.h"
+#include "restore/part_filter.h"
 
 namespace {
 
@@ -25,6 +26,7 @@ RestoreDriver::~RestoreDriver() {
 
 int RestoreDriver::run(int base_arg, int target_arg, RestoreOptions options) {
   options_ = options;
+  writer_.keep_whole_files(options.resume);
   if (!start_up(base_arg, target_arg)) {
     abandon_start();
     return kExitStartFailed;
@@ -127,6 +129,16 @@ int RestoreDriver::restore_all() {
     if (got == NodeRead::kFailed) log_.nodes_failed(Failure::of_last_call(platform_));
     const FsNode node = at_end ? FsNode{} : dump_.node();
     if (!options_.quiet) progress_.turn(at_end);
+    // Inside a directory --only leaves out: the cursor stays where it is.
+    if (!at_end && options_.part != nullptr && options_.part->below_skipped(node.depth)) {
+      const NameRead name = dump_.next_name();
+      if (name != NameRead::kName) {
+        name == NameRead::kFailed ? log_.names_failed(Failure::of_last_call(platform_)) : log_.names_ended();
+        break;
+      }
+      writer_.pass_over(node, content, dump_.records_ahead());
+      continue;
+    }
     cursor_.move_to(node.depth, node.attr, dump_.records(), below_directory);
     below_directory = node.is_directory();
     if (at_end) {
@@ -142,6 +154,10 @@ int RestoreDriver::restore_all() {
         log_.names_ended();
       }
       break;
+    }
+    if (options_.part != nullptr && !options_.part->take(node, names_.name())) {
+      writer_.pass_over(node, content, dump_.records_ahead());
+      continue;
     }
     if (!node.is_directory()) phase_ = kInFile;
     writer_.restore_entry(node, content, dump_.records_ahead());
@@ -179,7 +195,13 @@ int RestoreDriver::finish() {
     return kExitLogIncomplete;
   }
   const bool logged = log_.entry_lines() > 0 || log_.dump_lines() > 0;
-  return options_.strict && logged ? kExitDumpProblems : kExitDone;
+  bool unmatched = false;
+  for (int i = 0; options_.part != nullptr && i < options_.part->count(); ++i) {
+    if (options_.part->found(i)) continue;
+    unmatched = true;
+    if (options_.tell_unmatched != nullptr) options_.tell_unmatched(i, err_);
+  }
+  return (options_.strict && logged) || unmatched ? kExitDumpProblems : kExitDone;
 }
 
 // "fsrestore: 3 entries not restored whole; see $errors", and a line of its
@@ -191,6 +213,10 @@ void RestoreDriver::summarize() {
     err_.text(entries == 1 ? " entry" : " entries").text(" not restored whole; see $errors").end_line();
   }
   if (log_.dump_lines() > 0) err_.text("fsrestore: the dump is damaged or unreadable; see $errors").end_line();
+  if (writer_.skipped() > 0) {
+    err_.text("fsrestore: ").decimal(writer_.skipped());
+    err_.text(writer_.skipped() == 1 ? " file" : " files").text(" already restored, skipped").end_line();
+  }
 }
 
 void RestoreDriver::print(const char* text) {

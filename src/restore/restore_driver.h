@@ -20,9 +20,16 @@
 #include "restore/entry_guard.h"
 #include "restore/entry_writer.h"
 
+class PartFilter;
+
 struct RestoreOptions {
   bool strict = false;  // a run whose log got lines ends with status 3
   bool quiet = false;   // nothing on standard output: no basepath line, no progress line
+  bool resume = false;  // files already in the target whole are kept
+  // --only: the parts restored (nullptr: all); a path that matched nothing
+  // is told on standard error, as user_paths gives it, and ends with status 3.
+  PartFilter* part = nullptr;
+  void (*tell_unmatched)(int path, LineWriter& err) = nullptr;
 };
 
 class RestoreDriver {

@@ -1,0 +1,93 @@
+#include "restore/part_filter.h"
+
+namespace {
+
+int hex_value(char16_t c) {
+  if (c >= u'0' && c <= u'9') return c - u'0';
+  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+// "\xHH", "\uHHHH" and "\UHHHHHHHH" (upper-case digits, as --list writes
+// them) stand for one character; "/" ends a name.
+bool PartFilter::add(const char16_t* text) {
+  if (count_ == kPaths) return false;
+  const int path = count_;
+  std::uint32_t at = used_;
+  int names = 0;
+  bool name_open = false;
+  for (const char16_t* p = text;; ++p) {
+    if (*p == u'/' || *p == 0) {
+      if (!name_open || at >= kNameUnits || names == kDepthLevels) return false;
+      units_[at++] = 0;
+      ++names;
+      name_open = false;
+      if (*p == 0) break;
+      continue;
+    }
+    if (!name_open) {
+      start_of_[path][names] = at;
+      name_open = true;
+    }
+    std::uint32_t c = *p;
+    if (c == u'\\') {
+      const int digits = p[1] == u'x' ? 2 : p[1] == u'u' ? 4 : p[1] == u'U' ? 8 : 0;
+      if (digits == 0) return false;
+      c = 0;
+      for (int i = 0; i < digits; ++i) {
+        const int v = hex_value(p[2 + i]);
+        if (v < 0) return false;
+        c = c << 4 | static_cast<std::uint32_t>(v);
+      }
+      p += 1 + digits;
+    }
+    if (at + 2 >= kNameUnits || c > 0x10FFFF) return false;
+    if (c >= 0x10000) {
+      units_[at++] = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      units_[at++] = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      units_[at++] = static_cast<char16_t>(c);
+    }
+  }
+  first_[path] = used_;
+  names_[path] = names;
+  used_ = at;
+  on_way_[0] |= std::uint64_t{1} << path;
+  ++count_;
+  return true;
+}
+
+bool PartFilter::component_is(int path, int index, const char16_t* name) const {
+  const char16_t* c = units_ + start_of_[path][index];
+  while (*c != 0 && *c == *name) ++c, ++name;
+  return *c == 0 && *name == 0;
+}
+
+bool PartFilter::take(const FsNode& node, const char16_t* name) {
+  const int depth = node.depth;
+  if (skipped_depth_ >= depth) skipped_depth_ = -1;
+  if (inside_depth_ >= 0 && depth > inside_depth_) return true;
+  inside_depth_ = -1;
+  std::uint64_t next = 0;
+  bool selected = false;
+  for (std::uint64_t paths = on_way_[depth]; paths != 0; paths &= paths - 1) {
+    const int path = __builtin_ctzll(paths);
+    if (names_[path] <= depth || !component_is(path, depth, name)) continue;
+    if (names_[path] == depth + 1) {
+      selected = true;
+      found_ |= std::uint64_t{1} << path;
+    } else {
+      next |= std::uint64_t{1} << path;
+    }
+  }
+  if (depth + 1 <= kDepthLevels) on_way_[depth + 1] = node.is_directory() ? next : 0;
+  if (selected) {
+    inside_depth_ = depth;
+    return true;
+  }
+  if (next != 0 && node.is_directory()) return true;
+  if (node.is_directory()) skipped_depth_ = depth;
+  return false;
+}

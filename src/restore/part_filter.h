@@ -1,0 +1,47 @@
+// --only: which records of a dump a restore takes. Each path is given as
+// --list writes it ("/" between names, the same escapes) and selects the
+// entry at it, everything below it, and the directories on the way to it.
+// Paths are matched a level at a time: each depth keeps the set of paths
+// whose names so far are those of the directories above, so a record costs
+// one comparison per path still in play, and none below a directory that
+// no path goes through.
+#pragma once
+
+#include <cstdint>
+
+#include "dump/buffer_sizes.h"
+#include "dump/fs_node.h"
+
+class PartFilter {
+ public:
+  static constexpr int kPaths = 64;
+
+  // Takes one path as the user typed it; false when it is not a path of
+  // --list's form (a bad escape, an empty name) or there is no room.
+  bool add(const char16_t* text);
+  int count() const { return count_; }
+  // The record at depth lies inside a directory that is not restored:
+  // nothing about it needs its name.
+  bool below_skipped(int depth) const { return skipped_depth_ >= 0 && depth > skipped_depth_; }
+  // Whether the record with this name at its depth is restored: selected
+  // itself, inside a selected entry, or a directory on the way to one.
+  bool take(const FsNode& node, const char16_t* name);
+  // Whether path i matched an entry of the dump.
+  bool found(int i) const { return (found_ >> i) & 1u; }
+
+ private:
+  bool component_is(int path, int index, const char16_t* name) const;
+
+  int count_ = 0;
+  // The decoded names of every path, one after the other, each terminated;
+  // a path's names start at first_[path], and it has names_[path] of them.
+  char16_t units_[kNameUnits];
+  std::uint32_t used_ = 0;
+  std::uint32_t first_[kPaths] = {};
+  int names_[kPaths] = {};
+  std::uint32_t start_of_[kPaths][kDepthLevels] = {};
+  std::uint64_t on_way_[kDepthLevels + 1] = {};  // paths still matching at each depth
+  std::uint64_t found_ = 0;
+  int inside_depth_ = -1;  // a selected entry at this depth: all below it is taken
+  int skipped_depth_ = -1;
+};
