@@ -50,8 +50,6 @@ bool RestoreDriver::start_up(int base_arg, int target_arg) {
   }
   start_dir_ = platform_.open_start_dir();
   if (!start_dir_.valid()) return complain("cannot open the starting directory", Failure::of_last_call(platform_));
-  // An old log is replaced, never written through: it may be a link, a
-  // FIFO or a file with other names.
   const Handle log = guard_.create_file(EntryPlace{start_dir_, 0, false, false}, u"$errors");
   if (!log.valid()) return complain("cannot create $errors", guard_.failure());
   log_.write_to(log);
