@@ -26,6 +26,9 @@ struct EntryPlace {
   int depth = 0;
   bool made_by_run = false;
   bool tracked = true;
+
+  // A file of the run's own in dir, such as the log.
+  static EntryPlace own(Handle dir) { return EntryPlace{dir, 0, false, false}; }
 };
 
 class EntryGuard {

@@ -50,7 +50,7 @@ bool RestoreDriver::start_up(int base_arg, int target_arg) {
   }
   start_dir_ = platform_.open_start_dir();
   if (!start_dir_.valid()) return complain("cannot open the starting directory", Failure::of_last_call(platform_));
-  const Handle log = guard_.create_file(EntryPlace{start_dir_, 0, false, false}, u"$errors");
+  const Handle log = guard_.create_file(EntryPlace::own(start_dir_), u"$errors");
   if (!log.valid()) return complain("cannot create $errors", guard_.failure());
   log_.write_to(log);
   log_created_ = true;
