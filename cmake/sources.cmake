@@ -20,6 +20,7 @@ set(FSRESTORE_CORE_SOURCES
   src/restore/entry_writer.cpp
   src/restore/made_entries.cpp
   src/restore/restore_driver.cpp
+  src/restore/writer_pool.cpp
   src/inspect/dump_check.cpp
   src/inspect/dump_listing.cpp
   src/inspect/dump_report.cpp

@@ -6,12 +6,18 @@
 
 #include "platform/platform.h"
 
-enum class Mode { kRestore, kList, kCheck, kHelp, kVersion };
+enum class Mode { kRestore, kList, kCheck, kHelp, kVersion, kUsageError };
 
 struct CommandLine {
   Mode mode = Mode::kRestore;
   int base_arg = -1;    // the argument holding the base path; -1: none
   int target_arg = -1;  // the argument naming the target (restore only); -1: none
+  // --- parallel restore (-j): to be folded into the new option parser ---
+  // -j N, --jobs N or --jobs=N before the other arguments: the writers of
+  // the restore; 0: not given (the processors the process may use).
+  int jobs = 0;
+  // kUsageError: what is wrong, one line.
+  const char* problem = nullptr;
 };
 
 CommandLine parse_command_line(Platform& platform);

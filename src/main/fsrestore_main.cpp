@@ -8,11 +8,12 @@
 #include "main/command_line.h"
 #include "report/exit_status.h"
 #include "restore/restorer.h"
+#include "restore/writer_pool.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: fsrestore [BASEPATH [TARGET]]\n"
+    "usage: fsrestore [-j N] [BASEPATH [TARGET]]\n"
     "       fsrestore --list [BASEPATH]\n"
     "       fsrestore --check [BASEPATH]\n"
     "\n"
@@ -30,6 +31,9 @@ const char kUsage[] =
     "               path) and write nothing; faults of the dump go to stderr\n"
     "  --check      read the whole dump and tell on stderr what would not restore\n"
     "               cleanly; stdout gets \"dirs=D files=F bytes=B problems=P\"\n"
+    "  -j N, --jobs N, --jobs=N\n"
+    "               restore with N writers (default: the processors the program\n"
+    "               may use, at most 4; -j 1 restores on one thread)\n"
     "  -h, --help   show this text\n"
     "  --version    show the version\n"
     "These switches count only as the first argument; any other argument, also\n"
@@ -67,9 +71,20 @@ int fsrestore_main(Platform& platform) {
                  ? list_dump(platform, inspection.walk, line.base_arg, inspection.out, inspection.err)
                  : check_dump(platform, inspection.walk, line.base_arg, inspection.out, inspection.err);
     }
+    case Mode::kUsageError:
+      platform.error_write(line.problem, static_cast<std::uint32_t>(std::strlen(line.problem)));
+      return kExitStartFailed;
     case Mode::kRestore:
       break;
   }
   static Restorer restorer(platform);
+  // --- parallel restore (-j) ---
+  int jobs = line.jobs;
+  if (jobs == 0) jobs = platform.processor_count() < kDefaultWriters ? platform.processor_count() : kDefaultWriters;
+  if (jobs > kMaxWriters) jobs = kMaxWriters;
+  if (jobs > 1) {
+    static WriterPool pool(platform);
+    restorer.driver.use_pool(&pool, jobs);
+  }
   return restorer.driver.run(line.base_arg, line.target_arg);
 }

@@ -37,8 +37,10 @@ class PosixPlatform final : public Platform {
   bool close(Handle h) override;
   void set_times(Handle h, FileTime creation, FileTime access, FileTime write) override;
   void set_attr(Handle h, std::uint16_t attr) override;
-  SystemError last_error() override { return {static_cast<std::uint32_t>(last_errno_)}; }
+  // Kept per thread: writers fail and report on threads of their own.
+  SystemError last_error() override;
   void error_text(SystemError error, char* out, std::uint32_t capacity) override;
+  int processor_count() override;
   std::uint32_t tick_ms() override;
   std::uint64_t cycles() override;
   const char* native_help_switch() override { return nullptr; }
@@ -57,7 +59,6 @@ class PosixPlatform final : public Platform {
 
   int argc_;
   char** argv_;
-  int last_errno_ = 0;
   mode_t file_mode_;
   // How the kernel moves bodies itself: copy_file_range within a file
   // system, sendfile across file systems (copy_file_range refuses those),

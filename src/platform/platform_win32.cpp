@@ -98,6 +98,9 @@ struct ListedEntry {
   }
 };
 
+// The failure of the last failed call, per thread.
+thread_local DWORD last_error_ = 0;
+
 BOOL WINAPI end_on_interruption(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
   // Straight to the handle, past the runtime's buffer: the main thread may
@@ -115,6 +118,20 @@ Win32Platform::Win32Platform(int argc, wchar_t** argv) : argc_(argc), argv_(argv
   _setmode(_fileno(stdout), _O_BINARY);
   DWORD mode;
   stdout_is_console_ = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+SystemError Win32Platform::last_error() { return {static_cast<std::uint32_t>(last_error_)}; }
+
+// The processors of the process's affinity mask (one processor group).
+int Win32Platform::processor_count() {
+  DWORD_PTR process = 0, system = 0;
+  if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system) || process == 0) {
+    const DWORD active = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
+    return active > 0 ? static_cast<int>(active) : 1;
+  }
+  int count = 0;
+  for (; process != 0; process &= process - 1) ++count;
+  return count;
 }
 
 void Win32Platform::catch_interruptions() { SetConsoleCtrlHandler(end_on_interruption, TRUE); }

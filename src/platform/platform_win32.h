@@ -39,7 +39,9 @@ class Win32Platform final : public Platform {
   bool close(Handle h) override;
   void set_times(Handle h, FileTime creation, FileTime access, FileTime write) override;
   void set_attr(Handle h, std::uint16_t attr) override;
-  SystemError last_error() override { return {static_cast<std::uint32_t>(last_error_)}; }
+  // Kept per thread: writers fail and report on threads of their own.
+  SystemError last_error() override;
+  int processor_count() override;
   void error_text(SystemError error, char* out, std::uint32_t capacity) override;
   std::uint32_t tick_ms() override;
   std::uint64_t cycles() override;
@@ -69,7 +71,6 @@ class Win32Platform final : public Platform {
 
   int argc_;
   wchar_t** argv_;
-  DWORD last_error_ = 0;
   bool exists_ = false;
   bool stdout_is_console_;
 };

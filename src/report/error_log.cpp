@@ -32,35 +32,56 @@ const char* ErrorLog::words(const Failure& why) {
 }
 
 void ErrorLog::chdir_failed(std::uint16_t attr, const Failure& why) {
+  turn();
   written(chdir_line(lines_, entry(), attr, words(why)));
 }
 
 void ErrorLog::mkdir_failed(std::uint16_t attr, const Failure& why) {
+  turn();
   written(mkdir_line(lines_, entry(), attr, words(why)));
 }
 
 void ErrorLog::createfile_failed(std::uint16_t attr, std::uint64_t size, const Failure& why) {
+  turn();
   written(file_line(lines_, "createfile", entry(), attr, size, words(why)));
 }
 
 void ErrorLog::write_failed(std::uint16_t attr, std::uint64_t size, const Failure& why) {
+  turn();
   written(file_line(lines_, "write", entry(), attr, size, words(why)));
 }
 
-void ErrorLog::nodes_failed(const Failure& why) { written(stream_failed_line(lines_, "nodes", words(why))); }
+void ErrorLog::nodes_failed(const Failure& why) {
+  turn();
+  written(stream_failed_line(lines_, "nodes", words(why)));
+}
 
-void ErrorLog::names_failed(const Failure& why) { written(stream_failed_line(lines_, "names", words(why))); }
+void ErrorLog::names_failed(const Failure& why) {
+  turn();
+  written(stream_failed_line(lines_, "names", words(why)));
+}
 
 void ErrorLog::content_short(std::uint16_t attr, std::uint64_t size, std::uint64_t missing) {
+  turn();
   written(content_short_line(lines_, entry(), attr, size, missing));
 }
 
-void ErrorLog::names_ended() { written(names_ended_line(lines_)); }
+void ErrorLog::names_ended() {
+  turn();
+  written(names_ended_line(lines_));
+}
 
-void ErrorLog::nodes_stray(std::uint32_t bytes) { written(nodes_stray_line(lines_, bytes)); }
+void ErrorLog::nodes_stray(std::uint32_t bytes) {
+  turn();
+  written(nodes_stray_line(lines_, bytes));
+}
 
 void ErrorLog::depth_jump(int from, int to, std::uint64_t record) {
+  turn();
   written(depth_jump_line(lines_, from, to, record));
 }
 
-void ErrorLog::first_record_deep(int depth) { written(first_record_deep_line(lines_, depth)); }
+void ErrorLog::first_record_deep(int depth) {
+  turn();
+  written(first_record_deep_line(lines_, depth));
+}

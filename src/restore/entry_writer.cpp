@@ -1,11 +1,67 @@
 #include "restore/entry_writer.h"
 
+#include <cstring>
+
 void EntryWriter::restore_entry(const FsNode& node, Handle content, RecordsAhead next) {
   if (node.is_directory()) {
     restore_directory(node);
   } else {
     restore_file(node, content, next);
   }
+  // Nothing read ahead of the node stream: the next record may have to be
+  // waited for (a pipe), so what was read goes to the writers now.
+  if (pool_ != nullptr && next.count == 0) submit_batch();
+}
+
+void EntryWriter::submit_batch() {
+  pool_->submit();
+  count_finished();
+}
+
+void EntryWriter::finish_batches() {
+  pool_->wait_turn();
+  count_finished();
+}
+
+// Files handed out count once they are finished.
+void EntryWriter::count_finished() {
+  const std::int32_t finished = pool_->files_finished();
+  counters_.files += finished - counted_finished_;
+  counted_finished_ = finished;
+}
+
+void EntryWriter::hand_over(const FsNode& node, Handle content, Handle file, RecordsAhead next) {
+  const std::int32_t dir = cursor_.hand_child();
+  const char16_t* name = name_reader_.name();
+  std::uint32_t units = 1;
+  while (name[units - 1] != 0) ++units;
+  if (!pool_->fits(node.size, units)) submit_batch();
+  Batch& batch = pool_->current();
+  std::uint8_t* to = batch.body + batch.body_used;
+  std::uint64_t remaining = node.size;
+  while (remaining > 0) {
+    if (ahead_.held() == 0 && !ahead_.refill(content, static_cast<std::uint32_t>(remaining), next)) break;
+    const std::uint32_t got = ahead_.held() < remaining ? ahead_.held() : static_cast<std::uint32_t>(remaining);
+    std::memcpy(to, ahead_.data(), got);
+    ahead_.take(got);
+    to += got;
+    remaining -= got;
+    counters_.outbytes += got;
+  }
+  FileJob& job = batch.jobs[batch.count++];
+  job.file = file;
+  job.dir = dir;
+  job.attr = node.attr;
+  job.creation = node.creation_time;
+  job.write = node.write_time;
+  job.size = node.size;
+  job.missing = remaining;
+  job.body = batch.body_used;
+  job.name = batch.name_used;
+  std::memcpy(batch.names + batch.name_used, name, units * sizeof(char16_t));
+  batch.body_used += static_cast<std::uint32_t>(node.size - remaining);
+  batch.name_used += units;
+  if (batch.count == kBatchEntries) submit_batch();
 }
 
 // Attributes first, times last: the handle is held by the cursor and the
@@ -41,6 +97,10 @@ void EntryWriter::restore_file(const FsNode& node, Handle content, RecordsAhead 
   if (!cursor_.skipping()) {
     file = guard_.create_file(cursor_.entry_place(), name_reader_.name());
     if (!file.valid()) log_.createfile_failed(node.attr, node.size, guard_.failure());
+  }
+  if (pool_ != nullptr && file.valid() && node.size < kStraightCopyBytes) {
+    --counters_.files;  // counted once a writer has finished it
+    return hand_over(node, content, file, next);
   }
   const bool written = copy_body(node, content, file, next);
   if (!file.valid()) return;

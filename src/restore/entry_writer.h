@@ -16,6 +16,7 @@
 #include "restore/dir_cursor.h"
 #include "restore/entry_guard.h"
 #include "restore/restore_counters.h"
+#include "restore/writer_pool.h"
 
 class EntryWriter {
  public:
@@ -32,6 +33,13 @@ class EntryWriter {
   // next: the records after this one, whose small bodies may be read ahead.
   void restore_entry(const FsNode& node, Handle content, RecordsAhead next);
 
+  // With writers: new files with small bodies go to the pool.
+  void use_pool(WriterPool* pool) { pool_ = pool; }
+  // Hands out the batch being filled and counts the files finished.
+  void submit_batch();
+  // Waits for every file handed out and counts them.
+  void finish_batches();
+
  private:
   void restore_directory(const FsNode& node);
   void restore_file(const FsNode& node, Handle content, RecordsAhead next);
@@ -43,6 +51,9 @@ class EntryWriter {
   bool copy_body(const FsNode& node, Handle content, Handle file, RecordsAhead next);
   // One block of a long rest, straight from the stream; how many bytes it
   // took, and false in *writing once a write failed.
+  // The file, its body (read here) and its record, into the current batch.
+  void hand_over(const FsNode& node, Handle content, Handle file, RecordsAhead next);
+  void count_finished();
   std::uint32_t move_straight(const FsNode& node, Handle content, Handle file, std::uint32_t count, bool* writing);
 
   Platform& platform_;
@@ -52,4 +63,6 @@ class EntryWriter {
   ErrorLog& log_;
   RestoreCounters& counters_;
   ContentReadAhead ahead_;
+  WriterPool* pool_ = nullptr;
+  std::int32_t counted_finished_ = 0;
 };

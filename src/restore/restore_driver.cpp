@@ -20,6 +20,12 @@ bool RestoreDriver::start_up(int base_arg, int target_arg) {
   // FIFO or a file with other names.
   const Handle log = guard_.create_file(EntryPlace{start_dir_, 0, false, false}, u"$errors");
   if (!log_.write_to(log) || !guard_.protect(log)) return false;
+  if (pool_ != nullptr) {
+    pool_->start(writers_, log);
+    log_.set_turn(pool_);
+    writer_.use_pool(pool_);
+    cursor_.use_pool(pool_);
+  }
   target_ = target_arg >= 0 ? platform_.open_target(target_arg) : start_dir_;
   if (!target_.valid()) return false;
   cursor_.start(target_);
@@ -50,6 +56,8 @@ int RestoreDriver::restore_all() {
     const bool at_end = got != NodeRead::kRecord;
     if (got == NodeRead::kFailed) log_.nodes_failed(Failure::of_last_call(platform_));
     const FsNode node = at_end ? FsNode{} : dump_.node();
+    // The last counts are those of every file finished.
+    if (at_end && pool_ != nullptr) writer_.finish_batches();
     progress_.turn(at_end);
     cursor_.move_to(node.depth, node.attr, dump_.records(), below_directory);
     below_directory = node.is_directory();
@@ -73,12 +81,15 @@ int RestoreDriver::restore_all() {
 }
 
 int RestoreDriver::finish() {
+  if (pool_ != nullptr) pool_->stop();
+  const ErrorLog* failed = log_.incomplete() ? &log_ : pool_ != nullptr ? pool_->incomplete_log() : nullptr;
   dump_.close_streams();
   log_.close();
+  if (failed == nullptr && log_.incomplete()) failed = &log_;
   print("\n");
   platform_.console_flush();
-  if (!log_.incomplete()) return kExitDone;
-  const char* const parts[] = {"fsrestore: $errors: ", log_.failure_text(), ": the log is incomplete\n"};
+  if (failed == nullptr) return kExitDone;
+  const char* const parts[] = {"fsrestore: $errors: ", failed->failure_text(), ": the log is incomplete\n"};
   for (const char* part : parts) platform_.error_write(part, static_cast<std::uint32_t>(std::strlen(part)));
   return kExitLogIncomplete;
 }

@@ -14,6 +14,7 @@
 #include "restore/dir_cursor.h"
 #include "restore/entry_guard.h"
 #include "restore/entry_writer.h"
+#include "restore/writer_pool.h"
 
 class RestoreDriver {
  public:
@@ -31,6 +32,12 @@ class RestoreDriver {
   // directory named by argument target_arg (-1: the current directory for
   // either) and returns the exit status.
   int run(int base_arg, int target_arg);
+  // Restores with this pool of writers (0 writers: the pool's batches run on
+  // the reading thread); without one, everything happens on one thread.
+  void use_pool(WriterPool* pool, int writers) {
+    pool_ = pool;
+    writers_ = writers;
+  }
 
  private:
   bool start_up(int base_arg, int target_arg);
@@ -46,6 +53,8 @@ class RestoreDriver {
   EntryWriter& writer_;
   ProgressLine& progress_;
   ErrorLog& log_;
+  WriterPool* pool_ = nullptr;
+  int writers_ = 0;
   Handle start_dir_;
   Handle target_;
 };

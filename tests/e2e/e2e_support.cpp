@@ -24,12 +24,18 @@ std::vector<std::string> command_prefix() {
   if (cmd && *cmd) {
     std::istringstream in(cmd);
     for (std::string w; in >> w;) words.push_back(w);
-    return words;
+  } else {
+    // Default: the native binary of the build tree this test binary belongs to.
+    std::error_code ec;
+    auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    words.push_back((self.parent_path().parent_path() / "fsrestore").string());
   }
-  // Default: the native binary of the build tree this test binary belongs to.
-  std::error_code ec;
-  auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  words.push_back((self.parent_path().parent_path() / "fsrestore").string());
+  // FSRESTORE_JOBS runs the whole suite with that many writers.
+  const char* jobs = std::getenv("FSRESTORE_JOBS");
+  if (jobs && *jobs) {
+    words.push_back("-j");
+    words.push_back(jobs);
+  }
   return words;
 }
 

@@ -1,0 +1,163 @@
+// The writers of a parallel restore. The reading thread walks the dump as a
+// sequential restore does and creates every entry itself, so every rule of
+// EntryGuard runs in dump order; it hands each new file with a small body to
+// the pool in batches: the open handle, the body copied out of the
+// read-ahead, the record's times and word. A writer writes the body, sets
+// times and attributes and closes the file.
+//
+// Results are those of one thread:
+// - Log lines: a writer writes a line for an entry of batch b only once every
+//   batch before b is finished, and the reading thread writes its own only
+//   once every batch handed out is finished (drain). So lines reach the log
+//   in dump order, as soon as every earlier entry is finished.
+// - Directory times: a directory with files in flight is handed to the pool
+//   when the walk leaves it; whoever finishes its last file (the reading
+//   thread or a writer) sets its times and closes it.
+// - Memory and handles are bounded by the batches in flight: kBatchSlots
+//   batches of at most kBatchEntries files and kBatchBodyBytes of bodies.
+//
+// Batches and directories go through one mutex per batch, never per entry.
+// With writers = 0 the pool runs batches itself, on the reading thread, in a
+// fixed order other than the dump's (newest first), so tests over an
+// in-memory platform see the interleavings of several writers, repeatably.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "dump/buffer_sizes.h"
+#include "dump/name_reader.h"
+#include "platform/platform.h"
+#include "report/error_log.h"
+
+// The most writers a restore starts, whatever -j asks for: see README.
+constexpr int kMaxWriters = 16;
+// Writers by default: the processors the process may use, at most this.
+constexpr int kDefaultWriters = 4;
+constexpr std::uint32_t kBatchSlots = 16;
+constexpr std::uint32_t kBatchEntries = 64;
+// 16 batches of 256 KiB: at most 4 MiB of bodies in flight.
+constexpr std::uint32_t kBatchBodyBytes = kReadAheadBytes;
+// Room for one longest name and then some.
+constexpr std::uint32_t kBatchNameUnits = kNameUnits + 8192;
+// Directories left by the walk while files inside them are in flight, plus
+// those the walk holds.
+constexpr std::uint32_t kPendingDirs = 1024;
+
+struct FileJob {
+  Handle file;
+  std::int32_t dir = -1;  // the pending directory holding it; -1: none (the target)
+  std::uint16_t attr = 0;
+  FileTime creation = 0;
+  FileTime write = 0;
+  std::uint64_t size = 0;
+  std::uint64_t missing = 0;  // bytes the content stream lacked
+  std::uint32_t body = 0;     // offset of the body in the batch
+  std::uint32_t name = 0;     // offset of the name in the batch
+};
+
+struct Batch {
+  std::uint32_t count = 0;
+  std::uint32_t body_used = 0;
+  std::uint32_t name_used = 0;
+  FileJob jobs[kBatchEntries];
+  char16_t names[kBatchNameUnits];
+  alignas(4096) std::uint8_t body[kBatchBodyBytes];
+};
+
+class WriterPool;
+
+// What one writer needs of its own: a log writer over the shared log file
+// that waits for the turn of its batch, and a name buffer for its lines.
+class WriterContext : public LineTurn {
+ public:
+  explicit WriterContext(Platform& platform) : names(platform), log(platform, names) {}
+  void wait_turn() override;
+
+  WriterPool* pool = nullptr;
+  std::uint64_t batch = 0;
+  bool turned = false;
+  NameReader names;
+  ErrorLog log;
+};
+
+class WriterPool : public LineTurn {
+ public:
+  explicit WriterPool(Platform& platform);
+  ~WriterPool();
+  WriterPool(const WriterPool&) = delete;
+  WriterPool& operator=(const WriterPool&) = delete;
+
+  // Starts `writers` threads (0: batches run on the calling thread, newest
+  // first) writing lines to log_file. Call once.
+  void start(int writers, Handle log_file);
+  // Finishes everything handed out and ends the threads.
+  void stop();
+
+  // The batch being filled; waits until its slot is free.
+  Batch& current();
+  // Room in the current batch for a body and a name: false when it must be
+  // handed out first.
+  bool fits(std::uint64_t body_bytes, std::uint32_t name_units) const;
+  // Hands the current batch to the writers (nothing when it is empty).
+  void submit();
+  // Submits and waits until every batch handed out is finished: the
+  // reading thread's turn to write a line.
+  void wait_turn() override;
+
+  // A directory the walk holds: returns its slot, or -1 when none is free.
+  std::int32_t hold_dir(Handle dir, FileTime creation, FileTime write);
+  void add_child(std::int32_t dir) { dirs_[dir].count.fetch_add(1, std::memory_order_relaxed); }
+  // The walk has left the directory, or a file in it is finished: the last
+  // of these sets its times and closes it.
+  void release_dir(std::int32_t dir);
+
+  std::int32_t files_finished() const { return files_done_.load(std::memory_order_relaxed); }
+  // The first writer log that could not be written whole, or nullptr.
+  const ErrorLog* incomplete_log();
+  int writers() const { return writers_; }
+
+ private:
+  friend class WriterContext;
+  struct PendingDir {
+    std::atomic<std::int32_t> count{0};
+    std::atomic<bool> busy{false};
+    Handle handle;
+    FileTime creation = 0;
+    FileTime write = 0;
+  };
+
+  void work(int index);
+  void run_batch(std::uint64_t seq, WriterContext& ctx);
+  void run_job(const Batch& batch, const FileJob& job, WriterContext& ctx);
+  void finish_batch(std::uint64_t seq);
+  void wait_finished(std::uint64_t below);
+  // Without threads: runs the pending batches, newest first, below `below`.
+  void run_inline(std::uint64_t below);
+
+  Platform& platform_;
+  int writers_ = 0;
+  bool inline_ = true;
+  int inline_depth_ = 0;
+  std::thread threads_[kMaxWriters];
+  // One per writer; without threads, one per level of batches run inside
+  // another's turn. Built in place: a name buffer and a log each.
+  alignas(WriterContext) unsigned char contexts_[kMaxWriters + 1][sizeof(WriterContext)];
+  WriterContext& context(int i) { return *reinterpret_cast<WriterContext*>(contexts_[i]); }
+  std::mutex mutex_;
+  std::condition_variable work_;
+  std::condition_variable finished_;
+  std::uint64_t submitted_ = 0;   // batches handed out
+  std::uint64_t taken_ = 0;       // batches a writer took
+  std::uint64_t done_below_ = 0;  // every batch below this is finished
+  bool done_[kBatchSlots] = {};
+  bool running_[kBatchSlots] = {};
+  bool stopping_ = false;
+  std::atomic<std::int32_t> files_done_{0};
+  std::uint32_t next_dir_ = 0;
+  PendingDir dirs_[kPendingDirs];
+  Batch batches_[kBatchSlots];
+};
