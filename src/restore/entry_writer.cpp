@@ -26,7 +26,7 @@ void EntryWriter::finish_batches() {
 // Files handed out count once they are finished.
 void EntryWriter::count_finished() {
   const std::int32_t finished = pool_->files_finished();
-  counters_.files += finished - counted_finished_;
+  counters_.files_in_flight -= finished - counted_finished_;
   counted_finished_ = finished;
 }
 
@@ -48,6 +48,7 @@ void EntryWriter::hand_over(const FsNode& node, Handle content, Handle file, Rec
     remaining -= got;
     counters_.outbytes += got;
   }
+  ++counters_.files_in_flight;
   FileJob& job = batch.jobs[batch.count++];
   job.file = file;
   job.dir = dir;
@@ -98,10 +99,7 @@ void EntryWriter::restore_file(const FsNode& node, Handle content, RecordsAhead 
     file = guard_.create_file(cursor_.entry_place(), name_reader_.name());
     if (!file.valid()) log_.createfile_failed(node.attr, node.size, guard_.failure());
   }
-  if (pool_ != nullptr && file.valid() && node.size < kStraightCopyBytes) {
-    --counters_.files;  // counted once a writer has finished it
-    return hand_over(node, content, file, next);
-  }
+  if (pool_ != nullptr && file.valid() && node.size < kStraightCopyBytes) return hand_over(node, content, file, next);
   const bool written = copy_body(node, content, file, next);
   if (!file.valid()) return;
   if (written) {

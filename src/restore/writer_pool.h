@@ -119,6 +119,8 @@ class WriterPool : public LineTurn {
   // The first writer log that could not be written whole, or nullptr.
   const ErrorLog* incomplete_log();
   int writers() const { return writers_; }
+  // Without threads: whether a batch is running now, on this thread.
+  bool running_inline() const { return inline_depth_ > 0; }
 
  private:
   friend class WriterContext;

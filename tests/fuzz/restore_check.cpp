@@ -10,6 +10,7 @@
 #include "dump/fs_node.h"
 #include "fake_platform.h"
 #include "report/exit_status.h"
+#include "restore/writer_pool.h"
 #include "unit/test_restorer.h"
 
 namespace {
@@ -259,6 +260,13 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
 
   const std::unique_ptr<TestRestorer> r(new TestRestorer);
   FakePlatform& f = r->fake;
+  // Several writers, as the fake allows: batches run on this thread, out of
+  // order, so lines, directory times and counts must come out as with one.
+  std::unique_ptr<WriterPool> pool;
+  if (mode & kModeWriters) {
+    pool = std::make_unique<WriterPool>(f);
+    r->driver.use_pool(pool.get(), 0);
+  }
   const bool windows = (mode & kModeWindows) != 0;
   f.rules = windows ? NameRules::kWindows : NameRules::kPosix;
   f.fold_case = windows;
@@ -346,8 +354,12 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
   const Node* log_node = nullptr;
   auto record_index = [&] { return static_cast<std::size_t>(r->counters.dirs + r->counters.files) - 1; };
 
+  // With writers, a batch's calls and lines come between the reading
+  // thread's: its failures are matched with its own lines by count.
+  int writer_failures = 0;
   f.on_call = [&](const char* op_text, const Node* touched) {
     const std::string op = op_text;
+    const bool in_batch = pool != nullptr && pool->running_inline();
     const std::string what = " after " + op;
     for (const std::string& a : f.anomalies) violated("windows would not take it as a plain entry: " + a + what);
     f.anomalies.clear();
@@ -368,6 +380,11 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
       const std::string kind = classify_log_line(line);
       if (kind.empty()) violated("malformed log line <" + line + ">");
       ++kinds[kind];
+      if (in_batch) {
+        if (kind == "write" && writer_failures-- == 0) violated("line <" + line + "> for no failure of a writer");
+        if (kind != "write" && kind != "content") violated("line <" + line + "> from a writer");
+        return;
+      }
       const bool dump_fault = kind == "content" || kind == "names" || kind == "nodes" || kind == "depth";
       // A directory that failed is reported when its record is handled or,
       // for the directory it could not give, when a record rises into it.
@@ -382,7 +399,7 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
       return;
     }
     if (pending == "create_file exists") pending.clear();  // the guard went on
-    if (!pending.empty() && op != "identity") {
+    if (!pending.empty() && op != "identity" && !in_batch) {
       violated("failure of " + pending + " not logged before " + op);
       pending.clear();
     }
@@ -441,7 +458,11 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
         }
       }
     }
-    if (!event.empty()) pending = event;
+    if (!event.empty() && in_batch) {
+      ++writer_failures;
+    } else if (!event.empty()) {
+      pending = event;
+    }
   };
   // Failed name operations report no node; they are seen from the fake's
   // failure counts instead, before the next call can be made.
@@ -484,6 +505,7 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
 
   const int status = r->run_program();
   scan_failures();
+  if (writer_failures != 0) violated(std::to_string(writer_failures) + " failures of writers not logged");
   // For reading a finding: every call the run made, and its log.
   if (std::getenv("FSRESTORE_FUZZ_TRACE") != nullptr) {
     for (const std::string& call : f.calls) std::fprintf(stderr, "  %s\n", call.c_str());
