@@ -25,6 +25,11 @@ int fd_of(Handle h) { return static_cast<int>(h.raw); }
 // The failure of the last failed call, per thread.
 thread_local int last_errno_ = 0;
 
+// Names become paths here, one buffer per thread: writers create files too.
+// Longest entry name in bytes: three bytes a UTF-16 unit of the longest
+// name the restore keeps.
+thread_local char path_[3 * 32768 + 1];
+
 }  // namespace
 
 PosixPlatform::PosixPlatform(int argc, char** argv) : argc_(argc), argv_(argv) {

@@ -48,11 +48,7 @@ class PosixPlatform final : public Platform {
   bool path_is_directory(const char16_t* path) override;
 
  private:
-  // Longest entry name in bytes: three bytes a UTF-16 unit of the longest
-  // name the restore keeps.
-  static constexpr std::uint32_t kPathBytes = 3 * 32768 + 1;
-
-  // Converts an entry name into path_.
+  // Converts an entry name into the calling thread's path buffer.
   const char* entry_path(const char16_t* name);
   bool fail();  // keeps errno for error_text; always false
   Handle handle_or_fail(int fd);
@@ -65,5 +61,4 @@ class PosixPlatform final : public Platform {
   // or not at all (through the buffer). Lowered, for good, at a refusal.
   enum class KernelCopy { kCopyFileRange, kSendfile, kNone };
   KernelCopy kernel_copy_ = KernelCopy::kCopyFileRange;
-  char path_[kPathBytes];
 };

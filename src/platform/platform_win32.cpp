@@ -100,6 +100,8 @@ struct ListedEntry {
 
 // The failure of the last failed call, per thread.
 thread_local DWORD last_error_ = 0;
+// Whether the last failed creation met an existing name, per thread.
+thread_local bool exists_ = false;
 
 BOOL WINAPI end_on_interruption(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
@@ -119,6 +121,8 @@ Win32Platform::Win32Platform(int argc, wchar_t** argv) : argc_(argc), argv_(argv
   DWORD mode;
   stdout_is_console_ = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
+
+bool Win32Platform::failed_because_exists() { return exists_; }
 
 SystemError Win32Platform::last_error() { return {static_cast<std::uint32_t>(last_error_)}; }
 
@@ -165,7 +169,7 @@ void Win32Platform::console_write_arg(int i) {
     WriteConsoleW(GetStdHandle(STD_OUTPUT_HANDLE), arg, static_cast<DWORD>(wcslen(arg)), &written, nullptr);
     return;
   }
-  static char text[4 * 32768];
+  static thread_local char text[4 * 32768];
   const int n = WideCharToMultiByte(CP_OEMCP, 0, arg, -1, text, sizeof text, nullptr, nullptr);
   if (n > 1) std::fwrite(text, 1, static_cast<std::size_t>(n - 1), stdout);
 }
@@ -284,7 +288,7 @@ Handle Win32Platform::open_dir(Handle dir, const char16_t* name) {
 // file id. Where the listing cannot be read, the handles' names are
 // compared instead.
 Shown Win32Platform::shows_entry(Handle dir, const char16_t* name, Handle entry) {
-  static ListedEntry listed;
+  static thread_local ListedEntry listed;
   FileIdentity id;
   DWORD attributes;
   bool pipe;
@@ -329,7 +333,7 @@ bool Win32Platform::inspect(Handle dir, const char16_t* name, EntryInfo* info) {
 // call gives up beyond 260 characters under Wine). A name past the longest
 // the system can report cannot be verified.
 Shown Win32Platform::named_as_entry(Handle dir, const char16_t* name, Handle entry) {
-  static ObjectName here, there;
+  static thread_local ObjectName here, there;
   if (!here.query(native(dir)) || !there.query(native(entry))) return Shown::kUnknown;
   const UNICODE_STRING& d = here.info.Name;
   const UNICODE_STRING& e = there.info.Name;

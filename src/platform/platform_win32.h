@@ -31,7 +31,7 @@ class Win32Platform final : public Platform {
   bool remove_file(Handle dir, const char16_t* name) override;
   bool identity(Handle h, FileIdentity* out) override;
   Shown shows_entry(Handle dir, const char16_t* name, Handle entry) override;
-  bool failed_because_exists() override { return exists_; }
+  bool failed_because_exists() override;
   NameRules name_rules() override { return NameRules::kWindows; }
   std::uint32_t read(Handle h, void* buffer, std::uint32_t count) override;
   bool write(Handle h, const void* data, std::uint32_t count) override;
@@ -71,6 +71,5 @@ class Win32Platform final : public Platform {
 
   int argc_;
   wchar_t** argv_;
-  bool exists_ = false;
   bool stdout_is_console_;
 };

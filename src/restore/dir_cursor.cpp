@@ -21,7 +21,7 @@ void DirCursor::hold_directory(std::uint8_t depth, Handle handle, bool made_by_r
 
 // A full table is emptied by waiting for every file in flight: then only
 // the directories the walk holds keep their slots.
-std::int32_t DirCursor::hand_child() {
+std::int32_t DirCursor::hand_child(const char16_t* name, bool create, std::uint32_t* lane, std::uint32_t* ticket) {
   const int at = slots_[depth_].container_holder;
   if (at < 0) return -1;
   DirSlot& holder = slots_[at];
@@ -34,7 +34,16 @@ std::int32_t DirCursor::hand_child() {
     if (holder.pending < 0) return -1;
   }
   pool_->add_child(holder.pending);
+  if (create) {
+    *lane = lane_of(name);
+    *ticket = pool_->issue(holder.pending, *lane);
+  }
   return holder.pending;
+}
+
+void DirCursor::wait_for_lane(const char16_t* name) {
+  const int at = slots_[depth_].container_holder;
+  if (at >= 0 && slots_[at].pending >= 0) pool_->wait_lane(slots_[at].pending, lane_of(name));
 }
 
 // Exactly one directory is entered per rise: the one the previous record

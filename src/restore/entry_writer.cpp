@@ -31,8 +31,9 @@ void EntryWriter::count_finished() {
 }
 
 void EntryWriter::hand_over(const FsNode& node, Handle content, Handle file, RecordsAhead next) {
-  const std::int32_t dir = cursor_.hand_child();
   const char16_t* name = name_reader_.name();
+  std::uint32_t lane = 0, ticket = 0;
+  const std::int32_t dir = cursor_.hand_child(name, !file.valid(), &lane, &ticket);
   std::uint32_t units = 1;
   while (name[units - 1] != 0) ++units;
   if (!pool_->fits(node.size, units)) submit_batch();
@@ -51,6 +52,8 @@ void EntryWriter::hand_over(const FsNode& node, Handle content, Handle file, Rec
   ++counters_.files_in_flight;
   FileJob& job = batch.jobs[batch.count++];
   job.file = file;
+  job.lane = static_cast<std::uint8_t>(lane);
+  job.ticket = ticket;
   job.dir = dir;
   job.attr = node.attr;
   job.creation = node.creation_time;
@@ -59,6 +62,7 @@ void EntryWriter::hand_over(const FsNode& node, Handle content, Handle file, Rec
   job.missing = remaining;
   job.body = batch.body_used;
   job.name = batch.name_used;
+  job.record = static_cast<std::uint32_t>(counters_.dirs + counters_.files - 1);
   std::memcpy(batch.names + batch.name_used, name, units * sizeof(char16_t));
   batch.body_used += static_cast<std::uint32_t>(node.size - remaining);
   batch.name_used += units;
@@ -75,6 +79,7 @@ void EntryWriter::restore_directory(const FsNode& node) {
   ++counters_.dirs;
   if (cursor_.skipping()) return;
   const EntryPlace at = cursor_.entry_place();
+  if (pool_ != nullptr) cursor_.wait_for_lane(name_reader_.name());
   Handle dir = guard_.make_dir(at, name_reader_.name());
   const bool made = dir.valid();
   if (!made && guard_.failure().name_exists) dir = guard_.reuse_dir(at, name_reader_.name());
@@ -96,7 +101,14 @@ void EntryWriter::restore_file(const FsNode& node, Handle content, RecordsAhead 
   ++counters_.files;
   Handle file;
   if (!cursor_.skipping()) {
-    file = guard_.create_file(cursor_.entry_place(), name_reader_.name());
+    const EntryPlace at = cursor_.entry_place();
+    // In a directory this run made, a writer creates it.
+    if (pool_ != nullptr && at.made_by_run && node.size < kStraightCopyBytes &&
+        !guard_.refuses(name_reader_.name()) && cursor_.has_pool_slot()) {
+      return hand_over(node, content, Handle::none(), next);
+    }
+    if (pool_ != nullptr) cursor_.wait_for_lane(name_reader_.name());
+    file = guard_.create_file(at, name_reader_.name());
     if (!file.valid()) log_.createfile_failed(node.attr, node.size, guard_.failure());
   }
   if (pool_ != nullptr && file.valid() && node.size < kStraightCopyBytes) return hand_over(node, content, file, next);

@@ -1,6 +1,9 @@
 #include "restore/writer_pool.h"
 
+#include <chrono>
 #include <new>
+
+#include "restore/entry_guard.h"
 
 namespace {
 
@@ -11,6 +14,15 @@ void copy_name(const char16_t* from, char16_t* to) {
 }
 
 }  // namespace
+
+// FNV-1a over the ASCII digits of the name.
+std::uint32_t lane_of(const char16_t* name) {
+  std::uint32_t hash = 2166136261u;
+  for (const char16_t* p = name; *p != 0; ++p) {
+    if (*p >= u'0' && *p <= u'9') hash = (hash ^ *p) * 16777619u;
+  }
+  return hash % kLanes;
+}
 
 void WriterContext::wait_turn() {
   if (turned) return;
@@ -90,6 +102,38 @@ void WriterPool::wait_finished(std::uint64_t below) {
   finished_.wait(lock, [&] { return done_below_ >= below; });
 }
 
+void WriterPool::wait_lane(std::int32_t dir, std::uint32_t lane) {
+  const std::uint32_t issued = dirs_[dir].issued[lane];
+  if (dirs_[dir].created[lane].load(std::memory_order_acquire) == issued) return;
+  submit();
+  wait_created(dir, lane, issued, submitted_);
+}
+
+// A creation takes the mutex only when someone waits for one.
+void WriterPool::wait_created(std::int32_t dir, std::uint32_t lane, std::uint32_t ticket, std::uint64_t below) {
+  const std::atomic<std::uint32_t>& created = dirs_[dir].created[lane];
+  if (created.load() == ticket) return;
+  if (inline_) return run_inline(below);
+  lane_waiters_.fetch_add(1);
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    created_.wait(lock, [&] { return created.load() == ticket; });
+  }
+  lane_waiters_.fetch_sub(1);
+}
+
+Handle WriterPool::create(const Batch& batch, const FileJob& job, std::uint64_t seq, Failure* why) {
+  PendingDir& dir = dirs_[job.dir];
+  wait_created(job.dir, job.lane, job.ticket, seq);
+  const Handle file = create_in_made_dir(platform_, dir.handle, batch.names + job.name, why);
+  dir.created[job.lane].fetch_add(1);
+  if (lane_waiters_.load() != 0) {
+    { std::lock_guard<std::mutex> lock(mutex_); }
+    created_.notify_all();
+  }
+  return file;
+}
+
 void WriterPool::run_inline(std::uint64_t below) {
   for (std::uint64_t seq = below; seq > done_below_; --seq) {
     const std::uint32_t slot = (seq - 1) % kBatchSlots;
@@ -119,7 +163,22 @@ void WriterPool::run_batch(std::uint64_t seq, WriterContext& ctx) {
   const Batch& batch = batches_[seq % kBatchSlots];
   ctx.batch = seq;
   ctx.turned = false;
-  for (std::uint32_t i = 0; i < batch.count; ++i) run_job(batch, batch.jobs[i], ctx);
+  Handle files[kCreateRun];
+  Failure failures[kCreateRun];
+  for (std::uint32_t run = 0; run < batch.count; run += kCreateRun) {
+    const std::uint32_t end = run + kCreateRun < batch.count ? run + kCreateRun : batch.count;
+    for (std::uint32_t i = run; i < end; ++i) {
+      const FileJob& job = batch.jobs[i];
+      if (inline_) running_job_ = &job;
+      failures[i - run] = Failure{};
+      files[i - run] = job.file.valid() ? job.file : create(batch, job, seq, &failures[i - run]);
+    }
+    for (std::uint32_t i = run; i < end; ++i) {
+      if (inline_) running_job_ = &batch.jobs[i];
+      run_job(batch, batch.jobs[i], files[i - run], failures[i - run], ctx);
+    }
+    running_job_ = nullptr;
+  }
   // The directories after their files: consecutive files of one directory
   // release it once.
   std::int32_t dir = -1;
@@ -143,10 +202,19 @@ void WriterPool::run_batch(std::uint64_t seq, WriterContext& ctx) {
 
 // As a sequential restore does it: the body, then times and word, then the
 // close; a file not written whole keeps neither times nor word.
-void WriterPool::run_job(const Batch& batch, const FileJob& job, WriterContext& ctx) {
+// The lines of a job come here, after the creations of its run, so they
+// keep the order of the entries.
+void WriterPool::run_job(const Batch& batch, const FileJob& job, Handle file, const Failure& why,
+                         WriterContext& ctx) {
+  if (!file.valid()) {
+    copy_name(batch.names + job.name, ctx.names.name());
+    ctx.log.createfile_failed(job.attr, job.size, why);
+    if (job.missing > 0) ctx.log.content_short(job.attr, job.size, job.missing);
+    return;
+  }
   bool written = true;
   const std::uint64_t arrived = job.size - job.missing;
-  if (arrived > 0 && !platform_.write(job.file, batch.body + job.body, static_cast<std::uint32_t>(arrived))) {
+  if (arrived > 0 && !platform_.write(file, batch.body + job.body, static_cast<std::uint32_t>(arrived))) {
     const Failure why = Failure::of_last_call(platform_);
     copy_name(batch.names + job.name, ctx.names.name());
     ctx.log.write_failed(job.attr, job.size, why);
@@ -157,10 +225,10 @@ void WriterPool::run_job(const Batch& batch, const FileJob& job, WriterContext& 
     ctx.log.content_short(job.attr, job.size, job.missing);
   }
   if (written) {
-    platform_.set_times(job.file, job.creation, job.write, job.write);
-    platform_.set_attr(job.file, job.attr);
+    platform_.set_times(file, job.creation, job.write, job.write);
+    platform_.set_attr(file, job.attr);
   }
-  if (!platform_.close(job.file) && written) {
+  if (!platform_.close(file) && written) {
     const Failure why = Failure::of_last_call(platform_);
     copy_name(batch.names + job.name, ctx.names.name());
     ctx.log.write_failed(job.attr, job.size, why);
@@ -192,6 +260,10 @@ std::int32_t WriterPool::hold_dir(Handle dir, FileTime creation, FileTime write)
     d.handle = dir;
     d.creation = creation;
     d.write = write;
+    for (std::uint32_t lane = 0; lane < kLanes; ++lane) {
+      d.created[lane].store(0, std::memory_order_relaxed);
+      d.issued[lane] = 0;
+    }
     d.count.store(1, std::memory_order_relaxed);  // the walk's own hold
     d.busy.store(true, std::memory_order_relaxed);
     return static_cast<std::int32_t>(i);

@@ -1,9 +1,18 @@
 // The writers of a parallel restore. The reading thread walks the dump as a
-// sequential restore does and creates every entry itself, so every rule of
-// EntryGuard runs in dump order; it hands each new file with a small body to
-// the pool in batches: the open handle, the body copied out of the
-// read-ahead, the record's times and word. A writer writes the body, sets
-// times and attributes and closes the file.
+// sequential restore does: it applies every rule that decides whether and
+// where an entry goes, makes and enters the directories, and hands each file
+// with a small body to the pool in batches: its name and directory, the body
+// copied out of the read-ahead, the record's times and word. A writer
+// creates the file (in a directory this run made; elsewhere the reading
+// thread has created it already, under all of EntryGuard's rules), writes
+// the body, sets times and attributes and closes it.
+//
+// Creations that could meet one name keep the dump's order: within a
+// directory, names go into lanes by their ASCII digits, which no case
+// folding or normalization changes, so names the file system may take for
+// one share a lane; an entry waits for the entries of its lane handed out
+// before it to be created, and the reading thread waits for them before it
+// makes an entry of that lane itself.
 //
 // Results are those of one thread:
 // - Log lines: a writer writes a line for an entry of batch b only once every
@@ -39,16 +48,25 @@ constexpr int kMaxWriters = 16;
 constexpr int kDefaultWriters = 4;
 constexpr std::uint32_t kBatchSlots = 16;
 constexpr std::uint32_t kBatchEntries = 64;
+// A writer creates this many files of its batch before it writes them, so a
+// later batch of the same directory waits only for these creations.
+constexpr std::uint32_t kCreateRun = 16;
 // 16 batches of 256 KiB: at most 4 MiB of bodies in flight.
 constexpr std::uint32_t kBatchBodyBytes = kReadAheadBytes;
 // Room for one longest name and then some.
 constexpr std::uint32_t kBatchNameUnits = kNameUnits + 8192;
+// Lanes of creations per directory.
+constexpr std::uint32_t kLanes = 16;
+std::uint32_t lane_of(const char16_t* name);
+
 // Directories left by the walk while files inside them are in flight, plus
 // those the walk holds.
 constexpr std::uint32_t kPendingDirs = 1024;
 
 struct FileJob {
-  Handle file;
+  Handle file;  // none: the writer creates it, in its lane's turn
+  std::uint8_t lane = 0;
+  std::uint32_t ticket = 0;
   std::int32_t dir = -1;  // the pending directory holding it; -1: none (the target)
   std::uint16_t attr = 0;
   FileTime creation = 0;
@@ -57,6 +75,7 @@ struct FileJob {
   std::uint64_t missing = 0;  // bytes the content stream lacked
   std::uint32_t body = 0;     // offset of the body in the batch
   std::uint32_t name = 0;     // offset of the name in the batch
+  std::uint32_t record = 0;   // its record, counted from 0 (for tests)
 };
 
 struct Batch {
@@ -111,6 +130,10 @@ class WriterPool : public LineTurn {
   // A directory the walk holds: returns its slot, or -1 when none is free.
   std::int32_t hold_dir(Handle dir, FileTime creation, FileTime write);
   void add_child(std::int32_t dir) { dirs_[dir].count.fetch_add(1, std::memory_order_relaxed); }
+  // A file a writer is to create in the directory: its place in its lane.
+  std::uint32_t issue(std::int32_t dir, std::uint32_t lane) { return dirs_[dir].issued[lane]++; }
+  // The reading thread is about to make an entry of this lane itself.
+  void wait_lane(std::int32_t dir, std::uint32_t lane);
   // The walk has left the directory, or a file in it is finished: the last
   // of these sets its times and closes it.
   void release_dir(std::int32_t dir);
@@ -121,12 +144,16 @@ class WriterPool : public LineTurn {
   int writers() const { return writers_; }
   // Without threads: whether a batch is running now, on this thread.
   bool running_inline() const { return inline_depth_ > 0; }
+  // Without threads: the job running now, if any.
+  const FileJob* running_job() const { return running_job_; }
 
  private:
   friend class WriterContext;
   struct PendingDir {
     std::atomic<std::int32_t> count{0};
     std::atomic<bool> busy{false};
+    std::atomic<std::uint32_t> created[kLanes];
+    std::uint32_t issued[kLanes];
     Handle handle;
     FileTime creation = 0;
     FileTime write = 0;
@@ -134,9 +161,14 @@ class WriterPool : public LineTurn {
 
   void work(int index);
   void run_batch(std::uint64_t seq, WriterContext& ctx);
-  void run_job(const Batch& batch, const FileJob& job, WriterContext& ctx);
+  // Creates the file of a job that has none; none with *why on failure.
+  Handle create(const Batch& batch, const FileJob& job, std::uint64_t seq, Failure* why);
+  void run_job(const Batch& batch, const FileJob& job, Handle file, const Failure& why, WriterContext& ctx);
   void finish_batch(std::uint64_t seq);
   void wait_finished(std::uint64_t below);
+  // Until `ticket` entries of the lane are created; without threads, by
+  // running the batches below `below`.
+  void wait_created(std::int32_t dir, std::uint32_t lane, std::uint32_t ticket, std::uint64_t below);
   // Without threads: runs the pending batches, newest first, below `below`.
   void run_inline(std::uint64_t below);
 
@@ -144,6 +176,7 @@ class WriterPool : public LineTurn {
   int writers_ = 0;
   bool inline_ = true;
   int inline_depth_ = 0;
+  const FileJob* running_job_ = nullptr;
   std::thread threads_[kMaxWriters];
   // One per writer; without threads, one per level of batches run inside
   // another's turn. Built in place: a name buffer and a log each.
@@ -152,6 +185,8 @@ class WriterPool : public LineTurn {
   std::mutex mutex_;
   std::condition_variable work_;
   std::condition_variable finished_;
+  std::condition_variable created_;
+  std::atomic<std::int32_t> lane_waiters_{0};
   std::uint64_t submitted_ = 0;   // batches handed out
   std::uint64_t taken_ = 0;       // batches a writer took
   std::uint64_t done_below_ = 0;  // every batch below this is finished

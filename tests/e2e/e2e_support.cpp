@@ -78,9 +78,13 @@ bool progress_segments(const RunResult& r, const std::string& basepath,
 
 }  // namespace
 
+// Without FSRESTORE_KIND, a command ending in ".exe" is the Windows build.
 bool windows() {
   const char* kind = std::getenv("FSRESTORE_KIND");
-  return kind && std::string(kind) == "windows";
+  if (kind && *kind) return std::string(kind) == "windows";
+  const char* cmd = std::getenv("FSRESTORE_CMD");
+  const std::string c = cmd ? cmd : "";
+  return c.size() >= 4 && c.compare(c.size() - 4, 4, ".exe") == 0;
 }
 
 Scratch::Scratch() {

@@ -343,6 +343,9 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
     ++swaps;
   };
 
+  // With writers, a batch's calls and lines come between the reading
+  // thread's: its failures are matched with its own lines by count.
+  int writer_failures = 0;
   // The failure met and not yet logged, and the log text seen so far.
   std::string pending;
   bool dir_failure_seen = false;  // a directory could not be made or opened
@@ -352,11 +355,19 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
   std::set<const Node*> made_dirs, write_failed;
   bool content_read_failed = false, stream_read_failed = false;
   const Node* log_node = nullptr;
-  auto record_index = [&] { return static_cast<std::size_t>(r->counters.dirs + r->counters.files) - 1; };
+  // A writer's call is for the record of the job it runs.
+  auto record_index = [&] {
+    if (pool != nullptr && pool->running_job() != nullptr) return static_cast<std::size_t>(pool->running_job()->record);
+    return static_cast<std::size_t>(r->counters.dirs + r->counters.files) - 1;
+  };
+  auto record_depth = [&] {
+    const std::size_t i = record_index();
+    return pool != nullptr && pool->running_job() != nullptr && i < expected.size() ? int{expected[i].node.depth}
+                                                                                    : int{r->cursor.depth()};
+  };
 
   // With writers, a batch's calls and lines come between the reading
   // thread's: its failures are matched with its own lines by count.
-  int writer_failures = 0;
   f.on_call = [&](const char* op_text, const Node* touched) {
     const std::string op = op_text;
     const bool in_batch = pool != nullptr && pool->running_inline();
@@ -381,8 +392,9 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
       if (kind.empty()) violated("malformed log line <" + line + ">");
       ++kinds[kind];
       if (in_batch) {
-        if (kind == "write" && writer_failures-- == 0) violated("line <" + line + "> for no failure of a writer");
-        if (kind != "write" && kind != "content") violated("line <" + line + "> from a writer");
+        const bool for_failure = kind == "write" || (kind == "createfile" && !is_refusal_line(line));
+        if (for_failure && writer_failures-- == 0) violated("line <" + line + "> for no failure of a writer");
+        if (kind != "write" && kind != "content" && kind != "createfile") violated("line <" + line + "> from a writer");
         return;
       }
       const bool dump_fault = kind == "content" || kind == "names" || kind == "nodes" || kind == "depth";
@@ -436,9 +448,9 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
       // A rise of several levels enters one directory, so below a jump the
       // real depth may lag behind the record's, but never exceed it.
       const int depth = depth_below(target, touched->parent);
-      if (depth > r->cursor.depth() || (kinds["depth"] == 0 && depth != r->cursor.depth())) {
+      if (depth > record_depth() || (kinds["depth"] == 0 && depth != record_depth())) {
         violated("created " + path_of(touched) + " at real depth " + std::to_string(depth) + " for a record at " +
-                 std::to_string(r->cursor.depth()));
+                 std::to_string(record_depth()));
       }
     }
     if (op == "close" && created.count(touched) && !write_failed.count(touched)) {
@@ -468,6 +480,9 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
   // failure counts instead, before the next call can be made.
   const auto base_call = f.on_call;
   std::map<Op, int> failures_before, exists_before;
+  // Whether the last call came from a batch: a failure seen at the next call
+  // is that call's, whoever makes the next one.
+  bool last_in_batch = false;
   auto scan_failures = [&] {
     // A rise in the fake's failure counts since the last call, other than
     // an existing name, is a failure the log must report.
@@ -482,7 +497,9 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
       // Opening a directory is the guard's business first: reusing an
       // existing one that fails looks at the name again before any line.
       if (op == Op::kOpenMadeDir || op == Op::kOpenDir) continue;
-      if (for_existing && op == Op::kCreateFile) {
+      if (last_in_batch) {
+        if (!for_existing) ++writer_failures;  // a writer's create_file or its inspect
+      } else if (for_existing && op == Op::kCreateFile) {
         // The retry after a removal met a name that came back: the writer
         // may log it; the first attempt is only the guard's cue.
         if (pending.empty()) pending = "create_file exists";
@@ -494,12 +511,15 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
       }
     }
   };
+  auto note_caller = [&] { last_in_batch = pool != nullptr && pool->running_inline(); };
   f.on_call = [&](const char* op, const Node* touched) {
     scan_failures();
+    note_caller();
     base_call(op, touched);
   };
-  f.before_call = [before = f.before_call, &scan_failures](Op op) {
+  f.before_call = [before = f.before_call, &scan_failures, &note_caller](Op op) {
     scan_failures();
+    note_caller();
     before(op);
   };
 
