@@ -94,6 +94,27 @@ TEST(NonAscii, BasePathAndTargetWithCharactersBeyondAscii) {
   expect_tree(f.s.at(target), f.d.expected, kT1);
 }
 
+// A bad number of writers is a usage error, never a base path; a good one
+// in any spelling restores as without it.
+TEST(Cli, JobsTakeAWholeNumber) {
+  Scratch s;
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"-j"}, {"-j", "0"}, {"--jobs", "x"}, {"--jobs=", "d/"}, {"-j", "1001", "d/"}, {"--jobs=-2"}}) {
+    SCOPED_TRACE(args.back());
+    RunResult r = s.run(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "fsrestore: -j/--jobs needs a number of writers from 1 to 1000\n");
+  }
+  EXPECT_TRUE(list_dir(s.work).empty()) << "a usage error creates nothing";
+  make_dir(s.at("t"));
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"-j", "3", "missing/", "t"}, {"--jobs", "1", "missing/", "t"}, {"--jobs=64", "missing/", "t"}}) {
+    SCOPED_TRACE(args.front());
+    expect_startup_failure(s.run(args), "missing/");
+  }
+}
+
 TEST(Cli, HelpAndVersionPrintAndExitZero) {
   Scratch s;
   std::vector<std::string> help = {"--help", "-h"};
