@@ -30,10 +30,10 @@ void EntryWriter::count_finished() {
   counted_finished_ = finished;
 }
 
-void EntryWriter::hand_over(const FsNode& node, Handle content, Handle file, RecordsAhead next) {
+void EntryWriter::hand_over(const FsNode& node, Handle content, RecordsAhead next) {
   const char16_t* name = name_reader_.name();
   std::uint32_t lane = 0, ticket = 0;
-  const std::int32_t dir = cursor_.hand_child(name, !file.valid(), &lane, &ticket);
+  const std::int32_t dir = cursor_.hand_child(name, true, &lane, &ticket);
   std::uint32_t units = 1;
   while (name[units - 1] != 0) ++units;
   if (!pool_->fits(node.size, units)) submit_batch();
@@ -51,7 +51,6 @@ void EntryWriter::hand_over(const FsNode& node, Handle content, Handle file, Rec
   }
   ++counters_.files_in_flight;
   FileJob& job = batch.jobs[batch.count++];
-  job.file = file;
   job.lane = static_cast<std::uint8_t>(lane);
   job.ticket = ticket;
   job.dir = dir;
@@ -102,16 +101,16 @@ void EntryWriter::restore_file(const FsNode& node, Handle content, RecordsAhead 
   Handle file;
   if (!cursor_.skipping()) {
     const EntryPlace at = cursor_.entry_place();
-    // In a directory this run made, a writer creates it.
+    // In a directory this run made, a writer creates it. Elsewhere the
+    // rules for existing entries apply, and the file is restored here.
     if (pool_ != nullptr && at.made_by_run && node.size < kStraightCopyBytes &&
         !guard_.refuses(name_reader_.name()) && cursor_.has_pool_slot()) {
-      return hand_over(node, content, Handle::none(), next);
+      return hand_over(node, content, next);
     }
     if (pool_ != nullptr) cursor_.wait_for_lane(name_reader_.name());
     file = guard_.create_file(at, name_reader_.name());
     if (!file.valid()) log_.createfile_failed(node.attr, node.size, guard_.failure());
   }
-  if (pool_ != nullptr && file.valid() && node.size < kStraightCopyBytes) return hand_over(node, content, file, next);
   const bool written = copy_body(node, content, file, next);
   if (!file.valid()) return;
   if (written) {

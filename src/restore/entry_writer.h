@@ -52,8 +52,8 @@ class EntryWriter {
   // One block of a long rest, straight from the stream; how many bytes it
   // took, and false in *writing once a write failed.
   // The file, its body (read here) and its record, into the current batch.
-  // None as file: a writer creates it.
-  void hand_over(const FsNode& node, Handle content, Handle file, RecordsAhead next);
+  // A writer creates, writes and closes it.
+  void hand_over(const FsNode& node, Handle content, RecordsAhead next);
   void count_finished();
   std::uint32_t move_straight(const FsNode& node, Handle content, Handle file, std::uint32_t count, bool* writing);
 

@@ -171,7 +171,7 @@ void WriterPool::run_batch(std::uint64_t seq, WriterContext& ctx) {
       const FileJob& job = batch.jobs[i];
       if (inline_) running_job_ = &job;
       failures[i - run] = Failure{};
-      files[i - run] = job.file.valid() ? job.file : create(batch, job, seq, &failures[i - run]);
+      files[i - run] = create(batch, job, seq, &failures[i - run]);
     }
     for (std::uint32_t i = run; i < end; ++i) {
       if (inline_) running_job_ = &batch.jobs[i];

@@ -1,11 +1,11 @@
 // The writers of a parallel restore. The reading thread walks the dump as a
 // sequential restore does: it applies every rule that decides whether and
 // where an entry goes, makes and enters the directories, and hands each file
-// with a small body to the pool in batches: its name and directory, the body
-// copied out of the read-ahead, the record's times and word. A writer
-// creates the file (in a directory this run made; elsewhere the reading
-// thread has created it already, under all of EntryGuard's rules), writes
-// the body, sets times and attributes and closes it.
+// with a small body in a directory this run made to the pool in batches: its
+// name and directory, the body copied out of the read-ahead, the record's
+// times and word. A writer creates the file, writes the body, sets times and
+// attributes and closes it. Files elsewhere (the target, reused directories)
+// meet EntryGuard's rules for existing entries on the reading thread.
 //
 // Creations that could meet one name keep the dump's order: within a
 // directory, names go into lanes by their ASCII digits, which no case
@@ -64,8 +64,7 @@ std::uint32_t lane_of(const char16_t* name);
 constexpr std::uint32_t kPendingDirs = 1024;
 
 struct FileJob {
-  Handle file;  // none: the writer creates it, in its lane's turn
-  std::uint8_t lane = 0;
+  std::uint8_t lane = 0;  // the writer creates it in its lane's turn
   std::uint32_t ticket = 0;
   std::int32_t dir = -1;  // the pending directory holding it; -1: none (the target)
   std::uint16_t attr = 0;
