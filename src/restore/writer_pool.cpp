@@ -177,7 +177,7 @@ void WriterPool::run_batch(std::uint64_t seq, WriterContext& ctx) {
       if (inline_) running_job_ = &batch.jobs[i];
       run_job(batch, batch.jobs[i], files[i - run], failures[i - run], ctx);
     }
-    running_job_ = nullptr;
+    if (inline_) running_job_ = nullptr;
   }
   // The directories after their files: consecutive files of one directory
   // release it once.
