@@ -21,9 +21,9 @@ void DirCursor::hold_directory(std::uint8_t depth, Handle handle, bool made_by_r
 
 // A full table is emptied by waiting for every file in flight: then only
 // the directories the walk holds keep their slots.
-std::int32_t DirCursor::hand_child(const char16_t* name, bool create, std::uint32_t* lane, std::uint32_t* ticket) {
+bool DirCursor::hold_for_writers() {
   const int at = slots_[depth_].container_holder;
-  if (at < 0) return -1;
+  if (at < 0) return false;
   DirSlot& holder = slots_[at];
   if (holder.pending < 0) {
     holder.pending = pool_->hold_dir(holder.handle, holder.creation_time, holder.write_time);
@@ -31,8 +31,14 @@ std::int32_t DirCursor::hand_child(const char16_t* name, bool create, std::uint3
       pool_->wait_turn();
       holder.pending = pool_->hold_dir(holder.handle, holder.creation_time, holder.write_time);
     }
-    if (holder.pending < 0) return -1;
   }
+  return holder.pending >= 0;
+}
+
+std::int32_t DirCursor::hand_child(const char16_t* name, bool create, std::uint32_t* lane, std::uint32_t* ticket) {
+  const int at = slots_[depth_].container_holder;
+  if (at < 0 || !hold_for_writers()) return -1;
+  DirSlot& holder = slots_[at];
   pool_->add_child(holder.pending);
   if (create) {
     *lane = lane_of(name);

@@ -52,17 +52,16 @@ class DirCursor {
   // Files handed to writers keep their directory open until they are done.
   void use_pool(WriterPool* pool) { pool_ = pool; }
   // The current record's file goes to the writers: its directory's pool
-  // slot, or -1 for the target, whose times are not set (and then, or when
-  // no slot is free, the file must be created here). With `create`, the
-  // writer creates it: *lane and *ticket give its turn.
+  // slot (which hold_for_writers() gave it), or -1 for the target, whose
+  // times are not set. With `create`, the writer creates it: *lane and
+  // *ticket give its turn.
   std::int32_t hand_child(const char16_t* name, bool create, std::uint32_t* lane, std::uint32_t* ticket);
   // Before the reading thread makes an entry by this name in the current
   // directory: the writers' creations of its lane handed out before it.
   void wait_for_lane(const char16_t* name);
-  // Whether the current directory is one the walk holds (not the target).
-  // Its pool slot never fails: after a drain only the directories the walk
-  // holds keep slots, fewer than kPendingDirs.
-  bool has_pool_slot() const { return slots_[depth_].container_holder >= 0; }
+  // Gives the current directory a pool slot if it has none: false for the
+  // target, or when none is free even after every file in flight is done.
+  bool hold_for_writers();
   // Moves to the depth of the record just read (attr and its number,
   // counted from 1, are that record's, for the log). The name buffer still
   // holds the previous entry's name; below_directory tells whether that

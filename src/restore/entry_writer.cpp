@@ -104,7 +104,7 @@ void EntryWriter::restore_file(const FsNode& node, Handle content, RecordsAhead 
     // In a directory this run made, a writer creates it. Elsewhere the
     // rules for existing entries apply, and the file is restored here.
     if (pool_ != nullptr && at.made_by_run && node.size < kStraightCopyBytes &&
-        !guard_.refuses(name_reader_.name()) && cursor_.has_pool_slot()) {
+        !guard_.refuses(name_reader_.name()) && cursor_.hold_for_writers()) {
       return hand_over(node, content, next);
     }
     if (pool_ != nullptr) cursor_.wait_for_lane(name_reader_.name());
