@@ -114,12 +114,13 @@ void WriterPool::wait_created(std::int32_t dir, std::uint32_t lane, std::uint32_
   const std::atomic<std::uint32_t>& created = dirs_[dir].created[lane];
   if (created.load() == ticket) return;
   if (inline_) return run_inline(below);
-  lane_waiters_.fetch_add(1);
+  std::atomic<std::uint32_t>& waiting = dirs_[dir].waiting[lane];
+  waiting.fetch_add(1);
   {
     std::unique_lock<std::mutex> lock(mutex_);
     created_.wait(lock, [&] { return created.load() == ticket; });
   }
-  lane_waiters_.fetch_sub(1);
+  waiting.fetch_sub(1);
 }
 
 Handle WriterPool::create(const Batch& batch, const FileJob& job, std::uint64_t seq, Failure* why) {
@@ -127,7 +128,7 @@ Handle WriterPool::create(const Batch& batch, const FileJob& job, std::uint64_t 
   wait_created(job.dir, job.lane, job.ticket, seq);
   const Handle file = create_in_made_dir(platform_, dir.handle, batch.names + job.name, why);
   dir.created[job.lane].fetch_add(1);
-  if (lane_waiters_.load() != 0) {
+  if (dir.waiting[job.lane].load() != 0) {
     { std::lock_guard<std::mutex> lock(mutex_); }
     created_.notify_all();
   }
@@ -262,6 +263,7 @@ std::int32_t WriterPool::hold_dir(Handle dir, FileTime creation, FileTime write)
     d.write = write;
     for (std::uint32_t lane = 0; lane < kLanes; ++lane) {
       d.created[lane].store(0, std::memory_order_relaxed);
+      d.waiting[lane].store(0, std::memory_order_relaxed);
       d.issued[lane] = 0;
     }
     d.count.store(1, std::memory_order_relaxed);  // the walk's own hold

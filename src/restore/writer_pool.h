@@ -152,6 +152,7 @@ class WriterPool : public LineTurn {
     std::atomic<std::int32_t> count{0};
     std::atomic<bool> busy{false};
     std::atomic<std::uint32_t> created[kLanes];
+    std::atomic<std::uint32_t> waiting[kLanes];  // threads waiting for a lane's creation
     std::uint32_t issued[kLanes];
     Handle handle;
     FileTime creation = 0;
@@ -185,7 +186,6 @@ class WriterPool : public LineTurn {
   std::condition_variable work_;
   std::condition_variable finished_;
   std::condition_variable created_;
-  std::atomic<std::int32_t> lane_waiters_{0};
   std::uint64_t submitted_ = 0;   // batches handed out
   std::uint64_t taken_ = 0;       // batches a writer took
   std::uint64_t done_below_ = 0;  // every batch below this is finished
