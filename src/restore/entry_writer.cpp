@@ -103,7 +103,7 @@ void EntryWriter::restore_file(const FsNode& node, Handle content, RecordsAhead 
     const EntryPlace at = cursor_.entry_place();
     // In a directory this run made, a writer creates it. Elsewhere the
     // rules for existing entries apply, and the file is restored here.
-    if (pool_ != nullptr && at.made_by_run && node.size < kStraightCopyBytes &&
+    if (pool_ != nullptr && at.made_by_run && node.size <= kBatchBodyBytes &&
         !guard_.refuses(name_reader_.name()) && cursor_.hold_for_writers()) {
       return hand_over(node, content, next);
     }

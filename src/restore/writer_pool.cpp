@@ -15,11 +15,17 @@ void copy_name(const char16_t* from, char16_t* to) {
 
 }  // namespace
 
-// FNV-1a over the ASCII digits of the name.
+// FNV-1a over the ASCII characters of the name that are not letters, in
+// order. Names a file system takes for one keep them: case folding changes
+// letters only, and canonical decomposition makes ASCII letters out of other
+// characters but no digit or punctuation, except ';' (from U+037E) and '`'
+// (from U+1FEF), which are left out.
 std::uint32_t lane_of(const char16_t* name) {
   std::uint32_t hash = 2166136261u;
   for (const char16_t* p = name; *p != 0; ++p) {
-    if (*p >= u'0' && *p <= u'9') hash = (hash ^ *p) * 16777619u;
+    const char16_t c = *p;
+    const bool letter = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+    if (c < 0x80 && !letter && c != u';' && c != u'`') hash = (hash ^ c) * 16777619u;
   }
   return hash % kLanes;
 }

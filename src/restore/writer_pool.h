@@ -8,9 +8,9 @@
 // meet EntryGuard's rules for existing entries on the reading thread.
 //
 // Creations that could meet one name keep the dump's order: within a
-// directory, names go into lanes by their ASCII digits, which no case
-// folding or normalization changes, so names the file system may take for
-// one share a lane; an entry waits for the entries of its lane handed out
+// directory, names go into lanes by their ASCII characters other than letters
+// (see lane_of), which no case folding or normalization changes, so names the
+// file system may take for one share a lane; an entry waits for the entries of its lane handed out
 // before it to be created, and the reading thread waits for them before it
 // makes an entry of that lane itself.
 //
@@ -56,7 +56,7 @@ constexpr std::uint32_t kBatchBodyBytes = kReadAheadBytes;
 // Room for one longest name and then some.
 constexpr std::uint32_t kBatchNameUnits = kNameUnits + 8192;
 // Lanes of creations per directory.
-constexpr std::uint32_t kLanes = 16;
+constexpr std::uint32_t kLanes = 64;
 std::uint32_t lane_of(const char16_t* name);
 
 // Directories left by the walk while files inside them are in flight, plus
