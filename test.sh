@@ -104,6 +104,8 @@ build build/native -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON \
   -DFSRESTORE_WINDOWS_EXE="$root/build/win/fsrestore.exe" || record "build native" 0 1
 note "building: Linux with sanitizers"
 build build/asan -DCMAKE_BUILD_TYPE=Debug -DFSRESTORE_SANITIZE=ON -DBUILD_TESTING=ON || record "build asan" 0 1
+note "building: Linux with ThreadSanitizer"
+build build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFSRESTORE_TSAN=ON -DBUILD_TESTING=ON -DFSRESTORE_TEST_TIMEOUT=300 || record "build tsan" 0 1
 
 # Wine runs in a prefix of its own inside the build tree; every Wine run is
 # bounded by CTest's per-test timeout and by the timeout around ctest.
@@ -114,6 +116,8 @@ note "tests: Linux (unit, fuzz corpus, end-to-end, round trip, install, packages
 run_ctest "linux" build/native 1800 -LE wine
 note "tests: Linux with sanitizers (unit, fuzz corpus, end-to-end, round trip)"
 run_ctest "linux (sanitizers)" build/asan 1800
+note "tests: Linux with ThreadSanitizer (unit, end-to-end at the default writers and at -j 4; the fuzz replay has no threads)"
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest "linux (thread sanitizer)" build/tsan 1800 -L "unit|e2e"
 note "tests: Windows under Wine (end-to-end, .zip)"
 run_ctest "windows (wine)" build/native 2400 -L wine
 timeout 60 wineserver -k >/dev/null 2>&1

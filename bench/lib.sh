@@ -14,6 +14,9 @@ MKDUMP=${MKDUMP:-$BUILD/tools/mkdump}
 BENCH_ROOT=${BENCH_ROOT:-/dev/shm/fsbench}
 EXT4_ROOT=${EXT4_ROOT:-/var/tmp/fsbench}
 FLOOR=$BENCH_ROOT/floor
+FLOOR_PAR=$BENCH_ROOT/floor_par
+# fsrestore's default writers: the processors it may use, at most 4.
+DEFAULT_WRITERS=$(n=$(nproc); echo $((n < 4 ? n : 4)))
 TIME=/usr/bin/time
 
 need_tools() {
@@ -28,6 +31,7 @@ need_tools() {
   [[ $missing -eq 0 ]] || exit 1
   mkdir -p "$BENCH_ROOT/cwd"
   cc -O2 -Wall -Wextra -Werror -o "$FLOOR" "$bench_dir/floor.c"
+  cc -O2 -Wall -Wextra -Werror -pthread -o "$FLOOR_PAR" "$bench_dir/floor_par.c"
 }
 
 # prepare TREE: $BENCH_ROOT/TREE/dump_{$fsnodes,$fsnames,$content} and
@@ -79,6 +83,8 @@ restore_cmd() {
   local name=$1 dir=$2 out=$3
   case $name in
     fsrestore) echo "$FSRESTORE $dir/dump_ $out" ;;
+    fsrestore-j*) echo "$FSRESTORE -j ${name#fsrestore-j} $dir/dump_ $out" ;;
+    floor-par) echo "$FLOOR_PAR $dir/dump_ $out $DEFAULT_WRITERS" ;;
     before) echo "$FSRESTORE_BEFORE $dir/dump_ $out" ;;
     floor) echo "$FLOOR $dir/dump_ $out" ;;
     tar) echo "tar -xf $dir/tree.tar -C $out" ;;

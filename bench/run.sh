@@ -55,7 +55,12 @@ esac
 
 # Sets cmds to the commands run on TREE.
 commands() {
-  if [[ $1 == large ]]; then cmds=(fsrestore tar cat dd floor); else cmds=(fsrestore tar tar-nso floor); fi
+  # fsrestore runs at its default writers; fsrestore-jN with -j N.
+  if [[ $1 == large ]]; then
+    cmds=(fsrestore fsrestore-j1 tar cat dd floor)
+  else
+    cmds=(fsrestore fsrestore-j1 fsrestore-j2 fsrestore-j4 floor floor-par tar)
+  fi
   if [[ -n ${FSRESTORE_BEFORE:-} ]]; then cmds+=(before); fi
 }
 

@@ -48,6 +48,16 @@ def table(fs, runs, tree, entries, files, nbytes):
         cpu = [by_round[r][1] / fsr[r][1] for r in common if fsr[r][1] > 0]
         best = min(r[0] for r in by_round.values()) / min(r[0] for r in fsr.values())
         print(f"    vs {cmd:<8} wall {spread(wall):<20} cpu {spread(cpu):<20} best {best:.2f}x")
+    if "floor" not in runs:
+        return
+    print(f"  speed relative to the sequential floor on {fs}, floor_time / X_time: median (lowest..highest)")
+    fl = runs["floor"]
+    for cmd, by_round in runs.items():
+        if cmd == "floor":
+            continue
+        common = [r for r in fl if r in by_round]
+        wall = [fl[r][0] / by_round[r][0] for r in common]
+        print(f"    {cmd:<13} {spread(wall)}")
 
 
 def main(path, tree, entries, files, nbytes):

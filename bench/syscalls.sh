@@ -20,7 +20,7 @@ prepare "$tree"
 read -r entries files bytes < <(counts "$tree")
 dir=$BENCH_ROOT/$tree
 out=$BENCH_ROOT/out
-cmds=(fsrestore floor tar tar-nso)
+cmds=(fsrestore-j1 fsrestore floor tar tar-nso)  # fsrestore: the default writers
 for name in "${cmds[@]}"; do
   rm -rf "$out"
   mkdir "$out"
@@ -42,8 +42,8 @@ awk -v entries="$entries" -v list="${cmds[*]}" '
     for (s in names) if (s != "total") order[++k] = s
     # Busiest calls first, by the first tool that makes them.
     for (i = 1; i <= k; i++) for (j = i + 1; j <= k; j++) {
-      a = calls[order[i], tools[1]] + calls[order[i], tools[3]] / 1000
-      b = calls[order[j], tools[1]] + calls[order[j], tools[3]] / 1000
+      a = calls[order[i], tools[1]] + calls[order[i], tools[4]] / 1000
+      b = calls[order[j], tools[1]] + calls[order[j], tools[4]] / 1000
       if (b > a) { t = order[i]; order[i] = order[j]; order[j] = t }
     }
     for (i = 1; i <= k; i++) {

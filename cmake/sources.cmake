@@ -23,6 +23,7 @@ set(FSRESTORE_CORE_SOURCES
   src/restore/part_filter.cpp
   src/restore/resume_check.cpp
   src/restore/restore_driver.cpp
+  src/restore/writer_pool.cpp
   src/inspect/dump_check.cpp
   src/inspect/dump_listing.cpp
   src/inspect/dump_report.cpp

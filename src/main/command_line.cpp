@@ -129,15 +129,38 @@ bool OptionParser::next_in_bundle(int* id, ArgSlice* value) {
 
 namespace {
 
-enum OptionId { kOptList, kOptCheck, kOptCompare, kOptHelp, kOptVersion, kOptStrict, kOptQuiet, kOptOnly, kOptResume };
+enum OptionId {
+  kOptList,
+  kOptCheck,
+  kOptCompare,
+  kOptHelp,
+  kOptVersion,
+  kOptStrict,
+  kOptQuiet,
+  kOptOnly,
+  kOptResume,
+  kOptJobs,
+};
 
 const OptionSpec kOptions[] = {
     {kOptList, 0, "list", false},        {kOptCheck, 0, "check", false},
     {kOptCompare, 0, "compare", false},  {kOptHelp, 'h', "help", false},
     {kOptVersion, 'V', "version", false}, {kOptStrict, 0, "strict", false},
     {kOptQuiet, 'q', "quiet", false},    {kOptOnly, 0, "only", true},
-    {kOptResume, 0, "resume", false},
+    {kOptResume, 0, "resume", false},    {kOptJobs, 'j', "jobs", true},
 };
+
+// A whole decimal number from 1 to kMostJobs, or 0.
+int jobs_value(Platform& platform, ArgSlice value) {
+  char16_t text[16];
+  if (!arg_text(platform, value, text, 16) || text[0] == 0) return 0;
+  int jobs = 0;
+  for (const char16_t* p = text; *p != 0; ++p) {
+    if (*p < u'0' || *p > u'9' || p - text >= 4) return 0;
+    jobs = jobs * 10 + (*p - u'0');
+  }
+  return jobs <= kMostJobs ? jobs : 0;
+}
 
 const char* mode_option(Mode mode) {
   switch (mode) {
@@ -200,9 +223,15 @@ CommandLine parse_command_line(Platform& platform) {
       case kOptQuiet:
         line.quiet = true;
         break;
+      case kOptJobs:
+        line.jobs = jobs_value(platform, value);
+        if (line.jobs == 0) return usage_error("-j/--jobs needs a number of writers from 1 to 1000");
+        break;
     }
   }
   if (options.error()[0] != 0) return usage_error(options.error());
+  // -j is taken by every mode (the others run on one thread), so one
+  // command line can serve a script's restore and its --check alike.
   if (line.mode != Mode::kRestore && (line.strict || line.quiet || line.resume || line.only_count > 0)) {
     const char* option = line.strict ? "--strict" : line.quiet ? "--quiet" : line.resume ? "--resume" : "--only";
     return usage_error(option, " goes with a restore only, not with ", mode_option(line.mode));

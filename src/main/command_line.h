@@ -78,6 +78,9 @@ bool arg_text(Platform& platform, ArgSlice slice, char16_t* out, std::uint32_t c
 
 enum class Mode { kRestore, kList, kCheck, kCompare, kHelp, kVersion, kUsageError };
 
+// The most writers -j takes (more than kMaxWriters run as kMaxWriters).
+constexpr int kMostJobs = 1000;
+
 // The most --only paths one run takes.
 constexpr int kOnlyPaths = 64;
 
@@ -88,6 +91,9 @@ struct CommandLine {
   bool strict = false;  // a restore that logged anything ends with status 3
   bool quiet = false;   // a restore prints nothing on standard output
   bool resume = false;  // a restore skips the files already in the target whole
+  // -j N, --jobs N, --jobs=N: the writers of a restore; 0: not given (the
+  // processors the process may use).
+  int jobs = 0;
   // --only: the parts of the dump a restore takes, as --list writes paths.
   ArgSlice only[kOnlyPaths];
   int only_count = 0;

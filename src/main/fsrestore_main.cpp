@@ -13,11 +13,12 @@
 #include "report/open_failure.h"
 #include "restore/part_filter.h"
 #include "restore/restorer.h"
+#include "restore/writer_pool.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: fsrestore [-q] [--strict] [--resume] [--only PATH]... [--] [BASEPATH [TARGET]]\n"
+    "usage: fsrestore [-j N] [-q] [--strict] [--resume] [--only PATH]... [--] [BASEPATH [TARGET]]\n"
     "       fsrestore --list [--] [BASEPATH]\n"
     "       fsrestore --check [--] [BASEPATH]\n"
     "       fsrestore --compare [--] [BASEPATH [TARGET]]\n"
@@ -45,6 +46,8 @@ const char kUsage[] =
     "                 below it and the directories on the way; repeatable\n"
     "  --resume       keep the files already in TARGET with the dump's size and\n"
     "                 last-write time (finishes an interrupted restore)\n"
+    "  -j N, --jobs=N restore with N writer threads (default: the processors the\n"
+    "                 program may use, at most 4; -j 1 restores on one thread)\n"
     "  --strict       end a restore whose $errors got lines with status 3\n"
     "  -q, --quiet    print nothing on stdout (no basepath and progress lines)\n"
     "  -h, --help     show this text\n"
@@ -153,6 +156,13 @@ int fsrestore_main(Platform& platform) {
     g_platform = &platform;
     options.part = &part;
     options.tell_unmatched = tell_unmatched;
+  }
+  int jobs = line.jobs;
+  if (jobs == 0) jobs = platform.processor_count() < kDefaultWriters ? platform.processor_count() : kDefaultWriters;
+  if (jobs > kMaxWriters) jobs = kMaxWriters;
+  if (jobs > 1) {
+    static WriterPool pool(platform);
+    restorer.driver.use_pool(&pool, jobs);
   }
   return restorer.driver.run(line.base_arg, line.target_arg, options);
 }

@@ -206,6 +206,9 @@ class Platform {
   virtual SystemError last_error() = 0;
   virtual void error_text(SystemError error, char* out, std::uint32_t capacity) = 0;
 
+  // How many processors the process may run on, at least 1.
+  virtual int processor_count() { return 1; }
+
   // Milliseconds since an arbitrary start, wrapping at 2^32.
   virtual std::uint32_t tick_ms() = 0;
   // A fast, monotonic processor cycle count.

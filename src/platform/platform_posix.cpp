@@ -1,6 +1,7 @@
 #include "platform/platform_posix.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -22,6 +23,14 @@ namespace {
 
 
 int fd_of(Handle h) { return static_cast<int>(h.raw); }
+
+// The failure of the last failed call, per thread.
+thread_local int last_errno_ = 0;
+
+// Names become paths here, one buffer per thread: writers create files too.
+// Longest entry name in bytes: three bytes a UTF-16 unit of the longest
+// name the restore keeps.
+thread_local char path_[3 * 32768 + 1];
 
 }  // namespace
 
@@ -315,6 +324,16 @@ void PosixPlatform::set_attr(Handle h, std::uint16_t attr) {
 
 void PosixPlatform::error_text(SystemError error, char* out, std::uint32_t capacity) {
   std::snprintf(out, capacity, "%s", std::strerror(static_cast<int>(error.code)));
+}
+
+SystemError PosixPlatform::last_error() { return {static_cast<std::uint32_t>(last_errno_)}; }
+
+// The processors of the affinity mask, which taskset and cgroups narrow.
+int PosixPlatform::processor_count() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+  const int count = CPU_COUNT(&set);
+  return count > 0 ? count : 1;
 }
 
 std::uint32_t PosixPlatform::tick_ms() {

@@ -42,8 +42,10 @@ class PosixPlatform final : public Platform {
   bool close(Handle h) override;
   void set_times(Handle h, FileTime creation, FileTime access, FileTime write) override;
   void set_attr(Handle h, std::uint16_t attr) override;
-  SystemError last_error() override { return {static_cast<std::uint32_t>(last_errno_)}; }
+  // Kept per thread: writers fail and report on threads of their own.
+  SystemError last_error() override;
   void error_text(SystemError error, char* out, std::uint32_t capacity) override;
+  int processor_count() override;
   std::uint32_t tick_ms() override;
   std::uint64_t cycles() override;
   const char* native_help_switch() override { return nullptr; }
@@ -51,18 +53,13 @@ class PosixPlatform final : public Platform {
   bool path_is_directory(const char16_t* path) override;
 
  private:
-  // Longest entry name in bytes: three bytes a UTF-16 unit of the longest
-  // name the restore keeps.
-  static constexpr std::uint32_t kPathBytes = 3 * 32768 + 1;
-
-  // Converts an entry name into path_.
+  // Converts an entry name into the calling thread's path buffer.
   const char* entry_path(const char16_t* name);
   bool fail();  // keeps errno for error_text; always false
   Handle handle_or_fail(int fd);
 
   int argc_;
   char** argv_;
-  int last_errno_ = 0;
   int console_errno_ = 0;  // the first failure of standard output but EPIPE
   void console_written(bool ok);
   mode_t file_mode_;
@@ -71,7 +68,6 @@ class PosixPlatform final : public Platform {
   // or not at all (through the buffer). Lowered, for good, at a refusal.
   enum class KernelCopy { kCopyFileRange, kSendfile, kNone };
   KernelCopy kernel_copy_ = KernelCopy::kCopyFileRange;
-  char path_[kPathBytes];
   // The entries of the listing being read, as the kernel gave them.
   int listing_fd_ = -1;
   long listing_at_ = 0;

@@ -103,6 +103,11 @@ struct ListedEntry {
   }
 };
 
+// The failure of the last failed call, per thread.
+thread_local DWORD last_error_ = 0;
+// Whether the last failed creation met an existing name, per thread.
+thread_local bool exists_ = false;
+
 // The listing being read: a block of FILE_NAMES_INFORMATION entries.
 struct NamesListing {
   struct Entry {
@@ -173,6 +178,22 @@ void Win32Platform::catch_interruptions() {
                   THREAD_SUSPEND_RESUME, FALSE, 0);
   SetConsoleCtrlHandler(end_on_interruption, TRUE);
 }
+bool Win32Platform::failed_because_exists() { return exists_; }
+
+SystemError Win32Platform::last_error() { return {static_cast<std::uint32_t>(last_error_)}; }
+
+// The processors of the process's affinity mask (one processor group).
+int Win32Platform::processor_count() {
+  DWORD_PTR process = 0, system = 0;
+  if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system) || process == 0) {
+    const DWORD active = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
+    return active > 0 ? static_cast<int>(active) : 1;
+  }
+  int count = 0;
+  for (; process != 0; process &= process - 1) ++count;
+  return count;
+}
+
 
 int Win32Platform::arg_count() { return argc_ > 1 ? argc_ - 1 : 0; }
 
@@ -205,7 +226,7 @@ void Win32Platform::console_write_arg(int i) {
     WriteConsoleW(GetStdHandle(STD_OUTPUT_HANDLE), arg, static_cast<DWORD>(wcslen(arg)), &written, nullptr);
     return;
   }
-  static char text[4 * 32768];
+  static thread_local char text[4 * 32768];
   const int n = WideCharToMultiByte(CP_OEMCP, 0, arg, -1, text, sizeof text, nullptr, nullptr);
   if (n <= 1) return;
   const std::size_t length = static_cast<std::size_t>(n - 1);
@@ -414,7 +435,7 @@ Listed Win32Platform::next_listed(Handle listing, char16_t* name, std::uint32_t 
 // file id. Where the listing cannot be read, the handles' names are
 // compared instead.
 Shown Win32Platform::shows_entry(Handle dir, const char16_t* name, Handle entry) {
-  static ListedEntry listed;
+  static thread_local ListedEntry listed;
   FileIdentity id;
   DWORD attributes;
   bool pipe;
@@ -459,7 +480,7 @@ bool Win32Platform::inspect(Handle dir, const char16_t* name, EntryInfo* info) {
 // call gives up beyond 260 characters under Wine). A name past the longest
 // the system can report cannot be verified.
 Shown Win32Platform::named_as_entry(Handle dir, const char16_t* name, Handle entry) {
-  static ObjectName here, there;
+  static thread_local ObjectName here, there;
   if (!here.query(native(dir)) || !there.query(native(entry))) return Shown::kUnknown;
   const UNICODE_STRING& d = here.info.Name;
   const UNICODE_STRING& e = there.info.Name;

@@ -36,7 +36,7 @@ class Win32Platform final : public Platform {
   bool remove_file(Handle dir, const char16_t* name) override;
   bool identity(Handle h, FileIdentity* out) override;
   Shown shows_entry(Handle dir, const char16_t* name, Handle entry) override;
-  bool failed_because_exists() override { return exists_; }
+  bool failed_because_exists() override;
   NameRules name_rules() override { return NameRules::kWindows; }
   std::uint32_t read(Handle h, void* buffer, std::uint32_t count) override;
   bool write(Handle h, const void* data, std::uint32_t count) override;
@@ -44,7 +44,9 @@ class Win32Platform final : public Platform {
   bool close(Handle h) override;
   void set_times(Handle h, FileTime creation, FileTime access, FileTime write) override;
   void set_attr(Handle h, std::uint16_t attr) override;
-  SystemError last_error() override { return {static_cast<std::uint32_t>(last_error_)}; }
+  // Kept per thread: writers fail and report on threads of their own.
+  SystemError last_error() override;
+  int processor_count() override;
   void error_text(SystemError error, char* out, std::uint32_t capacity) override;
   std::uint32_t tick_ms() override;
   std::uint64_t cycles() override;
@@ -74,8 +76,6 @@ class Win32Platform final : public Platform {
 
   int argc_;
   wchar_t** argv_;
-  DWORD last_error_ = 0;
-  bool exists_ = false;
   bool stdout_is_console_;
   DWORD console_error_ = 0;  // the first failure of standard output but a closed pipe
   void console_written(bool ok);

@@ -32,34 +32,48 @@ const char* ErrorLog::words(const Failure& why) {
 }
 
 void ErrorLog::chdir_failed(std::uint16_t attr, const Failure& why) {
+  turn();
   entry_line(chdir_line(lines_, entry(), attr, words(why)));
 }
 
 void ErrorLog::mkdir_failed(std::uint16_t attr, const Failure& why) {
+  turn();
   entry_line(mkdir_line(lines_, entry(), attr, words(why)));
 }
 
 void ErrorLog::createfile_failed(std::uint16_t attr, std::uint64_t size, const Failure& why) {
+  turn();
   entry_line(file_line(lines_, "createfile", entry(), attr, size, words(why)));
 }
 
 void ErrorLog::write_failed(std::uint16_t attr, std::uint64_t size, const Failure& why) {
+  turn();
   entry_line(file_line(lines_, "write", entry(), attr, size, words(why)));
 }
 
-void ErrorLog::nodes_failed(const Failure& why) { dump_line(stream_failed_line(lines_, "nodes", words(why))); }
+void ErrorLog::nodes_failed(const Failure& why) {
+  turn();
+  dump_line(stream_failed_line(lines_, "nodes", words(why))); }
 
-void ErrorLog::names_failed(const Failure& why) { dump_line(stream_failed_line(lines_, "names", words(why))); }
+void ErrorLog::names_failed(const Failure& why) {
+  turn();
+  dump_line(stream_failed_line(lines_, "names", words(why))); }
 
 void ErrorLog::content_short(std::uint16_t attr, std::uint64_t size, std::uint64_t missing) {
+  turn();
   entry_line(content_short_line(lines_, entry(), attr, size, missing));
 }
 
-void ErrorLog::names_ended() { dump_line(names_ended_line(lines_)); }
+void ErrorLog::names_ended() {
+  turn();
+  dump_line(names_ended_line(lines_)); }
 
-void ErrorLog::nodes_stray(std::uint32_t bytes) { dump_line(nodes_stray_line(lines_, bytes)); }
+void ErrorLog::nodes_stray(std::uint32_t bytes) {
+  turn();
+  dump_line(nodes_stray_line(lines_, bytes)); }
 
 void ErrorLog::depth_jump(int from, int to, std::uint64_t record) {
+  turn();
   dump_line(depth_jump_line(lines_, from, to, record));
 }
 
@@ -79,4 +93,7 @@ void ErrorLog::interrupted(const char* when) {
   last.text("interrupted ").text(when).end_line();
 }
 
-void ErrorLog::first_record_deep(int depth) { written(first_record_deep_line(lines_, depth)); }
+void ErrorLog::first_record_deep(int depth) {
+  turn();
+  dump_line(first_record_deep_line(lines_, depth));
+}

@@ -15,6 +15,16 @@
 #include "report/failure.h"
 #include "report/line_writer.h"
 
+// Called before a line is written: a parallel restore waits there until
+// every earlier entry is finished, so lines keep the dump's order.
+class LineTurn {
+ public:
+  virtual void wait_turn() = 0;
+
+ protected:
+  ~LineTurn() = default;
+};
+
 class ErrorLog {
  public:
   ErrorLog(Platform& platform, NameReader& names)
@@ -23,6 +33,7 @@ class ErrorLog {
   // Writes from now on to the newly created "$errors" file; false when it
   // is none.
   bool write_to(Handle file);
+  void set_turn(LineTurn* turn) { turn_ = turn; }
   void close();
   // Whether every line reached the file, and if not, why.
   bool incomplete() const { return incomplete_; }
@@ -60,6 +71,9 @@ class ErrorLog {
 
  private:
   EntryText entry();
+  void turn() {
+    if (turn_ != nullptr) turn_->wait_turn();
+  }
   const char* words(const Failure& why);
   // Remembers the first failure to write the log, with the system's text.
   void written(bool ok);
@@ -75,6 +89,7 @@ class ErrorLog {
   Platform& platform_;
   NameReader& names_;
   Handle handle_;
+  LineTurn* turn_ = nullptr;
   bool incomplete_ = false;
   std::uint64_t entry_lines_ = 0;
   std::uint64_t dump_lines_ = 0;

@@ -45,7 +45,7 @@ void ProgressLine::print() {
   p = put(p, "dirs=");
   p = put_decimal(p, dirs_);
   p = put(p, " files=");
-  p = put_decimal(p, files_);
+  p = put_decimal(p, files_ - (unfinished_ != nullptr ? *unfinished_ : 0));
   p = put(p, " outbytes=");
   p = put_decimal(p, static_cast<std::int64_t>(outbytes_));
   p = put(p, " speed=");

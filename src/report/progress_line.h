@@ -16,9 +16,11 @@ constexpr std::uint32_t kProgressWidth = 78;
 class ProgressLine {
  public:
   // Shows the counts it is given, as they change.
+  // Shows the counts it is given, as they change; files less those not yet
+  // finished, when it is given them.
   ProgressLine(Platform& platform, const std::int32_t& dirs, const std::int32_t& files,
-               const std::uint64_t& outbytes)
-      : platform_(platform), dirs_(dirs), files_(files), outbytes_(outbytes) {}
+               const std::uint64_t& outbytes, const std::int32_t* unfinished = nullptr)
+      : platform_(platform), dirs_(dirs), files_(files), outbytes_(outbytes), unfinished_(unfinished) {}
 
   void start();
   void turn(bool at_end) {
@@ -38,6 +40,7 @@ class ProgressLine {
   const std::int32_t& dirs_;
   const std::int32_t& files_;
   const std::uint64_t& outbytes_;
+  const std::int32_t* unfinished_;
   std::uint64_t cycle_reference_ = 0;
   // cycle_reference_ + kCyclesBetweenClockReads, kept so a turn adds nothing;
   // it wraps exactly as the sum would.

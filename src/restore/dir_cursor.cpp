@@ -16,6 +16,40 @@ void DirCursor::hold_directory(std::uint8_t depth, Handle handle, bool made_by_r
   slot.handle_made_by_run = made_by_run;
   slot.creation_time = creation;
   slot.write_time = write;
+  slot.pending = -1;
+}
+
+// A full table is emptied by waiting for every file in flight: then only
+// the directories the walk holds keep their slots.
+bool DirCursor::hold_for_writers() {
+  const int at = slots_[depth_].container_holder;
+  if (at < 0) return false;
+  DirSlot& holder = slots_[at];
+  if (holder.pending < 0) {
+    holder.pending = pool_->hold_dir(holder.handle, holder.creation_time, holder.write_time);
+    if (holder.pending < 0) {
+      pool_->wait_turn();
+      holder.pending = pool_->hold_dir(holder.handle, holder.creation_time, holder.write_time);
+    }
+  }
+  return holder.pending >= 0;
+}
+
+std::int32_t DirCursor::hand_child(const char16_t* name, bool create, std::uint32_t* lane, std::uint32_t* ticket) {
+  const int at = slots_[depth_].container_holder;
+  if (at < 0 || !hold_for_writers()) return -1;
+  DirSlot& holder = slots_[at];
+  pool_->add_child(holder.pending);
+  if (create) {
+    *lane = lane_of(name);
+    *ticket = pool_->issue(holder.pending, *lane);
+  }
+  return holder.pending;
+}
+
+void DirCursor::wait_for_lane(const char16_t* name) {
+  const int at = slots_[depth_].container_holder;
+  if (at >= 0 && slots_[at].pending >= 0) pool_->wait_lane(slots_[at].pending, lane_of(name));
 }
 
 // Exactly one directory is entered per rise: the one the previous record
@@ -40,6 +74,7 @@ void DirCursor::rise(int depth, std::uint16_t attr, std::uint64_t record, bool b
   DirSlot& inside = slots_[depth];
   inside.container = above.handle;
   inside.container_made_by_run = above.handle_made_by_run;
+  inside.container_holder = depth_;
   mark_not_entered(first, depth - 1);
   inside.not_entered = false;
 }
@@ -55,7 +90,11 @@ void DirCursor::fall(int depth) {
   guard_.leave_below(depth);
   for (int k = depth_; k >= depth; --k) {
     DirSlot& slot = slots_[k];
-    if (slot.handle.valid()) {
+    if (slot.handle.valid() && slot.pending >= 0) {
+      pool_->release_dir(slot.pending);
+      slot.pending = -1;
+      slot.handle = Handle::none();
+    } else if (slot.handle.valid()) {
       platform_.set_times(slot.handle, slot.creation_time, slot.write_time, slot.write_time);
       platform_.close(slot.handle);
       slot.handle = Handle::none();

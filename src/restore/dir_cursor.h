@@ -17,6 +17,7 @@
 #include "report/error_log.h"
 #include "report/failure.h"
 #include "restore/entry_guard.h"
+#include "restore/writer_pool.h"
 
 struct DirSlot {
   // The directory made (or reused) by the record last seen at this depth,
@@ -27,6 +28,9 @@ struct DirSlot {
   Failure no_handle;
   FileTime creation_time = 0;
   FileTime write_time = 0;
+  // With writers: the pool's slot for this directory once a file inside it
+  // was handed to them; the pool closes it after its last file.
+  std::int32_t pending = -1;
   // The directory holding this depth's entries was not entered: its entries
   // are skipped and nothing needs closing when this depth is left.
   bool not_entered = false;
@@ -34,6 +38,8 @@ struct DirSlot {
   // target at depth 0, else the handle held one depth up (closed there).
   Handle container;
   bool container_made_by_run = false;
+  // The depth whose slot holds the container; -1: the target.
+  int container_holder = -1;
 };
 
 class DirCursor {
@@ -43,6 +49,19 @@ class DirCursor {
   // The target directory, which holds the entries of depth 0. It stays open
   // for the whole run and is not the cursor's to close.
   void start(Handle target) { slots_[0].container = target; }
+  // Files handed to writers keep their directory open until they are done.
+  void use_pool(WriterPool* pool) { pool_ = pool; }
+  // The current record's file goes to the writers: its directory's pool
+  // slot (which hold_for_writers() gave it), or -1 for the target, whose
+  // times are not set. With `create`, the writer creates it: *lane and
+  // *ticket give its turn.
+  std::int32_t hand_child(const char16_t* name, bool create, std::uint32_t* lane, std::uint32_t* ticket);
+  // Before the reading thread makes an entry by this name in the current
+  // directory: the writers' creations of its lane handed out before it.
+  void wait_for_lane(const char16_t* name);
+  // Gives the current directory a pool slot if it has none: false for the
+  // target, or when none is free even after every file in flight is done.
+  bool hold_for_writers();
   // Moves to the depth of the record just read (attr and its number,
   // counted from 1, are that record's, for the log). The name buffer still
   // holds the previous entry's name; below_directory tells whether that
@@ -74,6 +93,7 @@ class DirCursor {
   Platform& platform_;
   EntryGuard& guard_;
   ErrorLog& log_;
+  WriterPool* pool_ = nullptr;
   std::uint8_t depth_ = 0;
   bool skipping_ = false;
   DirSlot slots_[kDepthLevels];

@@ -71,8 +71,31 @@ bool EntryGuard::refuse_invalid(const char16_t* name) {
 // was swapped meanwhile, the removal still only ever takes a name out of
 // dir, and the exclusive creation after it fails rather than open anything
 // that appeared in between.
+Handle create_in_made_dir(Platform& platform, Handle dir, const char16_t* name, Failure* failure) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const Handle file = platform.create_file(dir, name);
+    if (file.valid()) return file;
+    *failure = Failure::of_last_call(platform);
+    if (!platform.failed_because_exists()) return file;
+    failure->name_exists = true;
+    if (attempt == 1) return file;
+    EntryInfo info;
+    if (!platform.inspect(dir, name, &info)) {
+      *failure = Failure::of_last_call(platform);
+      return Handle::none();
+    }
+    if (info.kind == EntryKind::kAbsent) continue;  // gone since the first attempt
+    // A link is removed as itself, whatever the system shows of it.
+    *failure = Failure::refused(info.kind != EntryKind::kLink && !info.shown_as_itself ? Refusal::kNotShown
+                                                                                        : Refusal::kMadeThisRun);
+    return Handle::none();
+  }
+  return Handle::none();
+}
+
 Handle EntryGuard::create_file(const EntryPlace& at, const char16_t* name) {
   if (refuse_invalid(name)) return Handle::none();
+  if (at.tracked && at.made_by_run) return create_in_made_dir(platform_, at.dir, name, &failure_);
   Handle file = failed_handle(platform_.create_file(at.dir, name));
   if (!file.valid() && failure_.name_exists) {
     if (!make_room(at, name)) return Handle::none();

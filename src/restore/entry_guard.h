@@ -18,6 +18,12 @@
 
 constexpr int kMaxOwnFiles = 4;
 
+struct EntryPlace;
+// Creates a file by bare name in a directory this run made, where every
+// name is the run's: an existing one is refused (never replaced), one gone
+// meanwhile is tried again. Keeps no state, so writers call it too; none on
+// failure, with *failure telling why.
+
 // Where an entry is made: the open directory, the depth of its entries, and
 // whether this run made that directory. Entries of the dump are tracked, so
 // none replaces another; the run's own log is not one of them.
@@ -31,6 +37,8 @@ struct EntryPlace {
   static EntryPlace own(Handle dir) { return EntryPlace{dir, 0, false, false}; }
 };
 
+Handle create_in_made_dir(Platform& platform, Handle dir, const char16_t* name, Failure* failure);
+
 class EntryGuard {
  public:
   explicit EntryGuard(Platform& platform) : platform_(platform) {}
@@ -39,6 +47,9 @@ class EntryGuard {
   // False when the file cannot be told apart from others: the run must not
   // start then.
   bool protect(Handle h);
+
+  // Whether a name is not a plain entry name here; failure() then tells why.
+  bool refuses(const char16_t* name) { return refuse_invalid(name); }
 
   // Each of these returns none on failure, and failure() then tells why.
   // Creates a file by bare name, replacing what had the name unless the

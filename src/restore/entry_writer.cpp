@@ -1,5 +1,6 @@
 #include "restore/entry_writer.h"
 
+#include <cstring>
 #include "restore/resume_check.h"
 
 void EntryWriter::restore_entry(const FsNode& node, Handle content, RecordsAhead next) {
@@ -8,6 +9,64 @@ void EntryWriter::restore_entry(const FsNode& node, Handle content, RecordsAhead
   } else {
     restore_file(node, content, next);
   }
+  // Nothing read ahead of the node stream: the next record may have to be
+  // waited for (a pipe), so what was read goes to the writers now.
+  if (pool_ != nullptr && next.count == 0) submit_batch();
+}
+
+void EntryWriter::submit_batch() {
+  pool_->submit();
+  count_finished();
+}
+
+void EntryWriter::finish_batches() {
+  pool_->wait_turn();
+  count_finished();
+}
+
+// Files handed out count once they are finished.
+void EntryWriter::count_finished() {
+  const std::int32_t finished = pool_->files_finished();
+  counters_.files_in_flight -= finished - counted_finished_;
+  counted_finished_ = finished;
+}
+
+void EntryWriter::hand_over(const FsNode& node, Handle content, RecordsAhead next) {
+  const char16_t* name = name_reader_.name();
+  std::uint32_t lane = 0, ticket = 0;
+  const std::int32_t dir = cursor_.hand_child(name, true, &lane, &ticket);
+  std::uint32_t units = 1;
+  while (name[units - 1] != 0) ++units;
+  if (!pool_->fits(node.size, units)) submit_batch();
+  Batch& batch = pool_->current();
+  std::uint8_t* to = batch.body + batch.body_used;
+  std::uint64_t remaining = node.size;
+  while (remaining > 0) {
+    if (ahead_.held() == 0 && !ahead_.refill(content, static_cast<std::uint32_t>(remaining), next)) break;
+    const std::uint32_t got = ahead_.held() < remaining ? ahead_.held() : static_cast<std::uint32_t>(remaining);
+    std::memcpy(to, ahead_.data(), got);
+    ahead_.take(got);
+    to += got;
+    remaining -= got;
+    counters_.outbytes += got;
+  }
+  ++counters_.files_in_flight;
+  FileJob& job = batch.jobs[batch.count++];
+  job.lane = static_cast<std::uint8_t>(lane);
+  job.ticket = ticket;
+  job.dir = dir;
+  job.attr = node.attr;
+  job.creation = node.creation_time;
+  job.write = node.write_time;
+  job.size = node.size;
+  job.missing = remaining;
+  job.body = batch.body_used;
+  job.name = batch.name_used;
+  job.record = static_cast<std::uint32_t>(counters_.dirs + counters_.files - 1);
+  std::memcpy(batch.names + batch.name_used, name, units * sizeof(char16_t));
+  batch.body_used += static_cast<std::uint32_t>(node.size - remaining);
+  batch.name_used += units;
+  if (batch.count == kBatchEntries) submit_batch();
 }
 
 void EntryWriter::pass_over(const FsNode& node, Handle content, RecordsAhead next) {
@@ -29,6 +88,7 @@ void EntryWriter::restore_directory(const FsNode& node) {
   ++counters_.dirs;
   if (cursor_.skipping()) return;
   const EntryPlace at = cursor_.entry_place();
+  if (pool_ != nullptr) cursor_.wait_for_lane(name_reader_.name());
   Handle dir = guard_.make_dir(at, name_reader_.name());
   const bool made = dir.valid();
   if (!made && guard_.failure().name_exists) dir = guard_.reuse_dir(at, name_reader_.name());
@@ -56,7 +116,15 @@ void EntryWriter::restore_file(const FsNode& node, Handle content, RecordsAhead 
     return;
   }
   if (!cursor_.skipping()) {
-    file = guard_.create_file(cursor_.entry_place(), name_reader_.name());
+    const EntryPlace at = cursor_.entry_place();
+    // In a directory this run made, a writer creates it. Elsewhere the
+    // rules for existing entries apply, and the file is restored here.
+    if (pool_ != nullptr && at.made_by_run && node.size <= kBatchBodyBytes &&
+        !guard_.refuses(name_reader_.name()) && cursor_.hold_for_writers()) {
+      return hand_over(node, content, next);
+    }
+    if (pool_ != nullptr) cursor_.wait_for_lane(name_reader_.name());
+    file = guard_.create_file(at, name_reader_.name());
     if (!file.valid()) log_.createfile_failed(node.attr, node.size, guard_.failure());
   }
   const bool written = copy_body(node, content, file, next);

@@ -16,6 +16,7 @@
 #include "restore/dir_cursor.h"
 #include "restore/entry_guard.h"
 #include "restore/restore_counters.h"
+#include "restore/writer_pool.h"
 
 class EntryWriter {
  public:
@@ -38,6 +39,13 @@ class EntryWriter {
   void keep_whole_files(bool keep) { keep_whole_ = keep; }
   std::int64_t skipped() const { return skipped_; }
 
+  // With writers: new files with small bodies go to the pool.
+  void use_pool(WriterPool* pool) { pool_ = pool; }
+  // Hands out the batch being filled and counts the files finished.
+  void submit_batch();
+  // Waits for every file handed out and counts them.
+  void finish_batches();
+
  private:
   void restore_directory(const FsNode& node);
   void restore_file(const FsNode& node, Handle content, RecordsAhead next);
@@ -49,6 +57,10 @@ class EntryWriter {
   bool copy_body(const FsNode& node, Handle content, Handle file, RecordsAhead next);
   // One block of a long rest, straight from the stream; how many bytes it
   // took, and false in *writing once a write failed.
+  // The file, its body (read here) and its record, into the current batch.
+  // A writer creates, writes and closes it.
+  void hand_over(const FsNode& node, Handle content, RecordsAhead next);
+  void count_finished();
   std::uint32_t move_straight(const FsNode& node, Handle content, Handle file, std::uint32_t count, bool* writing);
 
   Platform& platform_;
@@ -60,4 +72,6 @@ class EntryWriter {
   ContentReadAhead ahead_;
   bool keep_whole_ = false;
   std::int64_t skipped_ = 0;
+  WriterPool* pool_ = nullptr;
+  std::int32_t counted_finished_ = 0;
 };

@@ -64,6 +64,12 @@ bool RestoreDriver::start_up(int base_arg, int target_arg) {
     return false;
   }
   if (!open_streams() || !open_target(target_arg)) return false;
+  if (pool_ != nullptr) {
+    pool_->start(writers_, log);
+    log_.set_turn(pool_);
+    writer_.use_pool(pool_);
+    cursor_.use_pool(pool_);
+  }
   cursor_.start(target_);
   progress_.start();
   return true;
@@ -126,6 +132,8 @@ int RestoreDriver::restore_all() {
     const bool at_end = got != NodeRead::kRecord;
     if (got == NodeRead::kFailed) log_.nodes_failed(Failure::of_last_call(platform_));
     const FsNode node = at_end ? FsNode{} : dump_.node();
+    // The last counts are those of every file finished.
+    if (at_end && pool_ != nullptr) writer_.finish_batches();
     if (!options_.quiet) progress_.turn(at_end);
     // Inside a directory --only leaves out: the cursor stays where it is.
     if (!at_end && options_.part != nullptr && options_.part->below_skipped(node.depth)) {
@@ -179,20 +187,23 @@ void RestoreDriver::say_interrupted() {
 }
 
 int RestoreDriver::finish() {
+  if (pool_ != nullptr) pool_->stop();
   set_last_words(nullptr);
+  const ErrorLog* failed = log_.incomplete() ? &log_ : pool_ != nullptr ? pool_->incomplete_log() : nullptr;
   dump_.close_streams();
   log_.close();
+  if (failed == nullptr && log_.incomplete()) failed = &log_;
   if (!options_.quiet) {
     print("\n");
     platform_.console_flush();
     set_console_line_open(false);
   }
   summarize();
-  if (log_.incomplete()) {
-    err_.text("fsrestore: $errors: ").text(log_.failure_text()).text(": the log is incomplete").end_line();
+  if (failed != nullptr) {
+    err_.text("fsrestore: $errors: ").text(failed->failure_text()).text(": the log is incomplete").end_line();
     return kExitLogIncomplete;
   }
-  const bool logged = log_.entry_lines() > 0 || log_.dump_lines() > 0;
+  const bool logged = entry_lines() > 0 || log_.dump_lines() > 0;
   bool unmatched = false;
   for (int i = 0; options_.part != nullptr && i < options_.part->count(); ++i) {
     if (options_.part->found(i)) continue;
@@ -205,7 +216,7 @@ int RestoreDriver::finish() {
 // "fsrestore: 3 entries not restored whole; see $errors", and a line of its
 // own when the dump itself was damaged or could not be read.
 void RestoreDriver::summarize() {
-  const std::uint64_t entries = log_.entry_lines();
+  const std::uint64_t entries = entry_lines();
   if (entries > 0) {
     err_.text("fsrestore: ").decimal(static_cast<std::int64_t>(entries));
     err_.text(entries == 1 ? " entry" : " entries").text(" not restored whole; see $errors").end_line();
@@ -215,6 +226,11 @@ void RestoreDriver::summarize() {
     err_.text("fsrestore: ").decimal(writer_.skipped());
     err_.text(writer_.skipped() == 1 ? " file" : " files").text(" already restored, skipped").end_line();
   }
+}
+
+// The entry lines of the log, the writers' included.
+std::uint64_t RestoreDriver::entry_lines() {
+  return log_.entry_lines() + (pool_ != nullptr ? pool_->entry_lines() : 0);
 }
 
 void RestoreDriver::print(const char* text) {

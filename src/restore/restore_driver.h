@@ -19,6 +19,7 @@
 #include "restore/dir_cursor.h"
 #include "restore/entry_guard.h"
 #include "restore/entry_writer.h"
+#include "restore/writer_pool.h"
 
 class PartFilter;
 
@@ -56,6 +57,12 @@ class RestoreDriver {
   // the file being restored, or where the run stood. Registered as the
   // run's last words from the log's creation to the end.
   void say_interrupted();
+  // Restores with this pool of writers (0 writers: the pool's batches run on
+  // the reading thread); without one, everything happens on one thread.
+  void use_pool(WriterPool* pool, int writers) {
+    pool_ = pool;
+    writers_ = writers;
+  }
 
  private:
   bool start_up(int base_arg, int target_arg);
@@ -66,6 +73,7 @@ class RestoreDriver {
   int restore_all();
   int finish();
   void summarize();
+  std::uint64_t entry_lines();
   void print(const char* text);
   // "fsrestore: <what>: <why>" on standard error; always false.
   bool complain(const char* what, const Failure& why);
@@ -80,6 +88,8 @@ class RestoreDriver {
   ErrorLog& log_;
   BufferedLineWriter<4096> err_;
   RestoreOptions options_;
+  WriterPool* pool_ = nullptr;
+  int writers_ = 0;
   Handle start_dir_;
   Handle target_;
   bool log_created_ = false;

@@ -21,7 +21,7 @@ struct Restorer {
         log(platform, name_reader),
         cursor(platform, guard, log),
         writer(platform, guard, name_reader, cursor, log, counters),
-        progress(platform, counters.dirs, counters.files, counters.outbytes),
+        progress(platform, counters.dirs, counters.files, counters.outbytes, &counters.files_in_flight),
         driver(platform, guard, name_reader, dump, cursor, writer, progress, log) {}
 
   RestoreCounters counters;

@@ -26,12 +26,18 @@ std::vector<std::string> command_prefix() {
   if (cmd && *cmd) {
     std::istringstream in(cmd);
     for (std::string w; in >> w;) words.push_back(w);
-    return words;
+  } else {
+    // Default: the native binary of the build tree this test binary belongs to.
+    std::error_code ec;
+    auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    words.push_back((self.parent_path().parent_path() / "fsrestore").string());
   }
-  // Default: the native binary of the build tree this test binary belongs to.
-  std::error_code ec;
-  auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  words.push_back((self.parent_path().parent_path() / "fsrestore").string());
+  // FSRESTORE_JOBS runs the whole suite with that many writers.
+  const char* jobs = std::getenv("FSRESTORE_JOBS");
+  if (jobs && *jobs) {
+    words.push_back("-j");
+    words.push_back(jobs);
+  }
   return words;
 }
 
@@ -74,9 +80,13 @@ bool progress_segments(const RunResult& r, const std::string& basepath,
 
 }  // namespace
 
+// Without FSRESTORE_KIND, a command ending in ".exe" is the Windows build.
 bool windows() {
   const char* kind = std::getenv("FSRESTORE_KIND");
-  return kind && std::string(kind) == "windows";
+  if (kind && *kind) return std::string(kind) == "windows";
+  const char* cmd = std::getenv("FSRESTORE_CMD");
+  const std::string c = cmd ? cmd : "";
+  return c.size() >= 4 && c.compare(c.size() - 4, 4, ".exe") == 0;
 }
 
 Scratch::Scratch() {

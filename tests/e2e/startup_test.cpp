@@ -1,3 +1,4 @@
+#include <algorithm>
 // Arguments, start-up failures and the two ends of a run.
 
 #include "e2e_support.h"
@@ -92,6 +93,31 @@ TEST(NonAscii, BasePathAndTargetWithCharactersBeyondAscii) {
   }
   f.expect_finished();
   expect_tree(f.s.at(target), f.d.expected, kT1);
+}
+
+// A bad number of writers is a usage error, never a base path; a good one
+// in any spelling restores as without it.
+TEST(Cli, JobsTakeAWholeNumber) {
+  Scratch s;
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"-j"}, {"-j", "0"}, {"--jobs", "x"}, {"--jobs=", "d/"}, {"-j", "1001", "d/"}, {"--jobs=-2"}}) {
+    SCOPED_TRACE(args.back());
+    RunResult r = s.run(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    // One line naming the problem, then the pointer to --help.
+    EXPECT_TRUE(r.err.starts_with("fsrestore: ") && r.err.find("-j") != std::string::npos &&
+                r.err.ends_with("\nTry 'fsrestore --help'.\n") &&
+                std::count(r.err.begin(), r.err.end(), '\n') == 2)
+        << r.err;
+  }
+  EXPECT_TRUE(list_dir(s.work).empty()) << "a usage error creates nothing";
+  make_dir(s.at("t"));
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"-j", "3", "missing/", "t"}, {"--jobs", "1", "missing/", "t"}, {"--jobs=64", "missing/", "t"}}) {
+    SCOPED_TRACE(args.front());
+    expect_startup_failure(s.run(args), "missing/");
+  }
 }
 
 TEST(Cli, HelpAndVersionPrintAndExitZero) {

@@ -168,7 +168,7 @@ TEST(Resume, AfterAnInterruptedRunGivesTheTreeOfOneRun) {
            static_cast<std::uint16_t>(0x20 + i % 2));
   }
   const std::size_t stall_at = static_cast<std::size_t>(d.bytes);
-  d.file(1, u"stall.bin", pattern(100000, 5));
+  d.file(1, u"stall.bin", pattern(400000, 5));
   d.file(0, u"never.txt", "never reached");
   f.prepare();
   const std::string content = s.at("dump/$content");

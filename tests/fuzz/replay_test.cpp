@@ -45,6 +45,9 @@ TEST(FuzzCorpus, EveryInputKeepsTheInvariants) {
     std::ifstream in(entry.path(), std::ios::binary);
     const std::string input{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     EXPECT_EQ(joined(check(input)), "") << entry.path();
+    std::string writers = input;
+    writers[0] = static_cast<char>(writers[0] | kModeWriters);
+    EXPECT_EQ(joined(check(writers)), "") << entry.path() << " with writers";
     ++inputs;
   }
   EXPECT_GT(inputs, 0);
@@ -102,7 +105,7 @@ TEST(FuzzCheck, HostileNamesInAHostileTargetStayInside) {
   std::string nodes = record(0, 0x10, 0) + record(1, 0x20, 4) + record(0, 0x20, 4) + record(0, 0x20, 4) +
                       record(0, 0x21, 4) + record(0, 0x20, 4);
   const std::string names = "dlink\ninner\nflink\nhlink\n\xC0\xAE\xC0\xAE\nfifo\n";
-  for (int mode = 0; mode < 64; ++mode) {
+  for (int mode = 0; mode < 128; ++mode) {
     EXPECT_EQ(joined(check(make_fuzz_input(static_cast<std::uint8_t>(mode), {}, {}, {}, nodes, names,
                                            "aaaabbbbccccddddeeee"))),
               "")
@@ -137,7 +140,7 @@ TEST(FuzzCheck, EveryInjectableFailureIsLoggedOnceOrHarmless) {
   const std::string content = std::string(5000, 'b') + "sss";
   for (std::uint8_t op = 1; op <= 12; ++op) {
     for (std::uint8_t nth : {0, 1, 2, 3, 0xFF}) {
-      for (int mode : {0, kModePartialWrites | kModePieces, kModeRunInTarget | kModeHostileTarget}) {
+      for (int mode : {0, kModePartialWrites | kModePieces, kModeRunInTarget | kModeHostileTarget, kModeWriters | kModePartialWrites}) {
         EXPECT_EQ(joined(check(make_fuzz_input(static_cast<std::uint8_t>(mode), {op, nth}, {}, {}, nodes, names,
                                                content))),
                   "")

@@ -13,6 +13,7 @@
 #include "inspect/dump_check.h"
 #include "inspect/inspection.h"
 #include "report/exit_status.h"
+#include "restore/writer_pool.h"
 #include "unit/test_restorer.h"
 
 namespace {
@@ -179,6 +180,13 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
 
   const std::unique_ptr<TestRestorer> r(new TestRestorer);
   FakePlatform& f = r->fake;
+  // Several writers, as the fake allows: batches run on this thread, out of
+  // order, so lines, directory times and counts must come out as with one.
+  std::unique_ptr<WriterPool> pool;
+  if (mode & kModeWriters) {
+    pool = std::make_unique<WriterPool>(f);
+    r->driver.use_pool(pool.get(), 0);
+  }
   const bool windows = (mode & kModeWindows) != 0;
   f.rules = windows ? NameRules::kWindows : NameRules::kPosix;
   f.fold_case = windows;
@@ -255,6 +263,9 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
     ++swaps;
   };
 
+  // With writers, a batch's calls and lines come between the reading
+  // thread's: its failures are matched with its own lines by count.
+  int writer_failures = 0;
   // The failure met and not yet logged, and the log text seen so far.
   std::string pending;
   bool dir_failure_seen = false;  // a directory could not be made or opened
@@ -264,10 +275,22 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
   std::set<const Node*> made_dirs, write_failed;
   bool content_read_failed = false, stream_read_failed = false;
   const Node* log_node = nullptr;
-  auto record_index = [&] { return static_cast<std::size_t>(r->counters.dirs + r->counters.files) - 1; };
+  // A writer's call is for the record of the job it runs.
+  auto record_index = [&] {
+    if (pool != nullptr && pool->running_job() != nullptr) return static_cast<std::size_t>(pool->running_job()->record);
+    return static_cast<std::size_t>(r->counters.dirs + r->counters.files) - 1;
+  };
+  auto record_depth = [&] {
+    const std::size_t i = record_index();
+    return pool != nullptr && pool->running_job() != nullptr && i < expected.size() ? int{expected[i].node.depth}
+                                                                                    : int{r->cursor.depth()};
+  };
 
+  // With writers, a batch's calls and lines come between the reading
+  // thread's: its failures are matched with its own lines by count.
   f.on_call = [&](const char* op_text, const Node* touched) {
     const std::string op = op_text;
+    const bool in_batch = pool != nullptr && pool->running_inline();
     const std::string what = " after " + op;
     for (const std::string& a : f.anomalies) violated("windows would not take it as a plain entry: " + a + what);
     f.anomalies.clear();
@@ -288,6 +311,12 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
       const std::string kind = classify_fake_log_line(line);
       if (kind.empty()) violated("malformed log line <" + line + ">");
       ++kinds[kind];
+      if (in_batch) {
+        const bool for_failure = kind == "write" || (kind == "createfile" && !is_refusal_line(line));
+        if (for_failure && writer_failures-- == 0) violated("line <" + line + "> for no failure of a writer");
+        if (kind != "write" && kind != "content" && kind != "createfile") violated("line <" + line + "> from a writer");
+        return;
+      }
       const bool dump_fault = kind == "content" || kind == "names" || kind == "nodes" || kind == "depth";
       // A directory that failed is reported when its record is handled or,
       // for the directory it could not give, when a record rises into it.
@@ -302,7 +331,7 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
       return;
     }
     if (pending == "create_file exists") pending.clear();  // the guard went on
-    if (!pending.empty() && op != "identity") {
+    if (!pending.empty() && op != "identity" && !in_batch) {
       violated("failure of " + pending + " not logged before " + op);
       pending.clear();
     }
@@ -339,9 +368,9 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
       // A rise of several levels enters one directory, so below a jump the
       // real depth may lag behind the record's, but never exceed it.
       const int depth = depth_below(target, touched->parent);
-      if (depth > r->cursor.depth() || (kinds["depth"] == 0 && depth != r->cursor.depth())) {
+      if (depth > record_depth() || (kinds["depth"] == 0 && depth != record_depth())) {
         violated("created " + path_of(touched) + " at real depth " + std::to_string(depth) + " for a record at " +
-                 std::to_string(r->cursor.depth()));
+                 std::to_string(record_depth()));
       }
     }
     if (op == "close" && created.count(touched) && !write_failed.count(touched)) {
@@ -361,12 +390,19 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
         }
       }
     }
-    if (!event.empty()) pending = event;
+    if (!event.empty() && in_batch) {
+      ++writer_failures;
+    } else if (!event.empty()) {
+      pending = event;
+    }
   };
   // Failed name operations report no node; they are seen from the fake's
   // failure counts instead, before the next call can be made.
   const auto base_call = f.on_call;
   std::map<Op, int> failures_before, exists_before;
+  // Whether the last call came from a batch: a failure seen at the next call
+  // is that call's, whoever makes the next one.
+  bool last_in_batch = false;
   auto scan_failures = [&] {
     // A rise in the fake's failure counts since the last call, other than
     // an existing name, is a failure the log must report.
@@ -381,7 +417,9 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
       // Opening a directory is the guard's business first: reusing an
       // existing one that fails looks at the name again before any line.
       if (op == Op::kOpenMadeDir || op == Op::kOpenDir) continue;
-      if (for_existing && op == Op::kCreateFile) {
+      if (last_in_batch) {
+        if (!for_existing) ++writer_failures;  // a writer's create_file or its inspect
+      } else if (for_existing && op == Op::kCreateFile) {
         // The retry after a removal met a name that came back: the writer
         // may log it; the first attempt is only the guard's cue.
         if (pending.empty()) pending = "create_file exists";
@@ -393,17 +431,21 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
       }
     }
   };
+  auto note_caller = [&] { last_in_batch = pool != nullptr && pool->running_inline(); };
   f.on_call = [&](const char* op, const Node* touched) {
     scan_failures();
+    note_caller();
     base_call(op, touched);
   };
-  f.before_call = [before = f.before_call, &scan_failures](Op op) {
+  f.before_call = [before = f.before_call, &scan_failures, &note_caller](Op op) {
     scan_failures();
+    note_caller();
     before(op);
   };
 
   const int status = r->run_program();
   scan_failures();
+  if (writer_failures != 0) violated(std::to_string(writer_failures) + " failures of writers not logged");
   // For reading a finding: every call the run made, and its log.
   if (std::getenv("FSRESTORE_FUZZ_TRACE") != nullptr) {
     for (const std::string& call : f.calls) std::fprintf(stderr, "  %s\n", call.c_str());

@@ -33,6 +33,7 @@ constexpr std::uint8_t kModeRunInTarget = 0x04;    // no arguments: the dump and
 constexpr std::uint8_t kModeClockRuns = 0x08;      // the progress line prints along the way
 constexpr std::uint8_t kModePieces = 0x10;         // the node and names streams arrive in small pieces
 constexpr std::uint8_t kModePartialWrites = 0x20;  // a failing write still writes its first bytes
+constexpr std::uint8_t kModeWriters = 0x40;        // files finished by writers, batches run newest first
 
 struct FuzzFailure {
   std::uint8_t op = 0;  // index into the injectable operations; 0: none

@@ -1,0 +1,301 @@
+#include "restore/writer_pool.h"
+
+#include <chrono>
+#include <new>
+
+#include "restore/entry_guard.h"
+
+namespace {
+
+// Copies a zero-terminated name.
+void copy_name(const char16_t* from, char16_t* to) {
+  while ((*to++ = *from++) != 0) {
+  }
+}
+
+}  // namespace
+
+// FNV-1a over the ASCII characters of the name that are not letters, in
+// order. Names a file system takes for one keep them: case folding changes
+// letters only, and canonical decomposition makes ASCII letters out of other
+// characters but no digit or punctuation, except ';' (from U+037E) and '`'
+// (from U+1FEF), which are left out.
+std::uint32_t lane_of(const char16_t* name) {
+  std::uint32_t hash = 2166136261u;
+  for (const char16_t* p = name; *p != 0; ++p) {
+    const char16_t c = *p;
+    const bool letter = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+    if (c < 0x80 && !letter && c != u';' && c != u'`') hash = (hash ^ c) * 16777619u;
+  }
+  return hash % kLanes;
+}
+
+void WriterContext::wait_turn() {
+  if (turned) return;
+  pool->wait_finished(batch);
+  turned = true;
+}
+
+WriterPool::WriterPool(Platform& platform) : platform_(platform) {
+  for (int i = 0; i <= kMaxWriters; ++i) {
+    WriterContext* ctx = new (contexts_[i]) WriterContext(platform);
+    ctx->pool = this;
+    ctx->log.set_turn(ctx);
+  }
+}
+
+WriterPool::~WriterPool() {
+  stop();
+  for (int i = 0; i <= kMaxWriters; ++i) context(i).~WriterContext();
+}
+
+void WriterPool::start(int writers, Handle log_file) {
+  writers_ = writers;
+  inline_ = writers == 0;
+  for (int i = 0; i <= kMaxWriters; ++i) context(i).log.write_to(log_file);
+  for (int i = 0; i < writers; ++i) threads_[i] = std::thread([this, i] { work(i); });
+}
+
+void WriterPool::stop() {
+  wait_turn();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  work_.notify_all();
+  for (int i = 0; i < writers_; ++i) {
+    if (threads_[i].joinable()) threads_[i].join();
+  }
+  writers_ = 0;
+}
+
+Batch& WriterPool::current() {
+  const std::uint64_t seq = submitted_;
+  if (seq >= kBatchSlots) wait_finished(seq - kBatchSlots + 1);
+  return batches_[seq % kBatchSlots];
+}
+
+bool WriterPool::fits(std::uint64_t body_bytes, std::uint32_t name_units) const {
+  const Batch& b = batches_[submitted_ % kBatchSlots];
+  return b.count < kBatchEntries && b.body_used + body_bytes <= kBatchBodyBytes &&
+         b.name_used + name_units <= kBatchNameUnits;
+}
+
+void WriterPool::submit() {
+  Batch& b = current();
+  if (b.count == 0) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++submitted_;
+  }
+  if (inline_) {
+    // Several batches wait, then run newest first, as writers that took
+    // them in turn might finish them.
+    if (submitted_ - done_below_ >= 3) run_inline(submitted_);
+    return;
+  }
+  work_.notify_one();
+}
+
+void WriterPool::wait_turn() {
+  submit();
+  wait_finished(submitted_);
+}
+
+void WriterPool::wait_finished(std::uint64_t below) {
+  if (inline_) return run_inline(below);
+  std::unique_lock<std::mutex> lock(mutex_);
+  finished_.wait(lock, [&] { return done_below_ >= below; });
+}
+
+void WriterPool::wait_lane(std::int32_t dir, std::uint32_t lane) {
+  const std::uint32_t issued = dirs_[dir].issued[lane];
+  if (dirs_[dir].created[lane].load(std::memory_order_acquire) == issued) return;
+  submit();
+  wait_created(dir, lane, issued, submitted_);
+}
+
+// A creation takes the mutex only when someone waits for one.
+void WriterPool::wait_created(std::int32_t dir, std::uint32_t lane, std::uint32_t ticket, std::uint64_t below) {
+  const std::atomic<std::uint32_t>& created = dirs_[dir].created[lane];
+  if (created.load() == ticket) return;
+  if (inline_) return run_inline(below);
+  std::atomic<std::uint32_t>& waiting = dirs_[dir].waiting[lane];
+  waiting.fetch_add(1);
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    created_.wait(lock, [&] { return created.load() == ticket; });
+  }
+  waiting.fetch_sub(1);
+}
+
+Handle WriterPool::create(const Batch& batch, const FileJob& job, std::uint64_t seq, Failure* why) {
+  PendingDir& dir = dirs_[job.dir];
+  wait_created(job.dir, job.lane, job.ticket, seq);
+  const Handle file = create_in_made_dir(platform_, dir.handle, batch.names + job.name, why);
+  dir.created[job.lane].fetch_add(1);
+  if (dir.waiting[job.lane].load() != 0) {
+    { std::lock_guard<std::mutex> lock(mutex_); }
+    created_.notify_all();
+  }
+  return file;
+}
+
+void WriterPool::run_inline(std::uint64_t below) {
+  for (std::uint64_t seq = below; seq > done_below_; --seq) {
+    const std::uint32_t slot = (seq - 1) % kBatchSlots;
+    if (done_[slot] || running_[slot]) continue;
+    running_[slot] = true;
+    ++inline_depth_;
+    run_batch(seq - 1, context(inline_depth_));
+    --inline_depth_;
+  }
+}
+
+void WriterPool::work(int index) {
+  WriterContext& ctx = context(index);
+  for (;;) {
+    std::uint64_t seq;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      work_.wait(lock, [&] { return taken_ < submitted_ || stopping_; });
+      if (taken_ == submitted_) return;
+      seq = taken_++;
+    }
+    run_batch(seq, ctx);
+  }
+}
+
+void WriterPool::run_batch(std::uint64_t seq, WriterContext& ctx) {
+  const Batch& batch = batches_[seq % kBatchSlots];
+  ctx.batch = seq;
+  ctx.turned = false;
+  Handle files[kCreateRun];
+  Failure failures[kCreateRun];
+  for (std::uint32_t run = 0; run < batch.count; run += kCreateRun) {
+    const std::uint32_t end = run + kCreateRun < batch.count ? run + kCreateRun : batch.count;
+    for (std::uint32_t i = run; i < end; ++i) {
+      const FileJob& job = batch.jobs[i];
+      if (inline_) running_job_ = &job;
+      failures[i - run] = Failure{};
+      files[i - run] = create(batch, job, seq, &failures[i - run]);
+    }
+    for (std::uint32_t i = run; i < end; ++i) {
+      if (inline_) running_job_ = &batch.jobs[i];
+      run_job(batch, batch.jobs[i], files[i - run], failures[i - run], ctx);
+    }
+    if (inline_) running_job_ = nullptr;
+  }
+  // The directories after their files: consecutive files of one directory
+  // release it once.
+  std::int32_t dir = -1;
+  std::int32_t held = 0;
+  for (std::uint32_t i = 0; i <= batch.count; ++i) {
+    const std::int32_t next = i < batch.count ? batch.jobs[i].dir : -2;
+    if (next == dir) {
+      ++held;
+      continue;
+    }
+    if (dir >= 0) {
+      dirs_[dir].count.fetch_sub(held - 1, std::memory_order_acq_rel);
+      release_dir(dir);
+    }
+    dir = next;
+    held = 1;
+  }
+  files_done_.fetch_add(static_cast<std::int32_t>(batch.count), std::memory_order_relaxed);
+  finish_batch(seq);
+}
+
+// As a sequential restore does it: the body, then times and word, then the
+// close; a file not written whole keeps neither times nor word.
+// The lines of a job come here, after the creations of its run, so they
+// keep the order of the entries.
+void WriterPool::run_job(const Batch& batch, const FileJob& job, Handle file, const Failure& why,
+                         WriterContext& ctx) {
+  if (!file.valid()) {
+    copy_name(batch.names + job.name, ctx.names.name());
+    ctx.log.createfile_failed(job.attr, job.size, why);
+    if (job.missing > 0) ctx.log.content_short(job.attr, job.size, job.missing);
+    return;
+  }
+  bool written = true;
+  const std::uint64_t arrived = job.size - job.missing;
+  if (arrived > 0 && !platform_.write(file, batch.body + job.body, static_cast<std::uint32_t>(arrived))) {
+    const Failure why = Failure::of_last_call(platform_);
+    copy_name(batch.names + job.name, ctx.names.name());
+    ctx.log.write_failed(job.attr, job.size, why);
+    written = false;
+  }
+  if (job.missing > 0) {
+    copy_name(batch.names + job.name, ctx.names.name());
+    ctx.log.content_short(job.attr, job.size, job.missing);
+  }
+  if (written) {
+    platform_.set_times(file, job.creation, job.write, job.write);
+    platform_.set_attr(file, job.attr);
+  }
+  if (!platform_.close(file) && written) {
+    const Failure why = Failure::of_last_call(platform_);
+    copy_name(batch.names + job.name, ctx.names.name());
+    ctx.log.write_failed(job.attr, job.size, why);
+  }
+}
+
+void WriterPool::finish_batch(std::uint64_t seq) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::uint32_t slot = seq % kBatchSlots;
+    done_[slot] = true;
+    running_[slot] = false;
+    while (done_below_ < submitted_ && done_[done_below_ % kBatchSlots]) {
+      Batch& b = batches_[done_below_ % kBatchSlots];
+      b.count = b.body_used = b.name_used = 0;
+      done_[done_below_ % kBatchSlots] = false;
+      ++done_below_;
+    }
+  }
+  if (!inline_) finished_.notify_all();
+}
+
+std::int32_t WriterPool::hold_dir(Handle dir, FileTime creation, FileTime write) {
+  for (std::uint32_t tries = 0; tries < kPendingDirs; ++tries) {
+    const std::uint32_t i = next_dir_;
+    next_dir_ = (next_dir_ + 1) % kPendingDirs;
+    PendingDir& d = dirs_[i];
+    if (d.busy.load(std::memory_order_acquire)) continue;
+    d.handle = dir;
+    d.creation = creation;
+    d.write = write;
+    for (std::uint32_t lane = 0; lane < kLanes; ++lane) {
+      d.created[lane].store(0, std::memory_order_relaxed);
+      d.waiting[lane].store(0, std::memory_order_relaxed);
+      d.issued[lane] = 0;
+    }
+    d.count.store(1, std::memory_order_relaxed);  // the walk's own hold
+    d.busy.store(true, std::memory_order_relaxed);
+    return static_cast<std::int32_t>(i);
+  }
+  return -1;
+}
+
+void WriterPool::release_dir(std::int32_t dir) {
+  PendingDir& d = dirs_[dir];
+  if (d.count.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+  platform_.set_times(d.handle, d.creation, d.write, d.write);
+  platform_.close(d.handle);
+  d.busy.store(false, std::memory_order_release);
+}
+
+const ErrorLog* WriterPool::incomplete_log() {
+  for (int i = 0; i <= kMaxWriters; ++i) {
+    if (context(i).log.incomplete()) return &context(i).log;
+  }
+  return nullptr;
+}
+
+std::uint64_t WriterPool::entry_lines() {
+  std::uint64_t lines = 0;
+  for (int i = 0; i <= kMaxWriters; ++i) lines += context(i).log.entry_lines();
+  return lines;
+}

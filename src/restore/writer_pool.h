@@ -1,0 +1,201 @@
+// The writers of a parallel restore. The reading thread walks the dump as a
+// sequential restore does: it applies every rule that decides whether and
+// where an entry goes, makes and enters the directories, and hands each file
+// with a small body in a directory this run made to the pool in batches: its
+// name and directory, the body copied out of the read-ahead, the record's
+// times and word. A writer creates the file, writes the body, sets times and
+// attributes and closes it. Files elsewhere (the target, reused directories)
+// meet EntryGuard's rules for existing entries on the reading thread.
+//
+// Creations that could meet one name keep the dump's order: within a
+// directory, names go into lanes by their ASCII characters other than letters
+// (see lane_of), which no case folding or normalization changes, so names the
+// file system may take for one share a lane; an entry waits for the entries of its lane handed out
+// before it to be created, and the reading thread waits for them before it
+// makes an entry of that lane itself.
+//
+// Results are those of one thread:
+// - Log lines: a writer writes a line for an entry of batch b only once every
+//   batch before b is finished, and the reading thread writes its own only
+//   once every batch handed out is finished (drain). So lines reach the log
+//   in dump order, as soon as every earlier entry is finished.
+// - Directory times: a directory with files in flight is handed to the pool
+//   when the walk leaves it; whoever finishes its last file (the reading
+//   thread or a writer) sets its times and closes it.
+// - Memory and handles are bounded by the batches in flight: kBatchSlots
+//   batches of at most kBatchEntries files and kBatchBodyBytes of bodies.
+//
+// Batches and directories go through one mutex per batch, never per entry.
+// With writers = 0 the pool runs batches itself, on the reading thread, in a
+// fixed order other than the dump's (newest first), so tests over an
+// in-memory platform see the interleavings of several writers, repeatably.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "dump/buffer_sizes.h"
+#include "dump/name_reader.h"
+#include "platform/platform.h"
+#include "report/error_log.h"
+
+// The most writers a restore starts, whatever -j asks for: see README.
+constexpr int kMaxWriters = 16;
+// Writers by default: the processors the process may use, at most this.
+constexpr int kDefaultWriters = 4;
+constexpr std::uint32_t kBatchSlots = 16;
+constexpr std::uint32_t kBatchEntries = 64;
+// A writer creates this many files of its batch before it writes them, so a
+// later batch of the same directory waits only for these creations.
+constexpr std::uint32_t kCreateRun = 16;
+// 16 batches of 256 KiB: at most 4 MiB of bodies in flight.
+constexpr std::uint32_t kBatchBodyBytes = kReadAheadBytes;
+// Room for one longest name and then some.
+constexpr std::uint32_t kBatchNameUnits = kNameUnits + 8192;
+// Lanes of creations per directory.
+constexpr std::uint32_t kLanes = 64;
+std::uint32_t lane_of(const char16_t* name);
+
+// Directories left by the walk while files inside them are in flight, plus
+// those the walk holds.
+constexpr std::uint32_t kPendingDirs = 1024;
+
+struct FileJob {
+  std::uint8_t lane = 0;  // the writer creates it in its lane's turn
+  std::uint32_t ticket = 0;
+  std::int32_t dir = -1;  // the pending directory holding it; -1: none (the target)
+  std::uint16_t attr = 0;
+  FileTime creation = 0;
+  FileTime write = 0;
+  std::uint64_t size = 0;
+  std::uint64_t missing = 0;  // bytes the content stream lacked
+  std::uint32_t body = 0;     // offset of the body in the batch
+  std::uint32_t name = 0;     // offset of the name in the batch
+  std::uint32_t record = 0;   // its record, counted from 0 (for tests)
+};
+
+struct Batch {
+  std::uint32_t count = 0;
+  std::uint32_t body_used = 0;
+  std::uint32_t name_used = 0;
+  FileJob jobs[kBatchEntries];
+  char16_t names[kBatchNameUnits];
+  alignas(4096) std::uint8_t body[kBatchBodyBytes];
+};
+
+class WriterPool;
+
+// What one writer needs of its own: a log writer over the shared log file
+// that waits for the turn of its batch, and a name buffer for its lines.
+class WriterContext : public LineTurn {
+ public:
+  explicit WriterContext(Platform& platform) : names(platform), log(platform, names) {}
+  void wait_turn() override;
+
+  WriterPool* pool = nullptr;
+  std::uint64_t batch = 0;
+  bool turned = false;
+  NameReader names;
+  ErrorLog log;
+};
+
+class WriterPool : public LineTurn {
+ public:
+  explicit WriterPool(Platform& platform);
+  ~WriterPool();
+  WriterPool(const WriterPool&) = delete;
+  WriterPool& operator=(const WriterPool&) = delete;
+
+  // Starts `writers` threads (0: batches run on the calling thread, newest
+  // first) writing lines to log_file. Call once.
+  void start(int writers, Handle log_file);
+  // Finishes everything handed out and ends the threads.
+  void stop();
+
+  // The batch being filled; waits until its slot is free.
+  Batch& current();
+  // Room in the current batch for a body and a name: false when it must be
+  // handed out first.
+  bool fits(std::uint64_t body_bytes, std::uint32_t name_units) const;
+  // Hands the current batch to the writers (nothing when it is empty).
+  void submit();
+  // Submits and waits until every batch handed out is finished: the
+  // reading thread's turn to write a line.
+  void wait_turn() override;
+
+  // A directory the walk holds: returns its slot, or -1 when none is free.
+  std::int32_t hold_dir(Handle dir, FileTime creation, FileTime write);
+  void add_child(std::int32_t dir) { dirs_[dir].count.fetch_add(1, std::memory_order_relaxed); }
+  // A file a writer is to create in the directory: its place in its lane.
+  std::uint32_t issue(std::int32_t dir, std::uint32_t lane) { return dirs_[dir].issued[lane]++; }
+  // The reading thread is about to make an entry of this lane itself.
+  void wait_lane(std::int32_t dir, std::uint32_t lane);
+  // The walk has left the directory, or a file in it is finished: the last
+  // of these sets its times and closes it.
+  void release_dir(std::int32_t dir);
+
+  std::int32_t files_finished() const { return files_done_.load(std::memory_order_relaxed); }
+  // The first writer log that could not be written whole, or nullptr.
+  const ErrorLog* incomplete_log();
+  // The entry lines the writers wrote, for the run's summary.
+  std::uint64_t entry_lines();
+  int writers() const { return writers_; }
+  // Without threads: whether a batch is running now, on this thread.
+  bool running_inline() const { return inline_depth_ > 0; }
+  // Without threads: the job running now, if any.
+  const FileJob* running_job() const { return running_job_; }
+
+ private:
+  friend class WriterContext;
+  struct PendingDir {
+    std::atomic<std::int32_t> count{0};
+    std::atomic<bool> busy{false};
+    std::atomic<std::uint32_t> created[kLanes];
+    std::atomic<std::uint32_t> waiting[kLanes];  // threads waiting for a lane's creation
+    std::uint32_t issued[kLanes];
+    Handle handle;
+    FileTime creation = 0;
+    FileTime write = 0;
+  };
+
+  void work(int index);
+  void run_batch(std::uint64_t seq, WriterContext& ctx);
+  // Creates the file of a job that has none; none with *why on failure.
+  Handle create(const Batch& batch, const FileJob& job, std::uint64_t seq, Failure* why);
+  void run_job(const Batch& batch, const FileJob& job, Handle file, const Failure& why, WriterContext& ctx);
+  void finish_batch(std::uint64_t seq);
+  void wait_finished(std::uint64_t below);
+  // Until `ticket` entries of the lane are created; without threads, by
+  // running the batches below `below`.
+  void wait_created(std::int32_t dir, std::uint32_t lane, std::uint32_t ticket, std::uint64_t below);
+  // Without threads: runs the pending batches, newest first, below `below`.
+  void run_inline(std::uint64_t below);
+
+  Platform& platform_;
+  int writers_ = 0;
+  bool inline_ = true;
+  int inline_depth_ = 0;
+  const FileJob* running_job_ = nullptr;
+  std::thread threads_[kMaxWriters];
+  // One per writer; without threads, one per level of batches run inside
+  // another's turn. Built in place: a name buffer and a log each.
+  alignas(WriterContext) unsigned char contexts_[kMaxWriters + 1][sizeof(WriterContext)];
+  WriterContext& context(int i) { return *reinterpret_cast<WriterContext*>(contexts_[i]); }
+  std::mutex mutex_;
+  std::condition_variable work_;
+  std::condition_variable finished_;
+  std::condition_variable created_;
+  std::uint64_t submitted_ = 0;   // batches handed out
+  std::uint64_t taken_ = 0;       // batches a writer took
+  std::uint64_t done_below_ = 0;  // every batch below this is finished
+  bool done_[kBatchSlots] = {};
+  bool running_[kBatchSlots] = {};
+  bool stopping_ = false;
+  std::atomic<std::int32_t> files_done_{0};
+  std::uint32_t next_dir_ = 0;
+  PendingDir dirs_[kPendingDirs];
+  Batch batches_[kBatchSlots];
+};
