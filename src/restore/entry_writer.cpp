@@ -123,7 +123,12 @@ void EntryWriter::restore_file(const FsNode& node, Handle content, RecordsAhead 
         !guard_.refuses(name_reader_.name()) && cursor_.hold_for_writers()) {
       return hand_over(node, content, next);
     }
-    if (pool_ != nullptr) cursor_.wait_for_lane(name_reader_.name());
+    if (pool_ != nullptr) {
+      // The files handed out go to the writers before this one's body may
+      // hold the reading thread up (a pipe): none waits behind it.
+      submit_batch();
+      cursor_.wait_for_lane(name_reader_.name());
+    }
     file = guard_.create_file(at, name_reader_.name());
     if (!file.valid()) log_.createfile_failed(node.attr, node.size, guard_.failure());
   }

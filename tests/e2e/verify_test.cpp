@@ -180,8 +180,19 @@ TEST(Resume, AfterAnInterruptedRunGivesTheTreeOfOneRun) {
     ASSERT_TRUE(open_all({&feed}));
     Child child;
     ASSERT_TRUE(s.start(child, {"dump/", "t"}));
-    if (feed.write(body.substr(0, stall_at + 1000)) &&
-        wait_until([&] { return exists(s.at("t/dir/stall.bin")); }, kRunTimeoutSeconds, "stall.bin")) {
+    // Cut once the ten files before it are whole: with writers they may be
+    // finished after the reading thread has gone on to the stalled body.
+    const auto whole = [&] {
+      const struct timespec t = unix_time(kT);
+      struct stat st;
+      for (int i = 0; i < 10; ++i) {
+        std::string name = std::to_string(i);
+        name.insert(0, "t/dir/f");
+        if (lstat(s.at(name).c_str(), &st) != 0 || st.st_mtim.tv_sec != t.tv_sec) return false;
+      }
+      return exists(s.at("t/dir/stall.bin"));
+    };
+    if (feed.write(body.substr(0, stall_at + 1000)) && wait_until(whole, kRunTimeoutSeconds, "the files before")) {
       child.signal(SIGTERM);
     }
     s.finish(child);
