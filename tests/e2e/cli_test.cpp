@@ -220,22 +220,10 @@ TEST(Talk, AnInterruptionNamesTheFileItCut) {
     d.file(0, u"big.bin", pattern(3 * 1024 * 1024, 11));
     d.file(0, u"never.txt", "never reached");
     ASSERT_TRUE(d.builder.close());
-    const std::string fifo = s.at("dump/$content");
-    const std::string body = read_file(fifo);
-    ASSERT_EQ(unlink(fifo.c_str()), 0);
-    FifoWriter::make(fifo);
-    FifoWriter feed(fifo);
-    ASSERT_TRUE(open_all({&feed}));
-    Child child;
     std::vector<std::string> args = {"dump/", "t"};
     if (c.quiet) args.insert(args.begin(), "-q");
-    ASSERT_TRUE(s.start(child, args));
-    if (feed.write(body.substr(0, 5 + 1024 * 1024), 64 * 1024, true) &&
-        wait_until([&] { return exists(s.at("t/big.bin")); }, kRunTimeoutSeconds, "big.bin")) {
-      child.signal(c.sig);
-    }
-    RunResult r = s.finish(child);
-    feed.close();
+    const RunResult r = interrupt_run(
+        s, args, 5 + 1024 * 1024, [&] { return exists(s.at("t/big.bin")); }, "big.bin", c.sig, true);
     const int want = windows() ? 0x3A : 128 + c.sig;
     EXPECT_TRUE(r.status == want || r.signal == c.sig) << "status " << r.status << ", signal " << r.signal;
     EXPECT_EQ(read_file(s.at("$errors")), "interrupted while restoring <big.bin>, attr=0020, size=3145728\n");

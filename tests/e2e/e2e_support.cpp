@@ -639,4 +639,21 @@ void Restore::expect_restored(const std::vector<std::string>& untimed) const {
   expect_tree(s.at("t"), d.expected, time, untimed);
 }
 
+RunResult interrupt_run(const Scratch& s, const std::vector<std::string>& args, std::size_t fed,
+                        const std::function<bool()>& ready, const std::string& what, int sig, bool drain) {
+  const std::string fifo = s.at("dump/$content");
+  const std::string body = read_file(fifo);
+  EXPECT_EQ(unlink(fifo.c_str()), 0);
+  FifoWriter::make(fifo);
+  FifoWriter feed(fifo);
+  Child child;
+  if (!open_all({&feed}) || !s.start(child, args)) return RunResult{};
+  feed.write(body.substr(0, fed), 1 << 16, drain);
+  wait_until(ready, kRunTimeoutSeconds, what);
+  child.signal(sig);
+  RunResult r = s.finish(child);
+  feed.close();
+  return r;
+}
+
 }  // namespace e2e

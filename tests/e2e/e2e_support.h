@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -176,6 +177,14 @@ std::string mkdir_line(const std::string& name_text, std::uint16_t attr);
 // Whole lines: a body cut short, and a depth jump.
 std::string content_line(const std::string& name_text, std::uint16_t attr, long long size, long long missing);
 std::string depth_line(int from, int to, long long record);
+
+// Runs the program with args on the dump under dump/ whose "$content" is
+// turned into a FIFO: feeds its first `fed` bytes (drained piece by piece
+// when drain is set), waits until `ready` holds (what: for the timeout's
+// message), sends sig and returns how the run ended. A run the wait gave up
+// on is signalled all the same.
+RunResult interrupt_run(const Scratch& s, const std::vector<std::string>& args, std::size_t fed,
+                        const std::function<bool()>& ready, const std::string& what, int sig, bool drain = false);
 
 // Deterministic filler bytes.
 std::string pattern(std::size_t size, std::uint32_t seed);

@@ -42,21 +42,8 @@ void interrupt_part_way(int sig) {
   d.file(0, u"stall.bin", pattern(100000, 5));
   d.file(0, u"never.txt", "never reached");
   f.prepare();
-  const std::string fifo = s.at("dump/$content");
-  const std::string body = read_file(fifo);
-  ASSERT_EQ(unlink(fifo.c_str()), 0);
-  FifoWriter::make(fifo);
-
-  FifoWriter feed(fifo);
-  ASSERT_TRUE(open_all({&feed}));
-  Child child;
-  ASSERT_TRUE(s.start(child, {"dump/", "t"}));
-  if (feed.write(body.substr(0, stall_at + 1000)) &&
-      wait_until([&] { return exists(s.at("t/stall.bin")); }, kRunTimeoutSeconds, "stall.bin")) {
-    child.signal(sig);
-  }
-  RunResult r = s.finish(child);
-  feed.close();
+  const RunResult r = interrupt_run(
+      s, {"dump/", "t"}, stall_at + 1000, [&] { return exists(s.at("t/stall.bin")); }, "stall.bin", sig);
   const bool ctrl_c = windows() && sig == SIGINT;
   const int want = ctrl_c ? 0x3A : 128 + sig;
   EXPECT_TRUE(r.status == want || r.signal == sig)

@@ -173,30 +173,19 @@ TEST(Resume, AfterAnInterruptedRunGivesTheTreeOfOneRun) {
   f.prepare();
   const std::string content = s.at("dump/$content");
   const std::string body = read_file(content);
-  ASSERT_EQ(unlink(content.c_str()), 0);
-  FifoWriter::make(content);
-  {
-    FifoWriter feed(content);
-    ASSERT_TRUE(open_all({&feed}));
-    Child child;
-    ASSERT_TRUE(s.start(child, {"dump/", "t"}));
-    // Cut once the ten files before it are whole: with writers they may be
-    // finished after the reading thread has gone on to the stalled body.
-    const auto whole = [&] {
-      const struct timespec t = unix_time(kT);
-      struct stat st;
-      for (int i = 0; i < 10; ++i) {
-        std::string name = std::to_string(i);
-        name.insert(0, "t/dir/f");
-        if (lstat(s.at(name).c_str(), &st) != 0 || st.st_mtim.tv_sec != t.tv_sec) return false;
-      }
-      return exists(s.at("t/dir/stall.bin"));
-    };
-    if (feed.write(body.substr(0, stall_at + 1000)) && wait_until(whole, kRunTimeoutSeconds, "the files before")) {
-      child.signal(SIGTERM);
+  // Cut once the ten files before it are whole: with writers they may be
+  // finished after the reading thread has gone on to the stalled body.
+  const auto whole = [&] {
+    const struct timespec t = unix_time(kT);
+    struct stat st;
+    for (int i = 0; i < 10; ++i) {
+      std::string name = std::to_string(i);
+      name.insert(0, "t/dir/f");
+      if (lstat(s.at(name).c_str(), &st) != 0 || st.st_mtim.tv_sec != t.tv_sec) return false;
     }
-    s.finish(child);
-  }
+    return exists(s.at("t/dir/stall.bin"));
+  };
+  interrupt_run(s, {"dump/", "t"}, stall_at + 1000, whole, "the files before", SIGTERM);
   ASSERT_EQ(unlink(content.c_str()), 0);
   write_file(content, body);
   const RunResult r = s.run({"--resume", "-q", "dump/", "t"});
