@@ -27,7 +27,12 @@
 # real, large. The disk space and inodes the ext4 series need are checked
 # after preparing the trees, before any timing: about 12 GB per tree at 9 runs.
 #
-# Env: FS=tmpfs|ext4|both (default both); EXT4_ROOT (default /var/tmp/fsbench,
+# fuse: a FUSE pass-through (bindfs over a tmpfs directory), where every call
+# waits for a user-space server: what parallel writers gain where each create
+# is a wait (a network file system, say). Runs only when asked for.
+#
+# Env: FS=tmpfs|ext4|fuse|both (default both: tmpfs and ext4) or a list such
+# as "tmpfs fuse"; EXT4_ROOT (default /var/tmp/fsbench,
 # an ext4 directory; the stamp file is left there); INODE_PAUSE (default 300);
 # SETTLE (default 0.3); BUILD (default build/native); BENCH_ROOT (default
 # /dev/shm/fsbench); KEEP=1 keeps the small and real inputs; RESULTS names
@@ -47,16 +52,27 @@ case $which in
   small | large | real) trees=("$which") ;;
   *) echo "usage: bench/run.sh [small|large|real|all] [RUNS]" >&2; exit 2 ;;
 esac
-case ${FS:-both} in
-  both) systems=(tmpfs ext4) ;;
-  tmpfs | ext4) systems=("$FS") ;;
-  *) echo "FS must be tmpfs, ext4 or both" >&2; exit 2 ;;
-esac
+systems=()
+for fs in ${FS:-both}; do
+  case $fs in
+    both) systems+=(tmpfs ext4) ;;
+    tmpfs | ext4 | fuse) systems+=("$fs") ;;
+    *) echo "FS must be tmpfs, ext4, fuse or both" >&2; exit 2 ;;
+  esac
+done
+fuse_back=$BENCH_ROOT/fuse-back
+fuse_mnt=$BENCH_ROOT/fuse-mnt
+if [[ " ${systems[*]} " == *" fuse "* ]] && ! command -v bindfs >/dev/null; then
+  echo "FS=fuse needs bindfs (apt-get install bindfs)" >&2
+  exit 1
+fi
 
-# Sets cmds to the commands run on TREE.
+# Sets cmds to the commands run on TREE in file system FS.
 commands() {
   # fsrestore runs at its default writers; fsrestore-jN with -j N.
-  if [[ $1 == large ]]; then
+  if [[ $2 == fuse ]]; then
+    cmds=(fsrestore fsrestore-j1 fsrestore-j8 floor floor-par)
+  elif [[ $1 == large ]]; then
     cmds=(fsrestore fsrestore-j1 tar cat dd floor)
   else
     cmds=(fsrestore fsrestore-j1 fsrestore-j2 fsrestore-j4 floor floor-par tar)
@@ -73,6 +89,7 @@ drop_ext4() {
 }
 
 cleanup() {
+  if mountpoint -q "$fuse_mnt" 2>/dev/null; then fusermount -u "$fuse_mnt"; fi
   rm -rf "$BENCH_ROOT/out"
   drop_ext4 stamp
   rmdir "$EXT4_ROOT" 2>/dev/null || true   # unless the stamp is in it
@@ -139,11 +156,19 @@ timed() {
 series() {
   local tree=$1 fs=$2 round name
   if [[ $fs == ext4 ]]; then inode_pause; create_cost; fi
-  commands "$tree"
+  if [[ $fs == fuse ]]; then
+    mkdir -p "$fuse_back" "$fuse_mnt"
+    bindfs "$fuse_back" "$fuse_mnt"
+  fi
+  commands "$tree" "$fs"
   for ((round = 0; round <= runs; round++)); do
     echo "== $tree on $fs: round $round of $runs" >&2
     for name in "${cmds[@]}"; do
-      if [[ $fs == tmpfs ]]; then
+      if [[ $fs == fuse ]]; then
+        # Deleted behind the server's back: quicker, and the same files.
+        timed "$tree" fuse "$name" "$round" "$fuse_mnt/out"
+        rm -rf "$fuse_back/out"
+      elif [[ $fs == tmpfs ]]; then
         rm -rf "$BENCH_ROOT/out"
         timed "$tree" tmpfs "$name" "$round" "$BENCH_ROOT/out"
         rm -rf "$BENCH_ROOT/out"
@@ -155,6 +180,7 @@ series() {
     if [[ $fs == ext4 && $tree == large ]]; then drop_ext4 nostamp; fi
   done
   if [[ $fs == ext4 ]]; then drop_ext4 stamp; fi
+  if [[ $fs == fuse ]]; then fusermount -u "$fuse_mnt"; fi
 }
 
 need_tools
@@ -171,7 +197,7 @@ for fs in "${systems[@]}"; do
     # tmpfs holds one output at a time; ext4 every output of a series (large:
     # of a round). 10% and 1 GB to spare.
     read -r entries _ _ < <(counts "$tree")
-    commands "$tree"
+    commands "$tree" "$fs"
     where=$BENCH_ROOT copies=1
     if [[ $fs == ext4 ]]; then
       where=$EXT4_ROOT copies=$((${#cmds[@]} * (runs + 1)))

@@ -48,6 +48,10 @@ def table(fs, runs, tree, entries, files, nbytes):
         cpu = [by_round[r][1] / fsr[r][1] for r in common if fsr[r][1] > 0]
         best = min(r[0] for r in by_round.values()) / min(r[0] for r in fsr.values())
         print(f"    vs {cmd:<8} wall {spread(wall):<20} cpu {spread(cpu):<20} best {best:.2f}x")
+    if "fsrestore-j1" in runs and "fsrestore-j8" in runs:
+        one, eight = runs["fsrestore-j1"], runs["fsrestore-j8"]
+        wall = [one[r][0] / eight[r][0] for r in one if r in eight]
+        print(f"  -j 8 against -j 1 on {fs}, j1_time / j8_time: {spread(wall)}")
     if "floor" not in runs:
         return
     print(f"  speed relative to the sequential floor on {fs}, floor_time / X_time: median (lowest..highest)")

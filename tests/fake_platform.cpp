@@ -544,6 +544,26 @@ CopyResult FakePlatform::copy_block(Handle from, Handle to, void* buffer, std::u
   return result;
 }
 
+bool FakePlatform::reads_at_offsets(Handle h) {
+  return streams_read_at_offsets && lookup(h, Need::kStream) != nullptr;
+}
+
+// As read and copy_block from the offset: a reader at offsets never uses
+// the position these leave.
+std::uint32_t FakePlatform::read_at(Handle h, std::uint64_t offset, void* buffer, std::uint32_t count) {
+  Open* open = use(Op::kRead, h, Need::kStream);
+  if (open == nullptr) return kReadFailed;
+  open->position = std::min(offset, open->stream->size);
+  const std::uint32_t got = take(*open, buffer, count, true, Op::kRead);
+  notify("read", nullptr);
+  return got;
+}
+
+CopyResult FakePlatform::copy_at(Handle from, std::uint64_t offset, Handle to, void* buffer, std::uint32_t count) {
+  if (Open* source = lookup(from, Need::kStream)) source->position = std::min(offset, source->stream->size);
+  return copy_block(from, to, buffer, count);
+}
+
 bool FakePlatform::close(Handle h) {
   if (!h.valid()) return true;
   Open* found = use(Op::kClose, h, Need::kAny);

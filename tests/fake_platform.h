@@ -65,6 +65,7 @@ class FakePlatform : public Platform {
   NameRules rules = NameRules::kPosix;
   bool keep_bodies = true;
   std::uint32_t read_chunk = 0;  // most bytes a read delivers; 0: all asked for
+  bool streams_read_at_offsets = false;  // the streams are files, not pipes
   void add_stream(const std::u16string& path, std::string bytes);
   // A stream of `size` bytes that fill(offset, out, n) produces on demand,
   // for bodies too large to hold.
@@ -159,6 +160,7 @@ class FakePlatform : public Platform {
   Handle make_dir(Handle dir, const char16_t* name, bool* made) override;
   Handle open_dir(Handle dir, const char16_t* name) override;
   Handle open_file_read(Handle dir, const char16_t* name) override;
+  bool folds_names(Handle) override { return fold_case; }
   bool describe_open(Handle h, OpenState* out) override;
   Handle open_listing(Handle dir) override;
   Listed next_listed(Handle listing, char16_t* name, std::uint32_t capacity) override;
@@ -171,6 +173,9 @@ class FakePlatform : public Platform {
   std::uint32_t read(Handle h, void* buffer, std::uint32_t count) override;
   bool write(Handle h, const void* data, std::uint32_t count) override;
   CopyResult copy_block(Handle from, Handle to, void* buffer, std::uint32_t count) override;
+  bool reads_at_offsets(Handle h) override;
+  std::uint32_t read_at(Handle h, std::uint64_t offset, void* buffer, std::uint32_t count) override;
+  CopyResult copy_at(Handle from, std::uint64_t offset, Handle to, void* buffer, std::uint32_t count) override;
   bool close(Handle h) override;
   void set_times(Handle h, FileTime creation, FileTime access, FileTime write) override;
   void set_attr(Handle h, std::uint16_t attr) override;

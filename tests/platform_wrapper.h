@@ -78,6 +78,7 @@ class PlatformWrapper final : public Platform {
   }
   bool failed_because_exists() override { return !injected_ && inner_.failed_because_exists(); }
   NameRules name_rules() override { return inner_.name_rules(); }
+  bool folds_names(Handle dir) override { return inner_.folds_names(dir); }
 
   std::uint32_t read(Handle h, void* buffer, std::uint32_t count) override {
     return fails(PlatformOp::kRead) ? kReadFailed : inner_.read(h, buffer, count);
@@ -89,6 +90,16 @@ class PlatformWrapper final : public Platform {
     if (fails(PlatformOp::kCopyRead)) return CopyResult{0, true};
     if (!fails(PlatformOp::kCopyBlock)) return inner_.copy_block(from, to, buffer, count);
     return CopyResult{inner_.read_full(from, buffer, count), false};
+  }
+  bool reads_at_offsets(Handle h) override { return inner_.reads_at_offsets(h); }
+  std::uint32_t read_at(Handle h, std::uint64_t offset, void* buffer, std::uint32_t count) override {
+    return fails(PlatformOp::kRead) ? kReadFailed : inner_.read_at(h, offset, buffer, count);
+  }
+  CopyResult copy_at(Handle from, std::uint64_t offset, Handle to, void* buffer, std::uint32_t count) override {
+    if (fails(PlatformOp::kCopyRead)) return CopyResult{0, true};
+    if (!fails(PlatformOp::kCopyBlock)) return inner_.copy_at(from, offset, to, buffer, count);
+    const std::uint32_t got = inner_.read_at(from, offset, buffer, count);
+    return CopyResult{got == kReadFailed ? 0 : got, false};
   }
   bool close(Handle h) override {
     const bool failing = h.valid() && fails(PlatformOp::kClose);

@@ -166,6 +166,10 @@ class Platform {
   virtual bool failed_because_exists() = 0;
   // The rules for names of entries on this system.
   virtual NameRules name_rules() = 0;
+  // Whether two different names may reach one entry of dir (case folding,
+  // normalization): true unless the system is known to compare names byte
+  // for byte there. Directories made in dir compare names as dir does.
+  virtual bool folds_names(Handle dir) = 0;
 
   // Reads what has arrived, up to count bytes: at least one byte unless the
   // stream has ended (0) or the read failed (kReadFailed). Before the end it
@@ -190,6 +194,17 @@ class Platform {
   // read_full does, even when writing fails part-way, so the source stays
   // aligned; written is false when any byte did not reach `to`.
   virtual CopyResult copy_block(Handle from, Handle to, void* buffer, std::uint32_t count) = 0;
+  // A file (not a pipe) can be read at any offset, by several threads at
+  // once, with read_at and copy_at. Those never rely on the handle's own
+  // position, and a reader that uses them must use nothing else: on some
+  // systems they move that position.
+  virtual bool reads_at_offsets(Handle h) = 0;
+  // Reads count bytes starting at offset: fewer only at the end of the file
+  // or when a read fails after some arrived; kReadFailed when the first
+  // read fails.
+  virtual std::uint32_t read_at(Handle h, std::uint64_t offset, void* buffer, std::uint32_t count) = 0;
+  // copy_block of the count bytes of `from` starting at offset.
+  virtual CopyResult copy_at(Handle from, std::uint64_t offset, Handle to, void* buffer, std::uint32_t count) = 0;
   // Closes a handle; false when the system reports an error deferred to the
   // close (a write that failed late). Closing none does nothing.
   virtual bool close(Handle h) = 0;

@@ -2,7 +2,11 @@
 
 #include <fcntl.h>
 #include <sched.h>
+#include <linux/fs.h>
+#include <linux/magic.h>
+#include <sys/ioctl.h>
 #include <sys/sendfile.h>
+#include <sys/vfs.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
@@ -235,6 +239,28 @@ bool PosixPlatform::identity(Handle h, FileIdentity* out) {
   return true;
 }
 
+// Names are compared byte for byte on the file systems below unless a
+// directory carries the case-folding flag (which the directories made in it
+// inherit); an older kernel that cannot tell the flag has no case folding.
+// Any other file system may fold names.
+bool PosixPlatform::folds_names(Handle dir) {
+  struct statfs fs;
+  if (fstatfs(fd_of(dir), &fs) != 0) return true;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case EXT4_SUPER_MAGIC:
+    case TMPFS_MAGIC:
+    case F2FS_SUPER_MAGIC: {
+      int flags = 0;
+      if (ioctl(fd_of(dir), FS_IOC_GETFLAGS, &flags) != 0) return errno != ENOTTY && errno != EOPNOTSUPP;
+      return (flags & FS_CASEFOLD_FL) != 0;
+    }
+    case BTRFS_SUPER_MAGIC:
+      return false;
+    default:
+      return true;
+  }
+}
+
 bool PosixPlatform::failed_because_exists() { return last_errno_ == EEXIST; }
 
 std::uint32_t PosixPlatform::read(Handle h, void* buffer, std::uint32_t count) {
@@ -261,17 +287,57 @@ bool PosixPlatform::write(Handle h, const void* data, std::uint32_t count) {
   return true;
 }
 
+bool PosixPlatform::reads_at_offsets(Handle h) {
+  struct stat st;
+  return fstat(fd_of(h), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::uint32_t PosixPlatform::read_at(Handle h, std::uint64_t offset, void* buffer, std::uint32_t count) {
+  std::uint32_t done = 0;
+  while (done < count) {
+    const ssize_t n = pread(fd_of(h), static_cast<char*>(buffer) + done, count - done,
+                            static_cast<off_t>(offset + done));
+    if (n == 0) break;
+    if (n > 0) {
+      done += static_cast<std::uint32_t>(n);
+    } else if (errno != EINTR) {
+      fail();
+      return done == 0 ? kReadFailed : done;
+    }
+  }
+  return done;
+}
+
+CopyResult PosixPlatform::copy_block(Handle from, Handle to, void* buffer, std::uint32_t count) {
+  return copy_from(from, nullptr, to, buffer, count);
+}
+
+CopyResult PosixPlatform::copy_at(Handle from, std::uint64_t offset, Handle to, void* buffer, std::uint32_t count) {
+  return copy_from(from, &offset, to, buffer, count);
+}
+
 // The kernel moves the bytes itself where it can (no copy through user
 // space); where it refuses, the rest of the block goes through the buffer.
 // A write that fails part-way still leaves the whole block taken from the
 // content stream, so the next body starts where it should.
-CopyResult PosixPlatform::copy_block(Handle from, Handle to, void* buffer, std::uint32_t count) {
+CopyResult PosixPlatform::copy_from(Handle from, const std::uint64_t* at, Handle to, void* buffer,
+                                    std::uint32_t count) {
   CopyResult result;
-  while (kernel_copy_ != KernelCopy::kNone && result.taken < count) {
+  // The rest of the block, read into the buffer.
+  const auto read_rest = [&] {
+    if (at == nullptr) return read_full(from, buffer, count - result.taken);
+    const std::uint32_t got = read_at(from, *at + result.taken, buffer, count - result.taken);
+    return got == kReadFailed ? 0 : got;
+  };
+  for (;;) {
+    const KernelCopy way = kernel_copy_.load(std::memory_order_relaxed);
+    if (way == KernelCopy::kNone || result.taken == count) break;
     const std::size_t want = count - result.taken;
-    const ssize_t n = kernel_copy_ == KernelCopy::kCopyFileRange
-                          ? copy_file_range(fd_of(from), nullptr, fd_of(to), nullptr, want, 0)
-                          : sendfile(fd_of(to), fd_of(from), nullptr, want);
+    off_t offset = at != nullptr ? static_cast<off_t>(*at + result.taken) : 0;
+    off_t* from_offset = at != nullptr ? &offset : nullptr;
+    const ssize_t n = way == KernelCopy::kCopyFileRange
+                          ? copy_file_range(fd_of(from), from_offset, fd_of(to), nullptr, want, 0)
+                          : sendfile(fd_of(to), fd_of(from), from_offset, want);
     if (n == 0) return result;  // end of the content stream
     if (n > 0) {
       result.taken += static_cast<std::uint32_t>(n);
@@ -280,18 +346,20 @@ CopyResult PosixPlatform::copy_block(Handle from, Handle to, void* buffer, std::
     if (errno == EINTR) continue;
     if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF) {
       // Refused, nothing moved by this call: the next way, now and from now on.
-      kernel_copy_ = kernel_copy_ == KernelCopy::kCopyFileRange ? KernelCopy::kSendfile : KernelCopy::kNone;
+      KernelCopy expected = way;
+      kernel_copy_.compare_exchange_strong(
+          expected, way == KernelCopy::kCopyFileRange ? KernelCopy::kSendfile : KernelCopy::kNone);
       continue;
     }
     fail();  // the output failed: keep its reason, consume the rest
     result.written = false;
     const int reason = last_errno_;
-    result.taken += read_full(from, buffer, count - result.taken);
+    result.taken += read_rest();
     last_errno_ = reason;
     return result;
   }
   if (result.taken == count) return result;
-  const std::uint32_t got = read_full(from, buffer, count - result.taken);
+  const std::uint32_t got = read_rest();
   result.written = write(to, buffer, got);
   result.taken += got;
   return result;

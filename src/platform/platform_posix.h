@@ -6,6 +6,8 @@
 
 #include <sys/types.h>
 
+#include <atomic>
+
 #include "platform/platform.h"
 
 class PosixPlatform final : public Platform {
@@ -36,9 +38,13 @@ class PosixPlatform final : public Platform {
   Shown shows_entry(Handle, const char16_t*, Handle) override { return Shown::kItself; }  // O_NOFOLLOW
   bool failed_because_exists() override;
   NameRules name_rules() override { return NameRules::kPosix; }
+  bool folds_names(Handle dir) override;
   std::uint32_t read(Handle h, void* buffer, std::uint32_t count) override;
   bool write(Handle h, const void* data, std::uint32_t count) override;
   CopyResult copy_block(Handle from, Handle to, void* buffer, std::uint32_t count) override;
+  bool reads_at_offsets(Handle h) override;
+  std::uint32_t read_at(Handle h, std::uint64_t offset, void* buffer, std::uint32_t count) override;
+  CopyResult copy_at(Handle from, std::uint64_t offset, Handle to, void* buffer, std::uint32_t count) override;
   bool close(Handle h) override;
   void set_times(Handle h, FileTime creation, FileTime access, FileTime write) override;
   void set_attr(Handle h, std::uint16_t attr) override;
@@ -56,6 +62,8 @@ class PosixPlatform final : public Platform {
   // Converts an entry name into the calling thread's path buffer.
   const char* entry_path(const char16_t* name);
   bool fail();  // keeps errno for error_text; always false
+  // copy_block from the stream's position (at: nullptr) or from *at.
+  CopyResult copy_from(Handle from, const std::uint64_t* at, Handle to, void* buffer, std::uint32_t count);
   Handle handle_or_fail(int fd);
 
   int argc_;
@@ -67,7 +75,7 @@ class PosixPlatform final : public Platform {
   // system, sendfile across file systems (copy_file_range refuses those),
   // or not at all (through the buffer). Lowered, for good, at a refusal.
   enum class KernelCopy { kCopyFileRange, kSendfile, kNone };
-  KernelCopy kernel_copy_ = KernelCopy::kCopyFileRange;
+  std::atomic<KernelCopy> kernel_copy_{KernelCopy::kCopyFileRange};
   // The entries of the listing being read, as the kernel gave them.
   int listing_fd_ = -1;
   long listing_at_ = 0;

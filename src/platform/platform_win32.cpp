@@ -575,6 +575,38 @@ CopyResult Win32Platform::copy_block(Handle from, Handle to, void* buffer, std::
   return result;
 }
 
+bool Win32Platform::reads_at_offsets(Handle h) { return GetFileType(native(h)) == FILE_TYPE_DISK; }
+
+// ReadFile at the offset the OVERLAPPED gives. On a handle opened without
+// FILE_FLAG_OVERLAPPED the call still waits, and moves the handle's own
+// position, which no reader at offsets uses.
+std::uint32_t Win32Platform::read_at(Handle h, std::uint64_t offset, void* buffer, std::uint32_t count) {
+  std::uint32_t done = 0;
+  while (done < count) {
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset + done);
+    at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
+    DWORD got = 0;
+    if (!ReadFile(native(h), static_cast<char*>(buffer) + done, count - done, &got, &at)) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_HANDLE_EOF) break;
+      fail_with(error);
+      return done == 0 ? kReadFailed : done;
+    }
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+CopyResult Win32Platform::copy_at(Handle from, std::uint64_t offset, Handle to, void* buffer, std::uint32_t count) {
+  CopyResult result;
+  const std::uint32_t got = read_at(from, offset, buffer, count);
+  result.taken = got == kReadFailed ? 0 : got;
+  result.written = write(to, buffer, result.taken);
+  return result;
+}
+
 bool Win32Platform::close(Handle h) {
   if (!h.valid()) return true;
   return CloseHandle(native(h)) != 0 || fail();

@@ -38,9 +38,13 @@ class Win32Platform final : public Platform {
   Shown shows_entry(Handle dir, const char16_t* name, Handle entry) override;
   bool failed_because_exists() override;
   NameRules name_rules() override { return NameRules::kWindows; }
+  bool folds_names(Handle) override { return true; }  // case-insensitive
   std::uint32_t read(Handle h, void* buffer, std::uint32_t count) override;
   bool write(Handle h, const void* data, std::uint32_t count) override;
   CopyResult copy_block(Handle from, Handle to, void* buffer, std::uint32_t count) override;
+  bool reads_at_offsets(Handle h) override;
+  std::uint32_t read_at(Handle h, std::uint64_t offset, void* buffer, std::uint32_t count) override;
+  CopyResult copy_at(Handle from, std::uint64_t offset, Handle to, void* buffer, std::uint32_t count) override;
   bool close(Handle h) override;
   void set_times(Handle h, FileTime creation, FileTime access, FileTime write) override;
   void set_attr(Handle h, std::uint16_t attr) override;

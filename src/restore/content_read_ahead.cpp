@@ -19,10 +19,35 @@ std::uint32_t read_ahead_size(std::uint32_t rest, RecordsAhead next) {
 
 }  // namespace
 
-bool ContentReadAhead::refill(Handle content, std::uint32_t rest, RecordsAhead next) {
+void ContentReadAhead::read_from(Handle content) {
+  content_ = content;
+  at_offsets_ = platform_.reads_at_offsets(content);
+  offset_ = 0;
   begin_ = end_ = 0;
-  const std::uint32_t got = platform_.read(content, buffer_, read_ahead_size(rest, next));
+}
+
+bool ContentReadAhead::refill(std::uint32_t rest, RecordsAhead next) {
+  begin_ = end_ = 0;
+  const std::uint32_t want = read_ahead_size(rest, next);
+  const std::uint32_t got =
+      at_offsets_ ? platform_.read_at(content_, offset_, buffer_, want) : platform_.read(content_, buffer_, want);
   if (got == 0 || got == kReadFailed) return false;
   end_ = got;
+  offset_ += got;
   return true;
+}
+
+CopyResult ContentReadAhead::move(Handle file, std::uint32_t count) {
+  CopyResult moved;
+  if (!file.valid()) {
+    const std::uint32_t got = at_offsets_ ? platform_.read_at(content_, offset_, buffer_, count)
+                                          : platform_.read_full(content_, buffer_, count);
+    moved.taken = got == kReadFailed ? 0 : got;
+  } else if (at_offsets_) {
+    moved = platform_.copy_at(content_, offset_, file, buffer_, count);
+  } else {
+    moved = platform_.copy_block(content_, file, buffer_, count);
+  }
+  offset_ += moved.taken;
+  return moved;
 }

@@ -4,6 +4,9 @@
 // the stream (inside the kernel where it can). On a pipe a read returns what
 // has arrived, so a small body may come in parts, and nothing ever waits for
 // bytes beyond the body being restored.
+//
+// A stream that is a file is read at offsets, so a writer may move a long
+// body from its own offset while the walk passes over it here.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +19,14 @@ class ContentReadAhead {
  public:
   explicit ContentReadAhead(Platform& platform) : platform_(platform) {}
 
+  // The stream the bodies come from; called before the first body.
+  void read_from(Handle content);
+  Handle stream() const { return content_; }
+  // Whether the stream is read at offsets, and the offset of the first byte
+  // not read yet (bytes held are before it).
+  bool at_offsets() const { return at_offsets_; }
+  std::uint64_t offset() const { return offset_; }
+
   // Bytes read ahead and not yet taken, and where they start.
   std::uint32_t held() const { return end_ - begin_; }
   const std::uint8_t* data() const { return buffer_ + begin_; }
@@ -25,14 +36,19 @@ class ContentReadAhead {
   // long body) and the small bodies of the records after it, up to the
   // first long one and at most one read-ahead. False when the stream has
   // ended or the read failed.
-  bool refill(Handle content, std::uint32_t rest, RecordsAhead next);
-
-  // The whole buffer as scratch for a block moved straight from the stream;
-  // only while nothing is held.
-  std::uint8_t* scratch() { return buffer_; }
+  bool refill(std::uint32_t rest, RecordsAhead next);
+  // With nothing held: one block of a long body moved straight from the
+  // stream into file, through the whole buffer where the system cannot move
+  // it itself; or only read, when file is none.
+  CopyResult move(Handle file, std::uint32_t count);
+  // With nothing held, at offsets: passes over a body a writer moves.
+  void pass(std::uint64_t count) { offset_ += count; }
 
  private:
   Platform& platform_;
+  Handle content_;
+  bool at_offsets_ = false;
+  std::uint64_t offset_ = 0;
   std::uint32_t begin_ = 0;
   std::uint32_t end_ = 0;
   // Page-aligned: an unaligned block makes large copies markedly slower.

@@ -9,11 +9,17 @@ void DirCursor::move_to(std::uint8_t depth, std::uint16_t attr, std::uint64_t re
   depth_ = depth;
 }
 
+void DirCursor::start(Handle target) {
+  slots_[0].container = target;
+  slots_[0].container_folds = pool_ == nullptr || platform_.folds_names(target);
+}
+
 void DirCursor::hold_directory(std::uint8_t depth, Handle handle, bool made_by_run, FileTime creation,
                                FileTime write) {
   DirSlot& slot = slots_[depth];
   slot.handle = handle;
   slot.handle_made_by_run = made_by_run;
+  slot.handle_folds = made_by_run ? slots_[depth].container_folds : pool_ == nullptr || platform_.folds_names(handle);
   slot.creation_time = creation;
   slot.write_time = write;
   slot.pending = -1;
@@ -26,10 +32,10 @@ bool DirCursor::hold_for_writers() {
   if (at < 0) return false;
   DirSlot& holder = slots_[at];
   if (holder.pending < 0) {
-    holder.pending = pool_->hold_dir(holder.handle, holder.creation_time, holder.write_time);
+    holder.pending = pool_->hold_dir(holder.handle, holder.creation_time, holder.write_time, holder.handle_folds);
     if (holder.pending < 0) {
       pool_->wait_turn();
-      holder.pending = pool_->hold_dir(holder.handle, holder.creation_time, holder.write_time);
+      holder.pending = pool_->hold_dir(holder.handle, holder.creation_time, holder.write_time, holder.handle_folds);
     }
   }
   return holder.pending >= 0;
@@ -40,16 +46,13 @@ std::int32_t DirCursor::hand_child(const char16_t* name, bool create, std::uint3
   if (at < 0 || !hold_for_writers()) return -1;
   DirSlot& holder = slots_[at];
   pool_->add_child(holder.pending);
-  if (create) {
-    *lane = lane_of(name);
-    *ticket = pool_->issue(holder.pending, *lane);
-  }
+  if (create) pool_->issue(holder.pending, name, lane, ticket);
   return holder.pending;
 }
 
 void DirCursor::wait_for_lane(const char16_t* name) {
   const int at = slots_[depth_].container_holder;
-  if (at >= 0 && slots_[at].pending >= 0) pool_->wait_lane(slots_[at].pending, lane_of(name));
+  if (at >= 0 && slots_[at].pending >= 0) pool_->wait_lane(slots_[at].pending, name);
 }
 
 // Exactly one directory is entered per rise: the one the previous record
@@ -74,6 +77,7 @@ void DirCursor::rise(int depth, std::uint16_t attr, std::uint64_t record, bool b
   DirSlot& inside = slots_[depth];
   inside.container = above.handle;
   inside.container_made_by_run = above.handle_made_by_run;
+  inside.container_folds = above.handle_folds;
   inside.container_holder = depth_;
   mark_not_entered(first, depth - 1);
   inside.not_entered = false;

@@ -25,6 +25,9 @@ struct DirSlot {
   // record left no directory to enter.
   Handle handle;
   bool handle_made_by_run = false;
+  // With writers: whether the system may take two names for one entry in
+  // it (asked of a directory that was there; one made inherits it).
+  bool handle_folds = true;
   Failure no_handle;
   FileTime creation_time = 0;
   FileTime write_time = 0;
@@ -38,6 +41,7 @@ struct DirSlot {
   // target at depth 0, else the handle held one depth up (closed there).
   Handle container;
   bool container_made_by_run = false;
+  bool container_folds = true;
   // The depth whose slot holds the container; -1: the target.
   int container_holder = -1;
 };
@@ -48,7 +52,7 @@ class DirCursor {
 
   // The target directory, which holds the entries of depth 0. It stays open
   // for the whole run and is not the cursor's to close.
-  void start(Handle target) { slots_[0].container = target; }
+  void start(Handle target);
   // Files handed to writers keep their directory open until they are done.
   void use_pool(WriterPool* pool) { pool_ = pool; }
   // The current record's file goes to the writers: its directory's pool

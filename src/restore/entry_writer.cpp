@@ -3,11 +3,11 @@
 #include <cstring>
 #include "restore/resume_check.h"
 
-void EntryWriter::restore_entry(const FsNode& node, Handle content, RecordsAhead next) {
+void EntryWriter::restore_entry(const FsNode& node, RecordsAhead next) {
   if (node.is_directory()) {
     restore_directory(node);
   } else {
-    restore_file(node, content, next);
+    restore_file(node, next);
   }
   // Nothing read ahead of the node stream: the next record may have to be
   // waited for (a pipe), so what was read goes to the writers now.
@@ -24,25 +24,43 @@ void EntryWriter::finish_batches() {
   count_finished();
 }
 
-// Files handed out count once they are finished.
+// Files handed out count once they are finished, and the bytes a writer
+// found missing from the stream are no longer counted as read.
 void EntryWriter::count_finished() {
   const std::int32_t finished = pool_->files_finished();
   counters_.files_in_flight -= finished - counted_finished_;
   counted_finished_ = finished;
+  const std::uint64_t missing = pool_->bytes_missing();
+  counters_.outbytes -= missing - counted_short_;
+  counted_short_ = missing;
 }
 
-void EntryWriter::hand_over(const FsNode& node, Handle content, RecordsAhead next) {
+bool EntryWriter::for_writers(const FsNode& node, const EntryPlace& at) {
+  if (pool_ == nullptr || !at.made_by_run) return false;
+  if (!writer_moves_body(node) && node.size > kBatchBodyBytes) return false;
+  return !guard_.refuses(name_reader_.name()) && cursor_.hold_for_writers();
+}
+
+void EntryWriter::hand_over(const FsNode& node, RecordsAhead next) {
   const char16_t* name = name_reader_.name();
   std::uint32_t lane = 0, ticket = 0;
   const std::int32_t dir = cursor_.hand_child(name, true, &lane, &ticket);
   std::uint32_t units = 1;
   while (name[units - 1] != 0) ++units;
-  if (!pool_->fits(node.size, units)) submit_batch();
+  const bool at_offset = writer_moves_body(node);
+  if (!pool_->fits(at_offset ? 0 : node.size, at_offset ? node.size : 0, units)) submit_batch();
   Batch& batch = pool_->current();
   std::uint8_t* to = batch.body + batch.body_used;
   std::uint64_t remaining = node.size;
+  const std::uint64_t from = at_offset ? ahead_.offset() : kBodyInBatch;
+  if (at_offset) {
+    ahead_.pass(node.size);
+    counters_.outbytes += node.size;
+    batch.moved_bytes += node.size;
+    remaining = 0;
+  }
   while (remaining > 0) {
-    if (ahead_.held() == 0 && !ahead_.refill(content, static_cast<std::uint32_t>(remaining), next)) break;
+    if (ahead_.held() == 0 && !ahead_.refill(static_cast<std::uint32_t>(remaining), next)) break;
     const std::uint32_t got = ahead_.held() < remaining ? ahead_.held() : static_cast<std::uint32_t>(remaining);
     std::memcpy(to, ahead_.data(), got);
     ahead_.take(got);
@@ -60,6 +78,7 @@ void EntryWriter::hand_over(const FsNode& node, Handle content, RecordsAhead nex
   job.write = node.write_time;
   job.size = node.size;
   job.missing = remaining;
+  job.from = from;
   job.body = batch.body_used;
   job.name = batch.name_used;
   job.record = static_cast<std::uint32_t>(counters_.dirs + counters_.files - 1);
@@ -69,12 +88,12 @@ void EntryWriter::hand_over(const FsNode& node, Handle content, RecordsAhead nex
   if (batch.count == kBatchEntries) submit_batch();
 }
 
-void EntryWriter::pass_over(const FsNode& node, Handle content, RecordsAhead next) {
+void EntryWriter::pass_over(const FsNode& node, RecordsAhead next) {
   if (node.is_directory()) {
     ++counters_.dirs;
   } else {
     ++counters_.files;
-    copy_body(node, content, Handle::none(), next);
+    copy_body(node, Handle::none(), next);
   }
 }
 
@@ -106,23 +125,20 @@ void EntryWriter::restore_directory(const FsNode& node) {
 // word must not stop the times from being set, and nothing is looked up by
 // name again. A file that could not be written whole keeps neither times nor
 // attributes, so it never passes for a complete one.
-void EntryWriter::restore_file(const FsNode& node, Handle content, RecordsAhead next) {
+void EntryWriter::restore_file(const FsNode& node, RecordsAhead next) {
   ++counters_.files;
   Handle file;
   if (keep_whole_ && !cursor_.skipping() &&
       already_restored(platform_, cursor_.entry_place().dir, name_reader_.name(), node)) {
     ++skipped_;
-    copy_body(node, content, file, next);
+    copy_body(node, file, next);
     return;
   }
   if (!cursor_.skipping()) {
     const EntryPlace at = cursor_.entry_place();
     // In a directory this run made, a writer creates it. Elsewhere the
     // rules for existing entries apply, and the file is restored here.
-    if (pool_ != nullptr && at.made_by_run && node.size <= kBatchBodyBytes &&
-        !guard_.refuses(name_reader_.name()) && cursor_.hold_for_writers()) {
-      return hand_over(node, content, next);
-    }
+    if (for_writers(node, at)) return hand_over(node, next);
     if (pool_ != nullptr) {
       // The files handed out go to the writers before this one's body may
       // hold the reading thread up (a pipe): none waits behind it.
@@ -132,7 +148,7 @@ void EntryWriter::restore_file(const FsNode& node, Handle content, RecordsAhead 
     file = guard_.create_file(at, name_reader_.name());
     if (!file.valid()) log_.createfile_failed(node.attr, node.size, guard_.failure());
   }
-  const bool written = copy_body(node, content, file, next);
+  const bool written = copy_body(node, file, next);
   if (!file.valid()) return;
   if (written) {
     platform_.set_times(file, node.creation_time, node.write_time, node.write_time);
@@ -141,7 +157,7 @@ void EntryWriter::restore_file(const FsNode& node, Handle content, RecordsAhead 
   if (!platform_.close(file) && written) log_.write_failed(node.attr, node.size, Failure::of_last_call(platform_));
 }
 
-bool EntryWriter::copy_body(const FsNode& node, Handle content, Handle file, RecordsAhead next) {
+bool EntryWriter::copy_body(const FsNode& node, Handle file, RecordsAhead next) {
   std::uint64_t remaining = node.size;
   bool writing = file.valid();
   while (remaining > 0) {
@@ -149,9 +165,9 @@ bool EntryWriter::copy_body(const FsNode& node, Handle content, Handle file, Rec
     std::uint32_t got;
     if (ahead_.held() == 0 && remaining >= kStraightCopyBytes) {
       want = remaining < kCopyBlockBytes ? static_cast<std::uint32_t>(remaining) : kCopyBlockBytes;
-      got = move_straight(node, content, file, want, &writing);
+      got = move_straight(node, file, want, &writing);
     } else {
-      if (ahead_.held() == 0 && !ahead_.refill(content, static_cast<std::uint32_t>(remaining), next)) break;
+      if (ahead_.held() == 0 && !ahead_.refill(static_cast<std::uint32_t>(remaining), next)) break;
       want = got = ahead_.held() < remaining ? ahead_.held() : static_cast<std::uint32_t>(remaining);
       if (writing && !platform_.write(file, ahead_.data(), got)) {
         log_.write_failed(node.attr, node.size, Failure::of_last_call(platform_));
@@ -167,11 +183,9 @@ bool EntryWriter::copy_body(const FsNode& node, Handle content, Handle file, Rec
   return writing;
 }
 
-std::uint32_t EntryWriter::move_straight(const FsNode& node, Handle content, Handle file, std::uint32_t count,
-                                         bool* writing) {
-  if (!*writing) return platform_.read_full(content, ahead_.scratch(), count);
-  const CopyResult moved = platform_.copy_block(content, file, ahead_.scratch(), count);
-  if (!moved.written) {
+std::uint32_t EntryWriter::move_straight(const FsNode& node, Handle file, std::uint32_t count, bool* writing) {
+  const CopyResult moved = ahead_.move(*writing ? file : Handle::none(), count);
+  if (*writing && !moved.written) {
     log_.write_failed(node.attr, node.size, Failure::of_last_call(platform_));
     *writing = false;
   }

@@ -30,16 +30,19 @@ class EntryWriter {
         counters_(counters),
         ahead_(platform) {}
 
+  // The content stream; called once, before the first entry.
+  void read_bodies_from(Handle content) { ahead_.read_from(content); }
   // next: the records after this one, whose small bodies may be read ahead.
-  void restore_entry(const FsNode& node, Handle content, RecordsAhead next);
+  void restore_entry(const FsNode& node, RecordsAhead next);
   // Counts an entry that is not restored (--only) and consumes its body.
-  void pass_over(const FsNode& node, Handle content, RecordsAhead next);
+  void pass_over(const FsNode& node, RecordsAhead next);
   // --resume: a file already in the target whole is kept and its body
   // consumed; skipped() counts them.
   void keep_whole_files(bool keep) { keep_whole_ = keep; }
   std::int64_t skipped() const { return skipped_; }
 
-  // With writers: new files with small bodies go to the pool.
+  // With writers: new files go to the pool, with small bodies or, from a
+  // content stream read at offsets, any body.
   void use_pool(WriterPool* pool) { pool_ = pool; }
   // Hands out the batch being filled and counts the files finished.
   void submit_batch();
@@ -48,20 +51,29 @@ class EntryWriter {
 
  private:
   void restore_directory(const FsNode& node);
-  void restore_file(const FsNode& node, Handle content, RecordsAhead next);
+  void restore_file(const FsNode& node, RecordsAhead next);
   // Moves the body into file (or discards it when file is none): from the
   // read-ahead while it holds bytes, then a long rest straight from the
   // stream in blocks. The stream's end or a failed read ends the body (its
   // content line tells what is missing). False once a write failed: the
   // failure is logged and the rest only consumed.
-  bool copy_body(const FsNode& node, Handle content, Handle file, RecordsAhead next);
+  bool copy_body(const FsNode& node, Handle file, RecordsAhead next);
   // One block of a long rest, straight from the stream; how many bytes it
   // took, and false in *writing once a write failed.
-  // The file, its body (read here) and its record, into the current batch.
-  // A writer creates, writes and closes it.
-  void hand_over(const FsNode& node, Handle content, RecordsAhead next);
+  std::uint32_t move_straight(const FsNode& node, Handle file, std::uint32_t count, bool* writing);
+  // Whether a writer takes the file: a new one in a directory this run made,
+  // with a body the batch can hold or the writer can read at its offset.
+  bool for_writers(const FsNode& node, const EntryPlace& at);
+  // A long body of a stream read at offsets: the writer moves it from its
+  // offset, and the walk passes over it.
+  bool writer_moves_body(const FsNode& node) const {
+    return ahead_.at_offsets() && ahead_.held() == 0 && node.size >= kStraightCopyBytes;
+  }
+  // The file and its record into the current batch, with its body copied
+  // from the read-ahead or, when a writer is to move it from its offset,
+  // passed over. A writer creates, writes and closes it.
+  void hand_over(const FsNode& node, RecordsAhead next);
   void count_finished();
-  std::uint32_t move_straight(const FsNode& node, Handle content, Handle file, std::uint32_t count, bool* writing);
 
   Platform& platform_;
   EntryGuard& guard_;
@@ -74,4 +86,5 @@ class EntryWriter {
   std::int64_t skipped_ = 0;
   WriterPool* pool_ = nullptr;
   std::int32_t counted_finished_ = 0;
+  std::uint64_t counted_short_ = 0;
 };

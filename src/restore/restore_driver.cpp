@@ -64,8 +64,10 @@ bool RestoreDriver::start_up(int base_arg, int target_arg) {
     return false;
   }
   if (!open_streams() || !open_target(target_arg)) return false;
+  const Handle content = dump_.handle(DumpReader::kContent);
+  writer_.read_bodies_from(content);
   if (pool_ != nullptr) {
-    pool_->start(writers_, log);
+    pool_->start(writers_, log, content);
     log_.set_turn(pool_);
     writer_.use_pool(pool_);
     cursor_.use_pool(pool_);
@@ -123,7 +125,6 @@ bool RestoreDriver::complain(const char* what, const Failure& why) {
 }
 
 int RestoreDriver::restore_all() {
-  const Handle content = dump_.handle(DumpReader::kContent);
   bool below_directory = false;  // the previous record is a directory
   phase_ = kBetweenEntries;
   if (!options_.quiet) set_console_line_open(true);
@@ -142,7 +143,7 @@ int RestoreDriver::restore_all() {
         name == NameRead::kFailed ? log_.names_failed(Failure::of_last_call(platform_)) : log_.names_ended();
         break;
       }
-      writer_.pass_over(node, content, dump_.records_ahead());
+      writer_.pass_over(node, dump_.records_ahead());
       continue;
     }
     cursor_.move_to(node.depth, node.attr, dump_.records(), below_directory);
@@ -162,11 +163,11 @@ int RestoreDriver::restore_all() {
       break;
     }
     if (options_.part != nullptr && !options_.part->take(node, names_.name())) {
-      writer_.pass_over(node, content, dump_.records_ahead());
+      writer_.pass_over(node, dump_.records_ahead());
       continue;
     }
     if (!node.is_directory()) phase_ = kInFile;
-    writer_.restore_entry(node, content, dump_.records_ahead());
+    writer_.restore_entry(node, dump_.records_ahead());
     phase_ = kBetweenEntries;
   }
   return finish();

@@ -15,19 +15,20 @@ void copy_name(const char16_t* from, char16_t* to) {
 
 }  // namespace
 
-// FNV-1a over the ASCII characters of the name that are not letters, in
-// order. Names a file system takes for one keep them: case folding changes
-// letters only, and canonical decomposition makes ASCII letters out of other
-// characters but no digit or punctuation, except ';' (from U+037E) and '`'
-// (from U+1FEF), which are left out.
-std::uint32_t lane_of(const char16_t* name) {
+// FNV-1a over the name's units, or where names fold over its ASCII
+// characters that are not letters, in order. Names a file system takes for
+// one keep those: case folding changes letters only, and canonical
+// decomposition makes ASCII letters out of other characters but no digit or
+// punctuation, except ';' (from U+037E) and '`' (from U+1FEF), which are
+// left out.
+std::uint32_t name_key(const char16_t* name, bool folds) {
   std::uint32_t hash = 2166136261u;
   for (const char16_t* p = name; *p != 0; ++p) {
     const char16_t c = *p;
     const bool letter = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-    if (c < 0x80 && !letter && c != u';' && c != u'`') hash = (hash ^ c) * 16777619u;
+    if (!folds || (c < 0x80 && !letter && c != u';' && c != u'`')) hash = (hash ^ c) * 16777619u;
   }
-  return hash % kLanes;
+  return hash;
 }
 
 void WriterContext::wait_turn() {
@@ -49,8 +50,9 @@ WriterPool::~WriterPool() {
   for (int i = 0; i <= kMaxWriters; ++i) context(i).~WriterContext();
 }
 
-void WriterPool::start(int writers, Handle log_file) {
+void WriterPool::start(int writers, Handle log_file, Handle content) {
   writers_ = writers;
+  content_ = content;
   inline_ = writers == 0;
   for (int i = 0; i <= kMaxWriters; ++i) context(i).log.write_to(log_file);
   for (int i = 0; i < writers; ++i) threads_[i] = std::thread([this, i] { work(i); });
@@ -75,9 +77,10 @@ Batch& WriterPool::current() {
   return batches_[seq % kBatchSlots];
 }
 
-bool WriterPool::fits(std::uint64_t body_bytes, std::uint32_t name_units) const {
+bool WriterPool::fits(std::uint64_t held_bytes, std::uint64_t moved_bytes, std::uint32_t name_units) const {
   const Batch& b = batches_[submitted_ % kBatchSlots];
-  return b.count < kBatchEntries && b.body_used + body_bytes <= kBatchBodyBytes &&
+  return b.count < kBatchEntries && b.body_used + held_bytes <= kBatchBodyBytes &&
+         (b.moved_bytes == 0 || b.moved_bytes + moved_bytes <= kBatchMovedBytes) &&
          b.name_used + name_units <= kBatchNameUnits;
 }
 
@@ -108,9 +111,33 @@ void WriterPool::wait_finished(std::uint64_t below) {
   finished_.wait(lock, [&] { return done_below_ >= below; });
 }
 
-void WriterPool::wait_lane(std::int32_t dir, std::uint32_t lane) {
-  const std::uint32_t issued = dirs_[dir].issued[lane];
-  if (dirs_[dir].created[lane].load(std::memory_order_acquire) == issued) return;
+// The key's bit tells whether a name of that key may have been handed out
+// before; only then can a creation meet an earlier one, and its lane goes in
+// order. Each creation of a lane in order waits until as many of the lane
+// are done as were handed out before it; no later one of the lane can be
+// done first, as each waits for its own count, so those done are exactly
+// the earlier ones, free or not.
+void WriterPool::issue(std::int32_t dir, const char16_t* name, std::uint32_t* lane, std::uint32_t* ticket) {
+  PendingDir& d = dirs_[dir];
+  const std::uint32_t key = name_key(name, d.folds);
+  const std::uint32_t bit = (key / kLanes) % kKeyBits;
+  std::uint64_t& word = d.keys[bit / 64];
+  const std::uint64_t mask = std::uint64_t{1} << (bit % 64);
+  *lane = key % kLanes;
+  if ((word & mask) != 0) d.ordered |= std::uint64_t{1} << *lane;
+  word |= mask;
+  *ticket = (d.ordered >> *lane & 1) != 0 ? d.issued[*lane] : kNoTurn;
+  ++d.issued[*lane];
+}
+
+void WriterPool::wait_lane(std::int32_t dir, const char16_t* name) {
+  const PendingDir& d = dirs_[dir];
+  const std::uint32_t key = name_key(name, d.folds);
+  const std::uint32_t bit = (key / kLanes) % kKeyBits;
+  if ((d.keys[bit / 64] & (std::uint64_t{1} << (bit % 64))) == 0) return;
+  const std::uint32_t lane = key % kLanes;
+  const std::uint32_t issued = d.issued[lane];
+  if (d.created[lane].load(std::memory_order_acquire) == issued) return;
   submit();
   wait_created(dir, lane, issued, submitted_);
 }
@@ -131,7 +158,7 @@ void WriterPool::wait_created(std::int32_t dir, std::uint32_t lane, std::uint32_
 
 Handle WriterPool::create(const Batch& batch, const FileJob& job, std::uint64_t seq, Failure* why) {
   PendingDir& dir = dirs_[job.dir];
-  wait_created(job.dir, job.lane, job.ticket, seq);
+  if (job.ticket != kNoTurn) wait_created(job.dir, job.lane, job.ticket, seq);
   const Handle file = create_in_made_dir(platform_, dir.handle, batch.names + job.name, why);
   dir.created[job.lane].fetch_add(1);
   if (dir.waiting[job.lane].load() != 0) {
@@ -146,9 +173,12 @@ void WriterPool::run_inline(std::uint64_t below) {
     const std::uint32_t slot = (seq - 1) % kBatchSlots;
     if (done_[slot] || running_[slot]) continue;
     running_[slot] = true;
+    // A batch may run inside another's creation: the outer job resumes.
+    const FileJob* outer = running_job_;
     ++inline_depth_;
     run_batch(seq - 1, context(inline_depth_));
     --inline_depth_;
+    running_job_ = outer;
   }
 }
 
@@ -213,33 +243,55 @@ void WriterPool::run_batch(std::uint64_t seq, WriterContext& ctx) {
 // keep the order of the entries.
 void WriterPool::run_job(const Batch& batch, const FileJob& job, Handle file, const Failure& why,
                          WriterContext& ctx) {
-  if (!file.valid()) {
+  const auto named = [&]() -> ErrorLog& {
     copy_name(batch.names + job.name, ctx.names.name());
-    ctx.log.createfile_failed(job.attr, job.size, why);
-    if (job.missing > 0) ctx.log.content_short(job.attr, job.size, job.missing);
-    return;
-  }
-  bool written = true;
-  const std::uint64_t arrived = job.size - job.missing;
-  if (arrived > 0 && !platform_.write(file, batch.body + job.body, static_cast<std::uint32_t>(arrived))) {
-    const Failure why = Failure::of_last_call(platform_);
-    copy_name(batch.names + job.name, ctx.names.name());
-    ctx.log.write_failed(job.attr, job.size, why);
+    return ctx.log;
+  };
+  if (!file.valid()) named().createfile_failed(job.attr, job.size, why);
+  bool written = file.valid();
+  std::uint64_t missing = job.missing;
+  if (job.from != kBodyInBatch) {
+    missing = move_body(batch, job, file, ctx, &written);
+    if (missing > 0) bytes_missing_.fetch_add(missing, std::memory_order_relaxed);
+  } else if (written && job.size > job.missing &&
+             !platform_.write(file, batch.body + job.body, static_cast<std::uint32_t>(job.size - job.missing))) {
+    named().write_failed(job.attr, job.size, Failure::of_last_call(platform_));
     written = false;
   }
-  if (job.missing > 0) {
-    copy_name(batch.names + job.name, ctx.names.name());
-    ctx.log.content_short(job.attr, job.size, job.missing);
-  }
+  if (missing > 0) named().content_short(job.attr, job.size, missing);
+  if (!file.valid()) return;
   if (written) {
     platform_.set_times(file, job.creation, job.write, job.write);
     platform_.set_attr(file, job.attr);
   }
-  if (!platform_.close(file) && written) {
-    const Failure why = Failure::of_last_call(platform_);
-    copy_name(batch.names + job.name, ctx.names.name());
-    ctx.log.write_failed(job.attr, job.size, why);
+  if (!platform_.close(file) && written) named().write_failed(job.attr, job.size, Failure::of_last_call(platform_));
+}
+
+// Block by block, as the walk moves a long body: after a failed write the
+// rest is only read, so the content line tells what the stream lacked.
+std::uint64_t WriterPool::move_body(const Batch& batch, const FileJob& job, Handle file, WriterContext& ctx,
+                                    bool* written) {
+  std::uint64_t done = 0;
+  while (done < job.size) {
+    const std::uint32_t want =
+        job.size - done < kCopyBlockBytes ? static_cast<std::uint32_t>(job.size - done) : kCopyBlockBytes;
+    CopyResult moved;
+    if (*written) {
+      moved = platform_.copy_at(content_, job.from + done, file, ctx.block, want);
+    } else {
+      const std::uint32_t got = platform_.read_at(content_, job.from + done, ctx.block, want);
+      moved.taken = got == kReadFailed ? 0 : got;
+    }
+    if (*written && !moved.written) {
+      const Failure why = Failure::of_last_call(platform_);
+      copy_name(batch.names + job.name, ctx.names.name());
+      ctx.log.write_failed(job.attr, job.size, why);
+      *written = false;
+    }
+    done += moved.taken;
+    if (moved.taken != want) break;  // the stream ended inside the block
   }
+  return job.size - done;
 }
 
 void WriterPool::finish_batch(std::uint64_t seq) {
@@ -251,6 +303,7 @@ void WriterPool::finish_batch(std::uint64_t seq) {
     while (done_below_ < submitted_ && done_[done_below_ % kBatchSlots]) {
       Batch& b = batches_[done_below_ % kBatchSlots];
       b.count = b.body_used = b.name_used = 0;
+      b.moved_bytes = 0;
       done_[done_below_ % kBatchSlots] = false;
       ++done_below_;
     }
@@ -258,7 +311,7 @@ void WriterPool::finish_batch(std::uint64_t seq) {
   if (!inline_) finished_.notify_all();
 }
 
-std::int32_t WriterPool::hold_dir(Handle dir, FileTime creation, FileTime write) {
+std::int32_t WriterPool::hold_dir(Handle dir, FileTime creation, FileTime write, bool folds) {
   for (std::uint32_t tries = 0; tries < kPendingDirs; ++tries) {
     const std::uint32_t i = next_dir_;
     next_dir_ = (next_dir_ + 1) % kPendingDirs;
@@ -267,6 +320,9 @@ std::int32_t WriterPool::hold_dir(Handle dir, FileTime creation, FileTime write)
     d.handle = dir;
     d.creation = creation;
     d.write = write;
+    d.folds = folds;
+    d.ordered = 0;
+    for (std::uint64_t& word : d.keys) word = 0;
     for (std::uint32_t lane = 0; lane < kLanes; ++lane) {
       d.created[lane].store(0, std::memory_order_relaxed);
       d.waiting[lane].store(0, std::memory_order_relaxed);

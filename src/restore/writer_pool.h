@@ -1,18 +1,21 @@
 // The writers of a parallel restore. The reading thread walks the dump as a
 // sequential restore does: it applies every rule that decides whether and
 // where an entry goes, makes and enters the directories, and hands each file
-// with a small body in a directory this run made to the pool in batches: its
-// name and directory, the body copied out of the read-ahead, the record's
-// times and word. A writer creates the file, writes the body, sets times and
-// attributes and closes it. Files elsewhere (the target, reused directories)
+// in a directory this run made to the pool in batches: its name and
+// directory, the record's times and word, and a small body copied out of the
+// read-ahead or, from a content stream read at offsets, where a long body
+// starts in it. A writer creates the file, writes or moves the body, sets
+// times and attributes and closes it. Files elsewhere (the target, reused directories)
 // meet EntryGuard's rules for existing entries on the reading thread.
 //
 // Creations that could meet one name keep the dump's order: within a
-// directory, names go into lanes by their ASCII characters other than letters
-// (see lane_of), which no case folding or normalization changes, so names the
-// file system may take for one share a lane; an entry waits for the entries of its lane handed out
-// before it to be created, and the reading thread waits for them before it
-// makes an entry of that lane itself.
+// directory, each name has a key (see name_key) that every name the file
+// system may take for it shares, and a lane by its key. A name whose key may
+// have been handed out before in its directory (a table of keys tells) puts
+// its lane in order: from then on each creation of that lane waits until
+// every one of the lane handed out before it is done. The reading thread
+// waits for them before it makes an entry of such a name itself. A name met
+// first in a lane not in order waits for nothing.
 //
 // Results are those of one thread:
 // - Log lines: a writer writes a line for an entry of batch b only once every
@@ -23,7 +26,9 @@
 //   when the walk leaves it; whoever finishes its last file (the reading
 //   thread or a writer) sets its times and closes it.
 // - Memory and handles are bounded by the batches in flight: kBatchSlots
-//   batches of at most kBatchEntries files and kBatchBodyBytes of bodies.
+//   batches of at most kBatchEntries files and kBatchBodyBytes of bodies
+//   held, and of bodies moved from their offsets kBatchMovedBytes (or one
+//   longer body), which hold no memory.
 //
 // Batches and directories go through one mutex per batch, never per entry.
 // With writers = 0 the pool runs batches itself, on the reading thread, in a
@@ -53,11 +58,23 @@ constexpr std::uint32_t kBatchEntries = 64;
 constexpr std::uint32_t kCreateRun = 16;
 // 16 batches of 256 KiB: at most 4 MiB of bodies in flight.
 constexpr std::uint32_t kBatchBodyBytes = kReadAheadBytes;
+// Bodies a batch moves from their offsets: enough to be worth a hand-over,
+// few enough that long bodies spread over the writers.
+constexpr std::uint64_t kBatchMovedBytes = 4 * kCopyBlockBytes;
+// FileJob::from of a body held in the batch.
+constexpr std::uint64_t kBodyInBatch = ~std::uint64_t{0};
 // Room for one longest name and then some.
 constexpr std::uint32_t kBatchNameUnits = kNameUnits + 8192;
-// Lanes of creations per directory.
+// Lanes of creations per directory, and the bits of its table of keys
+// handed out.
 constexpr std::uint32_t kLanes = 64;
-std::uint32_t lane_of(const char16_t* name);
+constexpr std::uint32_t kKeyBits = 4096;
+// A name's key in a directory. Where names are compared byte for byte, the
+// name itself; where they may be folded, only its ASCII characters other
+// than letters, which no case folding or normalization makes or changes.
+std::uint32_t name_key(const char16_t* name, bool folds);
+// FileJob::ticket of a creation that waits for none.
+constexpr std::uint32_t kNoTurn = ~std::uint32_t{0};
 
 // Directories left by the walk while files inside them are in flight, plus
 // those the walk holds.
@@ -65,13 +82,14 @@ constexpr std::uint32_t kPendingDirs = 1024;
 
 struct FileJob {
   std::uint8_t lane = 0;  // the writer creates it in its lane's turn
-  std::uint32_t ticket = 0;
+  std::uint32_t ticket = kNoTurn;
   std::int32_t dir = -1;  // the pending directory holding it; -1: none (the target)
   std::uint16_t attr = 0;
   FileTime creation = 0;
   FileTime write = 0;
   std::uint64_t size = 0;
   std::uint64_t missing = 0;  // bytes the content stream lacked
+  std::uint64_t from = kBodyInBatch;  // where the body starts in the content stream
   std::uint32_t body = 0;     // offset of the body in the batch
   std::uint32_t name = 0;     // offset of the name in the batch
   std::uint32_t record = 0;   // its record, counted from 0 (for tests)
@@ -81,6 +99,7 @@ struct Batch {
   std::uint32_t count = 0;
   std::uint32_t body_used = 0;
   std::uint32_t name_used = 0;
+  std::uint64_t moved_bytes = 0;  // of the bodies moved from their offsets
   FileJob jobs[kBatchEntries];
   char16_t names[kBatchNameUnits];
   alignas(4096) std::uint8_t body[kBatchBodyBytes];
@@ -89,7 +108,8 @@ struct Batch {
 class WriterPool;
 
 // What one writer needs of its own: a log writer over the shared log file
-// that waits for the turn of its batch, and a name buffer for its lines.
+// that waits for the turn of its batch, a name buffer for its lines, and a
+// block to move bodies through where the system cannot move them itself.
 class WriterContext : public LineTurn {
  public:
   explicit WriterContext(Platform& platform) : names(platform), log(platform, names) {}
@@ -100,6 +120,7 @@ class WriterContext : public LineTurn {
   bool turned = false;
   NameReader names;
   ErrorLog log;
+  alignas(4096) std::uint8_t block[kCopyBlockBytes];
 };
 
 class WriterPool : public LineTurn {
@@ -110,34 +131,39 @@ class WriterPool : public LineTurn {
   WriterPool& operator=(const WriterPool&) = delete;
 
   // Starts `writers` threads (0: batches run on the calling thread, newest
-  // first) writing lines to log_file. Call once.
-  void start(int writers, Handle log_file);
+  // first) writing lines to log_file and moving long bodies from content.
+  // Call once.
+  void start(int writers, Handle log_file, Handle content);
   // Finishes everything handed out and ends the threads.
   void stop();
 
   // The batch being filled; waits until its slot is free.
   Batch& current();
-  // Room in the current batch for a body and a name: false when it must be
-  // handed out first.
-  bool fits(std::uint64_t body_bytes, std::uint32_t name_units) const;
+  // Room in the current batch for a body held or moved and a name: false
+  // when it must be handed out first.
+  bool fits(std::uint64_t held_bytes, std::uint64_t moved_bytes, std::uint32_t name_units) const;
   // Hands the current batch to the writers (nothing when it is empty).
   void submit();
   // Submits and waits until every batch handed out is finished: the
   // reading thread's turn to write a line.
   void wait_turn() override;
 
-  // A directory the walk holds: returns its slot, or -1 when none is free.
-  std::int32_t hold_dir(Handle dir, FileTime creation, FileTime write);
+  // A directory the walk holds, whose names fold or not: returns its slot,
+  // or -1 when none is free.
+  std::int32_t hold_dir(Handle dir, FileTime creation, FileTime write, bool folds);
   void add_child(std::int32_t dir) { dirs_[dir].count.fetch_add(1, std::memory_order_relaxed); }
-  // A file a writer is to create in the directory: its place in its lane.
-  std::uint32_t issue(std::int32_t dir, std::uint32_t lane) { return dirs_[dir].issued[lane]++; }
-  // The reading thread is about to make an entry of this lane itself.
-  void wait_lane(std::int32_t dir, std::uint32_t lane);
+  // A file a writer is to create in the directory: its lane, and its place
+  // there (kNoTurn: it waits for none).
+  void issue(std::int32_t dir, const char16_t* name, std::uint32_t* lane, std::uint32_t* ticket);
+  // The reading thread is about to make an entry of this name itself.
+  void wait_lane(std::int32_t dir, const char16_t* name);
   // The walk has left the directory, or a file in it is finished: the last
   // of these sets its times and closes it.
   void release_dir(std::int32_t dir);
 
   std::int32_t files_finished() const { return files_done_.load(std::memory_order_relaxed); }
+  // Bytes of bodies moved from their offsets that the stream did not hold.
+  std::uint64_t bytes_missing() const { return bytes_missing_.load(std::memory_order_relaxed); }
   // The first writer log that could not be written whole, or nullptr.
   const ErrorLog* incomplete_log();
   // The entry lines the writers wrote, for the run's summary.
@@ -156,6 +182,9 @@ class WriterPool : public LineTurn {
     std::atomic<std::uint32_t> created[kLanes];
     std::atomic<std::uint32_t> waiting[kLanes];  // threads waiting for a lane's creation
     std::uint32_t issued[kLanes];
+    std::uint64_t keys[kKeyBits / 64];  // keys handed out, as bits
+    std::uint64_t ordered = 0;          // lanes in order, as bits
+    bool folds = true;
     Handle handle;
     FileTime creation = 0;
     FileTime write = 0;
@@ -166,6 +195,8 @@ class WriterPool : public LineTurn {
   // Creates the file of a job that has none; none with *why on failure.
   Handle create(const Batch& batch, const FileJob& job, std::uint64_t seq, Failure* why);
   void run_job(const Batch& batch, const FileJob& job, Handle file, const Failure& why, WriterContext& ctx);
+  // A body from its offset into file (none: only read); the bytes missing.
+  std::uint64_t move_body(const Batch& batch, const FileJob& job, Handle file, WriterContext& ctx, bool* written);
   void finish_batch(std::uint64_t seq);
   void wait_finished(std::uint64_t below);
   // Until `ticket` entries of the lane are created; without threads, by
@@ -195,6 +226,8 @@ class WriterPool : public LineTurn {
   bool running_[kBatchSlots] = {};
   bool stopping_ = false;
   std::atomic<std::int32_t> files_done_{0};
+  std::atomic<std::uint64_t> bytes_missing_{0};
+  Handle content_;
   std::uint32_t next_dir_ = 0;
   PendingDir dirs_[kPendingDirs];
   Batch batches_[kBatchSlots];

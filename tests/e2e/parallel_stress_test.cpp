@@ -51,9 +51,12 @@ void build(const std::string& basepath) {
     d.file(2, u"inner.txt", body_of(n), 0x20, t(n), t(n + 4));
     ++n;
   }
-  // The last body is cut short.
-  d.file_header(0, u"cut.bin", 5000, 0x20, t(n), t(n + 1));
+  // The stream ends inside a long body in a directory of the dump (a writer
+  // moves it), and the body after it finds nothing.
+  d.dir(0, u"tail", 0x10, t(n), t(n + 1));
+  d.file_header(1, u"cut.bin", 70000, 0x20, t(n), t(n + 1));
   d.content(std::string(1234, 'c').data(), 1234);
+  d.file_header(1, u"after.bin", 20, 0x20, t(n), t(n + 1));
   ASSERT_TRUE(d.close());
 }
 
@@ -99,6 +102,7 @@ TEST(Parallel, EightWritersLeaveWhatOneLeaves) {
   EXPECT_NE(one.log.find("an entry restored in this run has this name"), std::string::npos);
   EXPECT_NE(one.log.find("chdir error with <blocked>"), std::string::npos);
   EXPECT_NE(one.log.find("content error with <cut.bin>"), std::string::npos);
+  EXPECT_NE(one.log.find("content error with <after.bin>"), std::string::npos);
   EXPECT_EQ(eight.log, one.log);
   EXPECT_GT(one.tree.size(), 90000u);
   expect_same_tree(one.tree, eight.tree);

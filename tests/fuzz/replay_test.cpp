@@ -68,8 +68,9 @@ TEST(FuzzCorpus, StreamsLargerThanTheBuffers) {
   names += std::string(70000, 'L') + "\n";
   nodes += record(0, 0x20, 2000000);
   names += "short\n";
-  content = std::string(1048576 + 1048577 + 700 * 3 + 5, 'x') + std::string(1000, 'y');
-  for (int mode : {0, kModeWindows | kModeHostileTarget, int{kModePieces}}) {
+  // A pattern, so a body taken from the wrong offset shows.
+  for (std::size_t i = 0; i < 1048576 + 1048577 + 700 * 3 + 5 + 1000; ++i) content += static_cast<char>(i % 251);
+  for (int mode : {0, kModeWindows | kModeHostileTarget, int{kModePieces}, kModeWriters | kModeClockRuns}) {
     EXPECT_EQ(joined(check(make_fuzz_input(static_cast<std::uint8_t>(mode), {}, {}, {}, nodes, names, content))), "")
         << mode;
   }
@@ -133,18 +134,22 @@ TEST(FuzzCheck, LinksSwappedInAtAnyStepLeadNowhere) {
 }
 
 // Every injectable operation failing at each of its first calls, once and
-// always.
+// always; with the whole content and with it ending inside the long body
+// (which a writer moves from its offset).
 TEST(FuzzCheck, EveryInjectableFailureIsLoggedOnceOrHarmless) {
-  std::string nodes = record(0, 0x10, 0) + record(1, 0x20, 5000) + record(1, 0x20, 3) + record(0, 0x20, 0);
+  std::string nodes = record(0, 0x10, 0) + record(1, 0x20, 20000) + record(1, 0x20, 3) + record(0, 0x20, 0);
   const std::string names = "d\nbig\nsmall\nempty\n";
-  const std::string content = std::string(5000, 'b') + "sss";
-  for (std::uint8_t op = 1; op <= 12; ++op) {
-    for (std::uint8_t nth : {0, 1, 2, 3, 0xFF}) {
-      for (int mode : {0, kModePartialWrites | kModePieces, kModeRunInTarget | kModeHostileTarget, kModeWriters | kModePartialWrites}) {
-        EXPECT_EQ(joined(check(make_fuzz_input(static_cast<std::uint8_t>(mode), {op, nth}, {}, {}, nodes, names,
-                                               content))),
-                  "")
-            << int{op} << " " << int{nth} << " " << mode;
+  const std::string whole = std::string(20000, 'b') + "sss";
+  for (const std::string& content : {whole, whole.substr(0, 12000)}) {
+    for (std::uint8_t op = 1; op <= 12; ++op) {
+      for (std::uint8_t nth : {0, 1, 2, 3, 0xFF}) {
+        for (int mode : {0, kModePartialWrites | kModePieces, kModeRunInTarget | kModeHostileTarget,
+                         kModeWriters | kModePartialWrites}) {
+          EXPECT_EQ(joined(check(make_fuzz_input(static_cast<std::uint8_t>(mode), {op, nth}, {}, {}, nodes, names,
+                                                 content))),
+                    "")
+              << int{op} << " " << int{nth} << " " << mode << " " << content.size();
+        }
       }
     }
   }

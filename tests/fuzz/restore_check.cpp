@@ -230,6 +230,9 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
   if (mode & kModePieces) {
     f.stream_chunk(u"$fsnodes", 13);
     f.stream_chunk(u"$fsnames", 3);
+  } else {
+    // Files, not pipes: bodies are read at offsets, long ones by writers.
+    f.streams_read_at_offsets = true;
   }
   for (int i = 0; i < 2; ++i) {
     const int op = header[1 + 2 * i] % (kFailOpCount + 1), nth = header[2 + 2 * i];

@@ -31,7 +31,8 @@ constexpr std::uint8_t kModeWindows = 0x01;        // Windows names, case foldin
 constexpr std::uint8_t kModeHostileTarget = 0x02;  // links, a FIFO and old entries in the target
 constexpr std::uint8_t kModeRunInTarget = 0x04;    // no arguments: the dump and the log sit in the target
 constexpr std::uint8_t kModeClockRuns = 0x08;      // the progress line prints along the way
-constexpr std::uint8_t kModePieces = 0x10;         // the node and names streams arrive in small pieces
+constexpr std::uint8_t kModePieces = 0x10;         // pipes: the node and names streams arrive in small pieces;
+                                                   // otherwise the streams are files, read at offsets
 constexpr std::uint8_t kModePartialWrites = 0x20;  // a failing write still writes its first bytes
 constexpr std::uint8_t kModeWriters = 0x40;        // files finished by writers, batches run newest first
 

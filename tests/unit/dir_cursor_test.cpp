@@ -184,9 +184,17 @@ namespace {
 // name the run already restored is refused, a later directory too (with its
 // subtree), whether the names are equal or the file system folds them into
 // one; each directory left out says so, and one that exists but could not
-// be opened says only that.
+// be opened says only that. With writers too, where the two names may go to
+// writers in different batches, which they finish newest first.
 TEST(OneEntryNeverEatsAnother, LaterEntriesOfATakenNameAreRefusedAndEveryMissingDirectoryIsLogged) {
   const std::string made = "an entry restored in this run has this name";
+  // A new directory with `first`, a batch's worth of other files, `second`.
+  const auto batch_apart = [](const std::u16string& first, const std::u16string& second) {
+    TestDump d;
+    d.dir(0, u"d").file(1, first, "1");
+    for (char16_t i = 0; i < 70; ++i) d.file(1, {u'f', static_cast<char16_t>(u'0' + i / 10), static_cast<char16_t>(u'0' + i % 10)}, "");
+    return d.file(1, second, "2");
+  };
   struct Case {
     const char* what;
     bool fold_case;
@@ -211,15 +219,24 @@ TEST(OneEntryNeverEatsAnother, LaterEntriesOfATakenNameAreRefusedAndEveryMissing
        TestDump().file(0, u"x", "1").dir(0, u"x"),
        "mkdir error with <x>, attr=0010: " + made + "\n",
        {{u"target/x", "1"}}},
+      {"the same file twice, a batch apart", false, batch_apart(u"a", u"a"),
+       "createfile error with <a>, attr=0020, size=1: " + made + "\n",
+       {{u"target/d/a", "1"}}},
+      {"files that differ by case, a batch apart", true, batch_apart(u"Read.me", u"READ.ME"),
+       "createfile error with <READ.ME>, attr=0020, size=1: " + made + "\n",
+       {{u"target/d/Read.me", "1"}}},
   };
-  for (Case& c : cases) {
-    auto r = TestRestorer::make();
-    r->fake.fold_case = c.fold_case;
-    r->run(c.dump);
-    EXPECT_EQ(r->fake.log_text(), c.log) << c.what;
-    for (const auto& [path, body] : c.bodies) {
-      ASSERT_NE(r->fake.find(path), nullptr) << c.what;
-      EXPECT_EQ(r->fake.find(path)->body, body) << c.what;
+  for (bool writers : {false, true}) {
+    for (Case& c : cases) {
+      auto r = TestRestorer::make();
+      if (writers) r->with_writers();
+      r->fake.fold_case = c.fold_case;
+      r->run(c.dump);
+      EXPECT_EQ(r->fake.log_text(), c.log) << c.what << (writers ? ", with writers" : "");
+      for (const auto& [path, body] : c.bodies) {
+        ASSERT_NE(r->fake.find(path), nullptr) << c.what;
+        EXPECT_EQ(r->fake.find(path)->body, body) << c.what << (writers ? ", with writers" : "");
+      }
     }
   }
 }

@@ -63,7 +63,15 @@ struct TestRestorer {
   DirCursor& cursor = restorer.cursor;
   RestoreDriver& driver = restorer.driver;
 
+  std::unique_ptr<WriterPool> pool;
+
   static std::unique_ptr<TestRestorer> make() { return std::make_unique<TestRestorer>(); }
+  // Files in new directories go to writers; their batches run on this
+  // thread, newest first, as writers might finish them.
+  void with_writers() {
+    pool = std::make_unique<WriterPool>(fake);
+    driver.use_pool(pool.get(), 0);
+  }
 
   // Restores as the program does with the fake's arguments.
   int run_program() {
