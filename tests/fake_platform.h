@@ -66,6 +66,7 @@ class FakePlatform : public Platform {
   bool keep_bodies = true;
   std::uint32_t read_chunk = 0;  // most bytes a read delivers; 0: all asked for
   bool streams_read_at_offsets = false;  // the streams are files, not pipes
+  std::uint32_t handles_allowed = 0;      // handle_limit(); 0: none
   void add_stream(const std::u16string& path, std::string bytes);
   // A stream of `size` bytes that fill(offset, out, n) produces on demand,
   // for bodies too large to hold.
@@ -161,6 +162,7 @@ class FakePlatform : public Platform {
   Handle open_dir(Handle dir, const char16_t* name) override;
   Handle open_file_read(Handle dir, const char16_t* name) override;
   bool folds_names(Handle) override { return fold_case; }
+  std::uint32_t handle_limit() override { return handles_allowed; }
   bool describe_open(Handle h, OpenState* out) override;
   Handle open_listing(Handle dir) override;
   Listed next_listed(Handle listing, char16_t* name, std::uint32_t capacity) override;

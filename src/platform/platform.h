@@ -223,6 +223,9 @@ class Platform {
 
   // How many processors the process may run on, at least 1.
   virtual int processor_count() { return 1; }
+  // How many handles the process may hold open at once, once it has raised
+  // its own limit as far as the system lets it; 0: no limit that matters.
+  virtual std::uint32_t handle_limit() { return 0; }
 
   // Milliseconds since an arbitrary start, wrapping at 2^32.
   virtual std::uint32_t tick_ms() = 0;

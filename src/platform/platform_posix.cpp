@@ -5,6 +5,7 @@
 #include <linux/fs.h>
 #include <linux/magic.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/sendfile.h>
 #include <sys/vfs.h>
 #include <sys/stat.h>
@@ -397,6 +398,20 @@ void PosixPlatform::error_text(SystemError error, char* out, std::uint32_t capac
 SystemError PosixPlatform::last_error() { return {static_cast<std::uint32_t>(last_errno_)}; }
 
 // The processors of the affinity mask, which taskset and cgroups narrow.
+// The soft limit on descriptors is often far below the hard one (1,024
+// against a million): raised to it, as a program that holds many open may.
+std::uint32_t PosixPlatform::handle_limit() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  if (limit.rlim_cur < limit.rlim_max) {
+    struct rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > 0x7FFFFFFF) return 0;
+  return static_cast<std::uint32_t>(limit.rlim_cur);
+}
+
 int PosixPlatform::processor_count() {
   cpu_set_t set;
   if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;

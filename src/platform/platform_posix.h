@@ -52,6 +52,7 @@ class PosixPlatform final : public Platform {
   SystemError last_error() override;
   void error_text(SystemError error, char* out, std::uint32_t capacity) override;
   int processor_count() override;
+  std::uint32_t handle_limit() override;
   std::uint32_t tick_ms() override;
   std::uint64_t cycles() override;
   const char* native_help_switch() override { return nullptr; }

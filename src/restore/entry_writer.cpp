@@ -41,10 +41,10 @@ bool EntryWriter::for_writers(const FsNode& node, const EntryPlace& at) {
   return !guard_.refuses(name_reader_.name()) && cursor_.hold_for_writers();
 }
 
-void EntryWriter::hand_over(const FsNode& node, RecordsAhead next) {
+void EntryWriter::hand_over(const FsNode& node, RecordsAhead next, Handle opened) {
   const char16_t* name = name_reader_.name();
-  std::uint32_t lane = 0, ticket = 0;
-  const std::int32_t dir = cursor_.hand_child(name, true, &lane, &ticket);
+  std::uint32_t lane = 0, ticket = kNoTurn;
+  const std::int32_t dir = opened.valid() ? -1 : cursor_.hand_child(name, true, &lane, &ticket);
   std::uint32_t units = 1;
   while (name[units - 1] != 0) ++units;
   const bool at_offset = writer_moves_body(node);
@@ -79,6 +79,7 @@ void EntryWriter::hand_over(const FsNode& node, RecordsAhead next) {
   job.size = node.size;
   job.missing = remaining;
   job.from = from;
+  job.opened = opened;
   job.body = batch.body_used;
   job.name = batch.name_used;
   job.record = static_cast<std::uint32_t>(counters_.dirs + counters_.files - 1);
@@ -147,6 +148,8 @@ void EntryWriter::restore_file(const FsNode& node, RecordsAhead next) {
     }
     file = guard_.create_file(at, name_reader_.name());
     if (!file.valid()) log_.createfile_failed(node.attr, node.size, guard_.failure());
+    // Made here; a long body a writer can move from its offset moves there.
+    if (file.valid() && pool_ != nullptr && writer_moves_body(node)) return hand_over(node, next, file);
   }
   const bool written = copy_body(node, file, next);
   if (!file.valid()) return;

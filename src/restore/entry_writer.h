@@ -71,8 +71,9 @@ class EntryWriter {
   }
   // The file and its record into the current batch, with its body copied
   // from the read-ahead or, when a writer is to move it from its offset,
-  // passed over. A writer creates, writes and closes it.
-  void hand_over(const FsNode& node, RecordsAhead next);
+  // passed over. A writer creates it (or takes `opened`, made here under the
+  // rules for existing entries), writes and closes it.
+  void hand_over(const FsNode& node, RecordsAhead next, Handle opened = Handle::none());
   void count_finished();
 
   Platform& platform_;

@@ -67,7 +67,7 @@ bool RestoreDriver::start_up(int base_arg, int target_arg) {
   const Handle content = dump_.handle(DumpReader::kContent);
   writer_.read_bodies_from(content);
   if (pool_ != nullptr) {
-    pool_->start(writers_, log, content);
+    pool_->start(writers_, log, content, platform_.handle_limit());
     log_.set_turn(pool_);
     writer_.use_pool(pool_);
     cursor_.use_pool(pool_);

@@ -50,9 +50,17 @@ WriterPool::~WriterPool() {
   for (int i = 0; i <= kMaxWriters; ++i) context(i).~WriterContext();
 }
 
-void WriterPool::start(int writers, Handle log_file, Handle content) {
+// Half the handles the process may hold, less the files writers hold open
+// at once, are for directories held; the rest is the walk's (its path, the
+// streams, the log, a file).
+void WriterPool::start(int writers, Handle log_file, Handle content, std::uint32_t handle_limit) {
   writers_ = writers;
   content_ = content;
+  if (handle_limit != 0) {
+    const std::uint32_t files = static_cast<std::uint32_t>(writers) * kCreateRun;
+    const std::uint32_t room = handle_limit / 2 > files ? handle_limit / 2 - files : 0;
+    dir_limit_ = room < 8 ? 8 : room < kPendingDirs ? room : kPendingDirs;
+  }
   inline_ = writers == 0;
   for (int i = 0; i <= kMaxWriters; ++i) context(i).log.write_to(log_file);
   for (int i = 0; i < writers; ++i) threads_[i] = std::thread([this, i] { work(i); });
@@ -157,6 +165,7 @@ void WriterPool::wait_created(std::int32_t dir, std::uint32_t lane, std::uint32_
 }
 
 Handle WriterPool::create(const Batch& batch, const FileJob& job, std::uint64_t seq, Failure* why) {
+  if (job.opened.valid()) return job.opened;
   PendingDir& dir = dirs_[job.dir];
   if (job.ticket != kNoTurn) wait_created(job.dir, job.lane, job.ticket, seq);
   const Handle file = create_in_made_dir(platform_, dir.handle, batch.names + job.name, why);
@@ -312,6 +321,7 @@ void WriterPool::finish_batch(std::uint64_t seq) {
 }
 
 std::int32_t WriterPool::hold_dir(Handle dir, FileTime creation, FileTime write, bool folds) {
+  if (dirs_held_.load(std::memory_order_acquire) >= dir_limit_) return -1;
   for (std::uint32_t tries = 0; tries < kPendingDirs; ++tries) {
     const std::uint32_t i = next_dir_;
     next_dir_ = (next_dir_ + 1) % kPendingDirs;
@@ -330,6 +340,7 @@ std::int32_t WriterPool::hold_dir(Handle dir, FileTime creation, FileTime write,
     }
     d.count.store(1, std::memory_order_relaxed);  // the walk's own hold
     d.busy.store(true, std::memory_order_relaxed);
+    dirs_held_.fetch_add(1, std::memory_order_relaxed);
     return static_cast<std::int32_t>(i);
   }
   return -1;
@@ -341,6 +352,7 @@ void WriterPool::release_dir(std::int32_t dir) {
   platform_.set_times(d.handle, d.creation, d.write, d.write);
   platform_.close(d.handle);
   d.busy.store(false, std::memory_order_release);
+  dirs_held_.fetch_sub(1, std::memory_order_release);
 }
 
 const ErrorLog* WriterPool::incomplete_log() {

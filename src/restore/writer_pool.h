@@ -5,8 +5,10 @@
 // directory, the record's times and word, and a small body copied out of the
 // read-ahead or, from a content stream read at offsets, where a long body
 // starts in it. A writer creates the file, writes or moves the body, sets
-// times and attributes and closes it. Files elsewhere (the target, reused directories)
-// meet EntryGuard's rules for existing entries on the reading thread.
+// times and attributes and closes it. Files elsewhere (the target, reused
+// directories) meet EntryGuard's rules for existing entries on the reading
+// thread, which makes them; a long body it hands on, with the open file, to
+// be moved by a writer from its offset.
 //
 // Creations that could meet one name keep the dump's order: within a
 // directory, each name has a key (see name_key) that every name the file
@@ -83,13 +85,14 @@ constexpr std::uint32_t kPendingDirs = 1024;
 struct FileJob {
   std::uint8_t lane = 0;  // the writer creates it in its lane's turn
   std::uint32_t ticket = kNoTurn;
-  std::int32_t dir = -1;  // the pending directory holding it; -1: none (the target)
+  std::int32_t dir = -1;  // the pending directory holding it; -1: none (`opened`)
   std::uint16_t attr = 0;
   FileTime creation = 0;
   FileTime write = 0;
   std::uint64_t size = 0;
   std::uint64_t missing = 0;  // bytes the content stream lacked
   std::uint64_t from = kBodyInBatch;  // where the body starts in the content stream
+  Handle opened;  // made by the reading thread: the writer moves the body only
   std::uint32_t body = 0;     // offset of the body in the batch
   std::uint32_t name = 0;     // offset of the name in the batch
   std::uint32_t record = 0;   // its record, counted from 0 (for tests)
@@ -132,8 +135,8 @@ class WriterPool : public LineTurn {
 
   // Starts `writers` threads (0: batches run on the calling thread, newest
   // first) writing lines to log_file and moving long bodies from content.
-  // Call once.
-  void start(int writers, Handle log_file, Handle content);
+  // Directories held stay within half of handle_limit (0: none). Call once.
+  void start(int writers, Handle log_file, Handle content, std::uint32_t handle_limit);
   // Finishes everything handed out and ends the threads.
   void stop();
 
@@ -229,6 +232,8 @@ class WriterPool : public LineTurn {
   std::atomic<std::uint64_t> bytes_missing_{0};
   Handle content_;
   std::uint32_t next_dir_ = 0;
+  std::uint32_t dir_limit_ = kPendingDirs;
+  std::atomic<std::uint32_t> dirs_held_{0};
   PendingDir dirs_[kPendingDirs];
   Batch batches_[kBatchSlots];
 };

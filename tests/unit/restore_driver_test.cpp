@@ -253,4 +253,25 @@ TEST(RestoreDriver, StreamsDeliveredInPiecesRestoreTheSameTree) {
   EXPECT_EQ(std::count(reference.begin(), reference.end(), '!'), count + 2 * ((count + 49) / 50));
 }
 
+// Writers keep directories open until their files are done: never more
+// than the process may hold, so a tree of many small directories gets no
+// line that one thread would not give.
+TEST(RestoreDriver, WritersHoldNoMoreHandlesThanTheProcessMay) {
+  auto r = TestRestorer::make();
+  r->with_writers();
+  r->fake.handles_allowed = 64;
+  TestDump d;
+  for (char16_t i = 0; i < 300; ++i) {
+    d.dir(0, {u'd', static_cast<char16_t>(u'a' + i / 26 % 26), static_cast<char16_t>(u'a' + i % 26),
+              static_cast<char16_t>(u'0' + i / 676)})
+        .file(1, u"f", "x");
+  }
+  int most = 0;
+  r->fake.on_call = [&](const char*, const FakePlatform::Node*) { most = std::max(most, r->fake.open_handles()); };
+  EXPECT_EQ(r->run(d), 0);
+  EXPECT_LE(most, 64);
+  EXPECT_EQ(r->fake.log_text(), "");
+  EXPECT_EQ(r->counted(), d.counts());
+}
+
 }  // namespace
