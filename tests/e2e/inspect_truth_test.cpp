@@ -272,7 +272,7 @@ TEST(InspectTruth, ADumpTheCheckPassesRestoresWithoutALogLine) {
     if (check.status == 0) {
       ++passed;
       EXPECT_EQ(log, "") << dump << " passed the check:\n" << check.out << check.err;
-      EXPECT_EQ(restore.status, 0) << dump;
+      EXPECT_EQ(restore.status, 0) << dump << "\n" << restore.out << restore.err;
     }
   }
   // Both outcomes are common, or the comparison says little.
