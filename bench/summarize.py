@@ -24,6 +24,11 @@ def spread(ratios):
     return f"{statistics.median(ratios):.2f}x ({min(ratios):.2f}..{max(ratios):.2f})"
 
 
+def ratios(slow, fast, field=0):
+    """slow_time / fast_time for each round both ran."""
+    return [slow[r][field] / fast[r][field] for r in fast if r in slow and fast[r][field] > 0]
+
+
 def table(fs, runs, tree, entries, files, nbytes):
     rounds = len(runs["fsrestore"])
     print(f"\n{tree} on {fs}: {entries} entries ({files} files), {nbytes / 1e6:.1f} MB of content, "
@@ -43,14 +48,11 @@ def table(fs, runs, tree, entries, files, nbytes):
     for cmd, by_round in runs.items():
         if cmd == "fsrestore":
             continue
-        common = [r for r in fsr if r in by_round]
-        wall = [by_round[r][0] / fsr[r][0] for r in common]
-        cpu = [by_round[r][1] / fsr[r][1] for r in common if fsr[r][1] > 0]
+        wall, cpu = ratios(by_round, fsr), ratios(by_round, fsr, 1)
         best = min(r[0] for r in by_round.values()) / min(r[0] for r in fsr.values())
         print(f"    vs {cmd:<8} wall {spread(wall):<20} cpu {spread(cpu):<20} best {best:.2f}x")
     if "fsrestore-j1" in runs and "fsrestore-j8" in runs:
-        one, eight = runs["fsrestore-j1"], runs["fsrestore-j8"]
-        wall = [one[r][0] / eight[r][0] for r in one if r in eight]
+        wall = ratios(runs["fsrestore-j1"], runs["fsrestore-j8"])
         print(f"  -j 8 against -j 1 on {fs}, j1_time / j8_time: {spread(wall)}")
     if "floor" not in runs:
         return
@@ -59,9 +61,7 @@ def table(fs, runs, tree, entries, files, nbytes):
     for cmd, by_round in runs.items():
         if cmd == "floor":
             continue
-        common = [r for r in fl if r in by_round]
-        wall = [fl[r][0] / by_round[r][0] for r in common]
-        print(f"    {cmd:<13} {spread(wall)}")
+        print(f"    {cmd:<13} {spread(ratios(fl, by_round))}")
 
 
 def main(path, tree, entries, files, nbytes):
