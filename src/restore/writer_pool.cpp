@@ -127,23 +127,25 @@ void WriterPool::wait_finished(std::uint64_t below) {
 // the earlier ones, free or not.
 void WriterPool::issue(std::int32_t dir, const char16_t* name, std::uint32_t* lane, std::uint32_t* ticket) {
   PendingDir& d = dirs_[dir];
-  const std::uint32_t key = name_key(name, d.folds);
+  const KeyPlace at = place_of(d, name);
+  *lane = at.lane;
+  if ((d.keys[at.word] & at.mask) != 0) d.ordered |= std::uint64_t{1} << at.lane;
+  d.keys[at.word] |= at.mask;
+  *ticket = (d.ordered >> at.lane & 1) != 0 ? d.issued[at.lane] : kNoTurn;
+  ++d.issued[at.lane];
+}
+
+WriterPool::KeyPlace WriterPool::place_of(const PendingDir& dir, const char16_t* name) {
+  const std::uint32_t key = name_key(name, dir.folds);
   const std::uint32_t bit = (key / kLanes) % kKeyBits;
-  std::uint64_t& word = d.keys[bit / 64];
-  const std::uint64_t mask = std::uint64_t{1} << (bit % 64);
-  *lane = key % kLanes;
-  if ((word & mask) != 0) d.ordered |= std::uint64_t{1} << *lane;
-  word |= mask;
-  *ticket = (d.ordered >> *lane & 1) != 0 ? d.issued[*lane] : kNoTurn;
-  ++d.issued[*lane];
+  return KeyPlace{key % kLanes, bit / 64, std::uint64_t{1} << (bit % 64)};
 }
 
 void WriterPool::wait_lane(std::int32_t dir, const char16_t* name) {
   const PendingDir& d = dirs_[dir];
-  const std::uint32_t key = name_key(name, d.folds);
-  const std::uint32_t bit = (key / kLanes) % kKeyBits;
-  if ((d.keys[bit / 64] & (std::uint64_t{1} << (bit % 64))) == 0) return;
-  const std::uint32_t lane = key % kLanes;
+  const KeyPlace at = place_of(d, name);
+  if ((d.keys[at.word] & at.mask) == 0) return;
+  const std::uint32_t lane = at.lane;
   const std::uint32_t issued = d.issued[lane];
   if (d.created[lane].load(std::memory_order_acquire) == issued) return;
   submit();

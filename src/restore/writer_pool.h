@@ -193,6 +193,13 @@ class WriterPool : public LineTurn {
     FileTime write = 0;
   };
 
+  // A name's lane, and its key's bit in the directory's table.
+  struct KeyPlace {
+    std::uint32_t lane;
+    std::uint32_t word;
+    std::uint64_t mask;
+  };
+  static KeyPlace place_of(const PendingDir& dir, const char16_t* name);
   void work(int index);
   void run_batch(std::uint64_t seq, WriterContext& ctx);
   // Creates the file of a job that has none; none with *why on failure.
