@@ -355,24 +355,28 @@ Handle FakePlatform::make_dir(Handle dir, const char16_t* name, bool* made) {
   return opened(Op::kMakeDir, Open{utf8(name), nullptr, node});
 }
 
-// A link is never followed: POSIX opens with O_NOFOLLOW, Windows opens the
-// reparse point itself and finds it is not a plain directory.
-Handle FakePlatform::open_dir(Handle dir_handle, const char16_t* name) {
-  Node* dir = at_name(Op::kOpenDir, dir_handle, name);
-  if (dir == nullptr) return Handle::none();
+// The entry an open by name reaches: none when it is missing or a link,
+// which is never followed (POSIX opens with O_NOFOLLOW, Windows opens the
+// reparse point itself and finds it is not a plain entry).
+FakePlatform::Node* FakePlatform::to_open(Op op, Handle dir_handle, const char16_t* name) {
+  Node* dir = at_name(op, dir_handle, name);
+  if (dir == nullptr) return nullptr;
   Node* node = child(dir, name);
-  if (node == nullptr) return fails(Op::kOpenDir, "No such file or directory"), Handle::none();
-  if (node->kind == Kind::kLink) return fails(Op::kOpenDir, "Too many levels of symbolic links"), Handle::none();
+  if (node == nullptr) return fails(op, "No such file or directory"), nullptr;
+  if (node->kind == Kind::kLink) return fails(op, "Too many levels of symbolic links"), nullptr;
+  return node;
+}
+
+Handle FakePlatform::open_dir(Handle dir_handle, const char16_t* name) {
+  Node* node = to_open(Op::kOpenDir, dir_handle, name);
+  if (node == nullptr) return Handle::none();
   if (!node->directory()) return fails(Op::kOpenDir, "Not a directory"), Handle::none();
   return opened(Op::kOpenDir, Open{utf8(name), nullptr, node});
 }
 
 Handle FakePlatform::open_file_read(Handle dir_handle, const char16_t* name) {
-  Node* dir = at_name(Op::kOpenFileRead, dir_handle, name);
-  if (dir == nullptr) return Handle::none();
-  Node* node = child(dir, name);
-  if (node == nullptr) return fails(Op::kOpenFileRead, "No such file or directory"), Handle::none();
-  if (node->kind == Kind::kLink) return fails(Op::kOpenFileRead, "Too many levels of symbolic links"), Handle::none();
+  Node* node = to_open(Op::kOpenFileRead, dir_handle, name);
+  if (node == nullptr) return Handle::none();
   if (node->directory()) return fails(Op::kOpenFileRead, "Is a directory"), Handle::none();
   Open open{utf8(name), nullptr, node};
   open.reading = true;

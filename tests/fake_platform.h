@@ -226,6 +226,8 @@ class FakePlatform : public Platform {
   // the system's own name rules and an injected failure. The directory, or
   // nullptr when the operation fails there.
   Node* at_name(Op op, Handle dir, const char16_t* name);
+  // open_dir and open_file_read: the entry by that name, not a link.
+  Node* to_open(Op op, Handle dir, const char16_t* name);
   // create_file and make_dir, exclusive as O_CREAT|O_EXCL|O_NOFOLLOW:
   // whatever has the name, a link included, makes them fail.
   Node* create(Op op, Handle dir, const char16_t* name, Kind kind);

@@ -98,8 +98,7 @@ class PlatformWrapper final : public Platform {
   CopyResult copy_at(Handle from, std::uint64_t offset, Handle to, void* buffer, std::uint32_t count) override {
     if (fails(PlatformOp::kCopyRead)) return CopyResult{0, true};
     if (!fails(PlatformOp::kCopyBlock)) return inner_.copy_at(from, offset, to, buffer, count);
-    const std::uint32_t got = inner_.read_at(from, offset, buffer, count);
-    return CopyResult{got == kReadFailed ? 0 : got, false};
+    return CopyResult{inner_.move_at(from, offset, Handle::none(), buffer, count).taken, false};
   }
   bool close(Handle h) override {
     const bool failing = h.valid() && fails(PlatformOp::kClose);

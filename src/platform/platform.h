@@ -205,6 +205,13 @@ class Platform {
   virtual std::uint32_t read_at(Handle h, std::uint64_t offset, void* buffer, std::uint32_t count) = 0;
   // copy_block of the count bytes of `from` starting at offset.
   virtual CopyResult copy_at(Handle from, std::uint64_t offset, Handle to, void* buffer, std::uint32_t count) = 0;
+  // copy_at, or where `to` is none only read_at into the buffer: what a body
+  // whose file failed still takes, to learn what the stream holds.
+  CopyResult move_at(Handle from, std::uint64_t offset, Handle to, void* buffer, std::uint32_t count) {
+    if (to.valid()) return copy_at(from, offset, to, buffer, count);
+    const std::uint32_t got = read_at(from, offset, buffer, count);
+    return CopyResult{got == kReadFailed ? 0 : got, true};
+  }
   // Closes a handle; false when the system reports an error deferred to the
   // close (a write that failed late). Closing none does nothing.
   virtual bool close(Handle h) = 0;

@@ -600,9 +600,7 @@ std::uint32_t Win32Platform::read_at(Handle h, std::uint64_t offset, void* buffe
 }
 
 CopyResult Win32Platform::copy_at(Handle from, std::uint64_t offset, Handle to, void* buffer, std::uint32_t count) {
-  CopyResult result;
-  const std::uint32_t got = read_at(from, offset, buffer, count);
-  result.taken = got == kReadFailed ? 0 : got;
+  CopyResult result = move_at(from, offset, Handle::none(), buffer, count);
   result.written = write(to, buffer, result.taken);
   return result;
 }

@@ -39,14 +39,12 @@ bool ContentReadAhead::refill(std::uint32_t rest, RecordsAhead next) {
 
 CopyResult ContentReadAhead::move(Handle file, std::uint32_t count) {
   CopyResult moved;
-  if (!file.valid()) {
-    const std::uint32_t got = at_offsets_ ? platform_.read_at(content_, offset_, buffer_, count)
-                                          : platform_.read_full(content_, buffer_, count);
-    moved.taken = got == kReadFailed ? 0 : got;
-  } else if (at_offsets_) {
-    moved = platform_.copy_at(content_, offset_, file, buffer_, count);
-  } else {
+  if (at_offsets_) {
+    moved = platform_.move_at(content_, offset_, file, buffer_, count);
+  } else if (file.valid()) {
     moved = platform_.copy_block(content_, file, buffer_, count);
+  } else {
+    moved.taken = platform_.read_full(content_, buffer_, count);
   }
   offset_ += moved.taken;
   return moved;

@@ -21,7 +21,6 @@ class ContentReadAhead {
 
   // The stream the bodies come from; called before the first body.
   void read_from(Handle content);
-  Handle stream() const { return content_; }
   // Whether the stream is read at offsets, and the offset of the first byte
   // not read yet (bytes held are before it).
   bool at_offsets() const { return at_offsets_; }

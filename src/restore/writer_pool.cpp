@@ -286,14 +286,9 @@ std::uint64_t WriterPool::move_body(const Batch& batch, const FileJob& job, Hand
   while (done < job.size) {
     const std::uint32_t want =
         job.size - done < kCopyBlockBytes ? static_cast<std::uint32_t>(job.size - done) : kCopyBlockBytes;
-    CopyResult moved;
-    if (*written) {
-      moved = platform_.copy_at(content_, job.from + done, file, ctx.block, want);
-    } else {
-      const std::uint32_t got = platform_.read_at(content_, job.from + done, ctx.block, want);
-      moved.taken = got == kReadFailed ? 0 : got;
-    }
-    if (*written && !moved.written) {
+    const CopyResult moved =
+        platform_.move_at(content_, job.from + done, *written ? file : Handle::none(), ctx.block, want);
+    if (!moved.written) {
       const Failure why = Failure::of_last_call(platform_);
       copy_name(batch.names + job.name, ctx.names.name());
       ctx.log.write_failed(job.attr, job.size, why);

@@ -17,6 +17,17 @@
 
 namespace {
 
+// One record of "$fsnodes".
+std::string record(std::uint8_t depth, std::uint16_t attr, std::uint64_t size = 0) {
+  FsNode n;
+  n.depth = depth;
+  n.attr = attr;
+  n.size = size;
+  std::uint8_t bytes[kFsNodeBytes];
+  encode_fs_node(n, bytes);
+  return std::string(reinterpret_cast<char*>(bytes), kFsNodeBytes);
+}
+
 std::string iso(FileTime t) {
   char out[kIsoTimeChars];
   return std::string(out, format_iso_time(t, out));
@@ -104,17 +115,8 @@ struct Streams {
   std::string nodes, names, content;
 };
 Streams broken_tree() {
-  auto node = [](std::uint8_t depth, std::uint16_t attr, std::uint64_t size) {
-    FsNode n;
-    n.depth = depth;
-    n.attr = attr;
-    n.size = size;
-    std::uint8_t bytes[kFsNodeBytes];
-    encode_fs_node(n, bytes);
-    return std::string(reinterpret_cast<char*>(bytes), kFsNodeBytes);
-  };
   Streams s;
-  s.nodes = node(0, 0x10, 0) + node(1, 0x20, 3) + node(3, 0x20, 4) + node(0, 0x20, 9);
+  s.nodes = record(0, 0x10, 0) + record(1, 0x20, 3) + record(3, 0x20, 4) + record(0, 0x20, 9);
   s.names = DumpBuilder::name_line(u"d") + DumpBuilder::name_line(u"a") + DumpBuilder::name_line(u"deep") +
             DumpBuilder::name_line(u"cut");
   s.content = "aaa" "dddd" "12";
@@ -165,21 +167,13 @@ TEST(DumpCheck, StopsWhereTheNamesRunOutAsTheRestoreDoes) {
 // systems, a pair that differs in case only on Windows (a warning on
 // POSIX). A directory's names are forgotten when the walk leaves it.
 TEST(DumpCheck, NamesThatMeetInADirectory) {
-  auto node = [](std::uint8_t depth, std::uint16_t attr) {
-    FsNode n;
-    n.depth = depth;
-    n.attr = attr;
-    std::uint8_t bytes[kFsNodeBytes];
-    encode_fs_node(n, bytes);
-    return std::string(reinterpret_cast<char*>(bytes), kFsNodeBytes);
-  };
   Streams s;
   const std::pair<std::uint8_t, std::u16string> tree[] = {
       {0, u"d"}, {1, u"\u00E9t\u00E9"}, {1, u"sub"}, {2, u"x"}, {1, u"\u00C9T\u00C9"}, {1, u"x"},
       {1, u"\u00E9t\u00E9"}, {0, u"e"}, {1, u"x"}, {0, u"D"}};
   for (const auto& [depth, name] : tree) {
     const bool dir = name == u"d" || name == u"sub" || name == u"e" || name == u"D";
-    s.nodes += node(depth, dir ? 0x10 : 0x20);
+    s.nodes += record(depth, dir ? 0x10 : 0x20);
     s.names += DumpBuilder::name_line(name);
   }
   for (NameRules rules : {NameRules::kPosix, NameRules::kWindows}) {
@@ -208,12 +202,7 @@ TEST(DumpCheck, ADirectoryPastTheNameCapIsToldOnce) {
   auto v = std::make_unique<View>();
   std::string nodes, names;
   auto add = [&](std::uint8_t depth, bool dir, const std::string& name) {
-    FsNode n;
-    n.depth = depth;
-    n.attr = dir ? 0x10 : 0x20;
-    std::uint8_t bytes[kFsNodeBytes];
-    encode_fs_node(n, bytes);
-    nodes.append(reinterpret_cast<char*>(bytes), kFsNodeBytes);
+    nodes += record(depth, dir ? 0x10 : 0x20);
     names += name + "\n";
   };
   add(0, true, "big");
