@@ -1,5 +1,6 @@
 #include "platform/interruption.h"
 
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -18,6 +19,13 @@ void end_run(int signal_number) {
 }
 
 }  // namespace
+
+void hold_interruption_signals(bool held) {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, s);
+  pthread_sigmask(held ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
+}
 
 void catch_interruptions() {
   signal(SIGPIPE, SIG_IGN);

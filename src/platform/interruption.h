@@ -10,7 +10,9 @@
 // The last words run once, on POSIX inside the signal handler and on
 // Windows on the console's handler thread with the main thread stopped, so
 // the main thread never runs again afterwards and its buffers may be used.
-// They may only compute over memory the program owns and write through
+// Helper threads are started with the signals held (hold_interruptions), so
+// on POSIX the handler runs on the main thread too; they may go on running.
+// The last words may only compute over memory the program owns and write through
 // handles: no allocation, no standard I/O, no locks.
 #pragma once
 
@@ -38,3 +40,5 @@ inline bool take_console_line() { return g_console_line_open.exchange(false); }
 // no longer end the process, the failing write reports them instead; and
 // the three signals above are caught. (Windows: Win32Platform's own.)
 void catch_interruptions();
+// Blocks or unblocks the three signals on the calling thread.
+void hold_interruption_signals(bool held);

@@ -233,6 +233,10 @@ class Platform {
   // How many handles the process may hold open at once, once it has raised
   // its own limit as far as the system lets it; 0: no limit that matters.
   virtual std::uint32_t handle_limit() { return 0; }
+  // While held, an interruption is not taken on this thread, nor on the
+  // threads it starts: held around starting helper threads, so the thread
+  // that speaks the run's last words is the one that owns their buffers.
+  virtual void hold_interruptions(bool held) { (void)held; }
 
   // Milliseconds since an arbitrary start, wrapping at 2^32.
   virtual std::uint32_t tick_ms() = 0;

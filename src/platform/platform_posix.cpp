@@ -397,7 +397,6 @@ void PosixPlatform::error_text(SystemError error, char* out, std::uint32_t capac
 
 SystemError PosixPlatform::last_error() { return {static_cast<std::uint32_t>(last_errno_)}; }
 
-// The processors of the affinity mask, which taskset and cgroups narrow.
 // The soft limit on descriptors is often far below the hard one (1,024
 // against a million): raised to it, as a program that holds many open may.
 std::uint32_t PosixPlatform::handle_limit() {
@@ -412,6 +411,9 @@ std::uint32_t PosixPlatform::handle_limit() {
   return static_cast<std::uint32_t>(limit.rlim_cur);
 }
 
+void PosixPlatform::hold_interruptions(bool held) { hold_interruption_signals(held); }
+
+// The processors of the affinity mask, which taskset and cgroups narrow.
 int PosixPlatform::processor_count() {
   cpu_set_t set;
   if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;

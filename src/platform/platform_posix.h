@@ -53,6 +53,7 @@ class PosixPlatform final : public Platform {
   void error_text(SystemError error, char* out, std::uint32_t capacity) override;
   int processor_count() override;
   std::uint32_t handle_limit() override;
+  void hold_interruptions(bool held) override;
   std::uint32_t tick_ms() override;
   std::uint64_t cycles() override;
   const char* native_help_switch() override { return nullptr; }

@@ -69,7 +69,8 @@ void EntryWriter::hand_over(const FsNode& node, RecordsAhead next, Handle opened
     counters_.outbytes += got;
   }
   ++counters_.files_in_flight;
-  FileJob& job = batch.jobs[batch.count++];
+  // Counted once whole: the last words may read the batch at any point.
+  FileJob& job = batch.jobs[batch.count];
   job.lane = static_cast<std::uint8_t>(lane);
   job.ticket = ticket;
   job.dir = dir;
@@ -86,6 +87,7 @@ void EntryWriter::hand_over(const FsNode& node, RecordsAhead next, Handle opened
   std::memcpy(batch.names + batch.name_used, name, units * sizeof(char16_t));
   batch.body_used += static_cast<std::uint32_t>(node.size - remaining);
   batch.name_used += units;
+  ++batch.count;
   if (batch.count == kBatchEntries) submit_batch();
 }
 

@@ -173,7 +173,10 @@ int RestoreDriver::restore_all() {
   return finish();
 }
 
+// Files handed to the writers come before the reading thread's own entry:
+// the first of them not finished is named, if any.
 void RestoreDriver::say_interrupted() {
+  if (pool_ != nullptr && pool_->say_interrupted()) return;
   switch (phase_) {
     case kInFile:
       log_.interrupted_in_file(dump_.node().attr, dump_.node().size);

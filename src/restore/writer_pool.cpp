@@ -32,12 +32,15 @@ std::uint32_t name_key(const char16_t* name, bool folds) {
 }
 
 void WriterContext::wait_turn() {
-  if (turned) return;
-  pool->wait_finished(batch);
-  turned = true;
+  if (!turned) {
+    pool->wait_finished(batch);
+    turned = true;
+  }
+  pool->hold_after_last_words();
 }
 
-WriterPool::WriterPool(Platform& platform) : platform_(platform) {
+WriterPool::WriterPool(Platform& platform)
+    : platform_(platform), last_names_(platform), last_log_(platform, last_names_) {
   for (int i = 0; i <= kMaxWriters; ++i) {
     WriterContext* ctx = new (contexts_[i]) WriterContext(platform);
     ctx->pool = this;
@@ -63,7 +66,12 @@ void WriterPool::start(int writers, Handle log_file, Handle content, std::uint32
   }
   inline_ = writers == 0;
   for (int i = 0; i <= kMaxWriters; ++i) context(i).log.write_to(log_file);
+  last_log_.write_to(log_file);
+  // The reading thread takes the interruptions: the last words read its
+  // buffers, which must stand still meanwhile.
+  platform_.hold_interruptions(true);
   for (int i = 0; i < writers; ++i) threads_[i] = std::thread([this, i] { work(i); });
+  platform_.hold_interruptions(false);
 }
 
 void WriterPool::stop() {
@@ -95,6 +103,7 @@ bool WriterPool::fits(std::uint64_t held_bytes, std::uint64_t moved_bytes, std::
 void WriterPool::submit() {
   Batch& b = current();
   if (b.count == 0) return;
+  b.handed.store(b.count);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ++submitted_;
@@ -208,7 +217,7 @@ void WriterPool::work(int index) {
 }
 
 void WriterPool::run_batch(std::uint64_t seq, WriterContext& ctx) {
-  const Batch& batch = batches_[seq % kBatchSlots];
+  Batch& batch = batches_[seq % kBatchSlots];
   ctx.batch = seq;
   ctx.turned = false;
   Handle files[kCreateRun];
@@ -224,6 +233,7 @@ void WriterPool::run_batch(std::uint64_t seq, WriterContext& ctx) {
     for (std::uint32_t i = run; i < end; ++i) {
       if (inline_) running_job_ = &batch.jobs[i];
       run_job(batch, batch.jobs[i], files[i - run], failures[i - run], ctx);
+      batch.finished.store(i + 1);
     }
     if (inline_) running_job_ = nullptr;
   }
@@ -310,6 +320,8 @@ void WriterPool::finish_batch(std::uint64_t seq) {
       Batch& b = batches_[done_below_ % kBatchSlots];
       b.count = b.body_used = b.name_used = 0;
       b.moved_bytes = 0;
+      b.handed.store(0);
+      b.finished.store(0);
       done_[done_below_ % kBatchSlots] = false;
       ++done_below_;
     }
@@ -350,6 +362,38 @@ void WriterPool::release_dir(std::int32_t dir) {
   platform_.close(d.handle);
   d.busy.store(false, std::memory_order_release);
   dirs_held_.fetch_sub(1, std::memory_order_release);
+}
+
+// The first batch not finished holds the first file not finished: its jobs
+// finish in order. A batch that finishes meanwhile moves that place on, so
+// it is read again; the batch the reading thread was filling is all
+// unfinished.
+bool WriterPool::say_interrupted() {
+  speaking_.store(true);
+  for (int tries = 0; tries < 8; ++tries) {
+    const std::uint64_t below = done_below_.load();
+    const Batch& b = batches_[below % kBatchSlots];
+    std::uint32_t first = 0;
+    if (below == submitted_.load()) {
+      if (b.count == 0) return false;
+    } else {
+      const std::uint32_t handed = b.handed.load();
+      first = b.finished.load();
+      if (done_below_.load() != below || first >= handed) continue;
+    }
+    const FileJob& job = b.jobs[first];
+    copy_name(b.names + job.name, last_names_.name());
+    last_log_.interrupted_in_file(job.attr, job.size);
+    return true;
+  }
+  return false;
+}
+
+// The process ends right after its last words; a writer must not add a line
+// behind them meanwhile. Without threads the run goes on (tests).
+void WriterPool::hold_after_last_words() {
+  if (inline_ || !speaking_.load()) return;
+  for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
 }
 
 const ErrorLog* WriterPool::incomplete_log() {

@@ -103,6 +103,10 @@ struct Batch {
   std::uint32_t body_used = 0;
   std::uint32_t name_used = 0;
   std::uint64_t moved_bytes = 0;  // of the bodies moved from their offsets
+  // For the last words of an interrupted run: the count once handed out,
+  // and the jobs finished, in order.
+  std::atomic<std::uint32_t> handed{0};
+  std::atomic<std::uint32_t> finished{0};
   FileJob jobs[kBatchEntries];
   char16_t names[kBatchNameUnits];
   alignas(4096) std::uint8_t body[kBatchBodyBytes];
@@ -172,6 +176,13 @@ class WriterPool : public LineTurn {
   // The entry lines the writers wrote, for the run's summary.
   std::uint64_t entry_lines();
   int writers() const { return writers_; }
+  // The last words of an interrupted run while a file handed out is not
+  // finished: names the first such file in the dump's order, as the reading
+  // thread names the file it is in, and no writer writes a line after it.
+  // False when every file handed out is finished. Reads only atomics and
+  // the batches the stopped reading thread filled; writers go on meanwhile,
+  // so the file named may be finished a moment later.
+  bool say_interrupted();
   // Without threads: whether a batch is running now, on this thread.
   bool running_inline() const { return inline_depth_ > 0; }
   // Without threads: the job running now, if any.
@@ -214,6 +225,8 @@ class WriterPool : public LineTurn {
   void wait_created(std::int32_t dir, std::uint32_t lane, std::uint32_t ticket, std::uint64_t below);
   // Without threads: runs the pending batches, newest first, below `below`.
   void run_inline(std::uint64_t below);
+  // A writer's line after the last words waits for the end of the process.
+  void hold_after_last_words();
 
   Platform& platform_;
   int writers_ = 0;
@@ -229,12 +242,16 @@ class WriterPool : public LineTurn {
   std::condition_variable work_;
   std::condition_variable finished_;
   std::condition_variable created_;
-  std::uint64_t submitted_ = 0;   // batches handed out
-  std::uint64_t taken_ = 0;       // batches a writer took
-  std::uint64_t done_below_ = 0;  // every batch below this is finished
+  // Changed under the mutex; atomic for the last words.
+  std::atomic<std::uint64_t> submitted_{0};   // batches handed out
+  std::uint64_t taken_ = 0;                   // batches a writer took
+  std::atomic<std::uint64_t> done_below_{0};  // every batch below this is finished
   bool done_[kBatchSlots] = {};
   bool running_[kBatchSlots] = {};
   bool stopping_ = false;
+  std::atomic<bool> speaking_{false};  // the last words have begun
+  NameReader last_names_;
+  ErrorLog last_log_;
   std::atomic<std::int32_t> files_done_{0};
   std::atomic<std::uint64_t> bytes_missing_{0};
   Handle content_;

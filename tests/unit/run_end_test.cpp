@@ -62,33 +62,43 @@ TEST(RunEnd, QuietPrintsNothingOnStandardOutputButStillTellsOnStandardError) {
 }
 
 // The last words are said where the signal would arrive: inside the
-// platform call named, for the entry named.
+// platform call named, for the entry named. They name the first file not
+// finished: with writers, one handed out before the entry being read.
 TEST(RunEnd, AnInterruptionLeavesALineNamingTheFileItCut) {
   struct Case {
     const char* op;
     const char* entry;  // "" for any
     const char* line;
+    const char* with_writers;  // nullptr: the same line
   } cases[] = {
-      {"open_stream", "", "interrupted before the first entry\n"},
-      {"write", "big", "interrupted while restoring <big>, attr=0021, size=5\n"},
-      {"create_file", "big", "interrupted while restoring <big>, attr=0021, size=5\n"},
-      {"make_dir", "d", "interrupted between entries\n"},
-      {"close", "small", "interrupted while restoring <small>, attr=0020, size=1\n"},
+      {"open_stream", "", "interrupted before the first entry\n", nullptr},
+      {"write", "big", "interrupted while restoring <big>, attr=0021, size=5\n", nullptr},
+      {"create_file", "big", "interrupted while restoring <big>, attr=0021, size=5\n", nullptr},
+      {"make_dir", "d", "interrupted between entries\n", nullptr},
+      {"close", "small", "interrupted while restoring <small>, attr=0020, size=1\n", nullptr},
+      {"write", "b", "interrupted while restoring <b>, attr=0021, size=2\n", nullptr},
+      {"create_file", "late", "interrupted while restoring <late>, attr=0020, size=3\n",
+       "interrupted while restoring <a>, attr=0020, size=1\n"},
   };
-  for (const Case& c : cases) {
-    auto r = TestRestorer::make();
-    bool said = false;
-    r->fake.on_call = [&](const char* op, const FakePlatform::Node* touched) {
-      if (said || std::string(op) != c.op) return;
-      if (*c.entry != 0 && (touched == nullptr || FakePlatform::utf8(touched->name) != c.entry)) return;
-      said = true;
-      r->driver.say_interrupted();
-    };
-    TestDump d;
-    d.file(0, u"small", "1").file(0, u"big", "12345", 0x21).dir(0, u"d");
-    EXPECT_EQ(r->run(d), 0) << c.op;
-    EXPECT_TRUE(said) << c.op;
-    EXPECT_EQ(r->fake.log_text(), c.line) << c.op;
+  for (bool writers : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << c.op << " " << c.entry << (writers ? " with writers" : ""));
+      auto r = TestRestorer::make();
+      if (writers) r->with_writers();
+      bool said = false;
+      r->fake.on_call = [&](const char* op, const FakePlatform::Node* touched) {
+        if (said || std::string(op) != c.op) return;
+        if (*c.entry != 0 && (touched == nullptr || FakePlatform::utf8(touched->name) != c.entry)) return;
+        said = true;
+        r->driver.say_interrupted();
+      };
+      TestDump d;
+      d.file(0, u"small", "1").file(0, u"big", "12345", 0x21).dir(0, u"d");
+      d.file(1, u"a", "1").file(1, u"b", "22", 0x21).file(0, u"late", "333");
+      EXPECT_EQ(r->run(d), 0);
+      EXPECT_TRUE(said);
+      EXPECT_EQ(r->fake.log_text(), writers && c.with_writers != nullptr ? c.with_writers : c.line);
+    }
   }
 }
 
