@@ -233,7 +233,7 @@ void WriterPool::run_batch(std::uint64_t seq, WriterContext& ctx) {
     for (std::uint32_t i = run; i < end; ++i) {
       if (inline_) running_job_ = &batch.jobs[i];
       run_job(batch, batch.jobs[i], files[i - run], failures[i - run], ctx);
-      batch.finished.store(i + 1);
+      batch.finished.store(i + 1, std::memory_order_release);
     }
     if (inline_) running_job_ = nullptr;
   }
@@ -364,29 +364,29 @@ void WriterPool::release_dir(std::int32_t dir) {
   dirs_held_.fetch_sub(1, std::memory_order_release);
 }
 
-// The first batch not finished holds the first file not finished: its jobs
-// finish in order. A batch that finishes meanwhile moves that place on, so
-// it is read again; the batch the reading thread was filling is all
-// unfinished.
+// Batches hold files in the dump's order and finish their jobs in order:
+// the first batch with a job not finished holds the first file not
+// finished; when every batch handed out is finished, the batch the reading
+// thread was filling does. A batch may finish while it is read; its count
+// is read before its progress, so it then counts as finished or names a
+// file before the first one not finished, never one after it.
 bool WriterPool::say_interrupted() {
   speaking_.store(true);
-  for (int tries = 0; tries < 8; ++tries) {
-    const std::uint64_t below = done_below_.load();
-    const Batch& b = batches_[below % kBatchSlots];
-    std::uint32_t first = 0;
-    if (below == submitted_.load()) {
-      if (b.count == 0) return false;
-    } else {
-      const std::uint32_t handed = b.handed.load();
-      first = b.finished.load();
-      if (done_below_.load() != below || first >= handed) continue;
-    }
-    const FileJob& job = b.jobs[first];
-    copy_name(b.names + job.name, last_names_.name());
-    last_log_.interrupted_in_file(job.attr, job.size);
-    return true;
+  const std::uint64_t handed_out = submitted_.load();
+  for (std::uint64_t seq = done_below_.load(); seq < handed_out; ++seq) {
+    const Batch& b = batches_[seq % kBatchSlots];
+    const std::uint32_t handed = b.handed.load();
+    const std::uint32_t finished = b.finished.load();
+    if (finished < handed) return say_interrupted_in(b, finished);
   }
-  return false;
+  const Batch& filling = batches_[handed_out % kBatchSlots];
+  return filling.count > 0 && say_interrupted_in(filling, 0);
+}
+
+bool WriterPool::say_interrupted_in(const Batch& batch, std::uint32_t job) {
+  copy_name(batch.names + batch.jobs[job].name, last_names_.name());
+  last_log_.interrupted_in_file(batch.jobs[job].attr, batch.jobs[job].size);
+  return true;
 }
 
 // The process ends right after its last words; a writer must not add a line

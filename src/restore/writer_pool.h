@@ -225,6 +225,8 @@ class WriterPool : public LineTurn {
   void wait_created(std::int32_t dir, std::uint32_t lane, std::uint32_t ticket, std::uint64_t below);
   // Without threads: runs the pending batches, newest first, below `below`.
   void run_inline(std::uint64_t below);
+  // Names a batch's job in the last words.
+  bool say_interrupted_in(const Batch& batch, std::uint32_t job);
   // A writer's line after the last words waits for the end of the process.
   void hold_after_last_words();
 
