@@ -24,6 +24,7 @@ have wine || missing+=(wine)
 [ -x /usr/lib/wine/wine64 ] || have wine64 || missing+=(wine64)
 have groff || missing+=(groff-base)        # man page lint
 have dpkg-shlibdeps || missing+=(dpkg-dev)  # the .deb's dependencies
+have lintian || missing+=(lintian)         # the .deb against Debian's policy
 have unzip || missing+=(unzip)
 have file || missing+=(file)
 have strings || missing+=(binutils)

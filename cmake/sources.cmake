@@ -6,6 +6,7 @@ set(FSRESTORE_CORE_SOURCES
   src/dump/name_codec.cpp
   src/dump/name_reader.cpp
   src/platform/entry_name.cpp
+  src/platform/utf8_path.cpp
   src/report/entry_lines.cpp
   src/report/error_log.cpp
   src/report/failure.cpp
@@ -21,9 +22,9 @@ set(FSRESTORE_CORE_SOURCES
   src/restore/entry_writer.cpp
   src/restore/made_entries.cpp
   src/restore/part_filter.cpp
-  src/restore/resume_check.cpp
   src/restore/restore_driver.cpp
   src/restore/writer_pool.cpp
+  src/target/entry_gate.cpp
   src/inspect/dump_check.cpp
   src/inspect/dump_listing.cpp
   src/inspect/dump_report.cpp
@@ -37,5 +38,4 @@ set(FSRESTORE_CORE_SOURCES
 set(FSRESTORE_POSIX_SOURCES
   src/platform/interruption.cpp
   src/platform/platform_posix.cpp
-  src/platform/utf8_path.cpp
 )

@@ -34,13 +34,24 @@ expect "a name with a space is escaped" $'with\\ space/' fsrestore wi
 expect "a name with a space typed escaped" $'with\\ space/' fsrestore --strict 'with\ s'
 expect "a name with a space typed quoted" $'with\\ space/' fsrestore "'with s"
 expect "the dump inside a directory with a space" $'with\\ space/' fsrestore 'with\ space/'
-expect "options" $'--\n--check\n--compare\n--help\n--list\n--only\n--quiet\n--resume\n--strict\n--version' fsrestore --
+expect "options" $'--\n--check\n--compare\n--help\n--jobs\n--list\n--only\n--quiet\n--resume\n--strict\n--version' \
+  fsrestore --
 expect "one option" $'--check\n--compare' fsrestore --c
 expect "an --only value is not a base path" "" fsrestore --only d
 expect "options after options" $'--strict' fsrestore -q --st
+expect "-j: numbers of writers" $'1\n10\n11\n12\n13\n14\n15\n16' fsrestore -j 1
+# bash hands "--jobs=4" over as three words: "--jobs", "=", "4".
+expect "--jobs=: numbers of writers" $'6' fsrestore dump/ --jobs = 6
+expect "after -j 4: a base path" $'img_' fsrestore -j 4 i
+expect "after --jobs=4: a base path" $'img_' fsrestore --jobs = 4 i
+expect "after -qj 4 and a base path: the target" $'docs/' fsrestore -qj 4 dump/ do
 expect "second argument: directories only" $'docs/\ndump/\ndumps/\nwith\\ space/' fsrestore dump/ ""
-expect "second argument: no options after the first" $'' fsrestore dump/ --
+expect "options after an operand" $'--list' fsrestore dump/ --l
+expect "after an operand and an option: the target" $'docs/' fsrestore dump/ -q do
 expect "after --list: base paths again" $'img_' fsrestore --list i
+expect "after --list: no target, options of every mode only" $'--\n--help\n--jobs\n--quiet\n--version' \
+  fsrestore dump/ --list --
 expect "after --list: no target" $'' fsrestore --list dump/ ""
 expect "after --: a base path" $'img_' fsrestore -- i
+expect "after --: a dash starts a name" $'' fsrestore -- dump/ --l
 finish completion

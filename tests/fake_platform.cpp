@@ -135,6 +135,7 @@ FakePlatform::Node* FakePlatform::add_symlink(const std::u16string& path, Node* 
 FakePlatform::Node* FakePlatform::add_hard_link(const std::u16string& path, Node* to) {
   Node* node = add_file(path, to->body);
   node->hard_of = to;
+  ++to->links;
   return node;
 }
 
@@ -239,6 +240,8 @@ FakePlatform::Node* FakePlatform::create(Op op, Handle dir_handle, const char16_
     ++exists_failures[op];
     return fails(op, "File exists"), nullptr;
   }
+  // A file is made only with its handle; a directory is made, then opened.
+  if (kind == Kind::kFile && out_of_handles(op)) return nullptr;
   return new_node(dir, name, kind);
 }
 
@@ -267,6 +270,12 @@ FakePlatform::Open* FakePlatform::lookup(Handle h, Need need) {
 void FakePlatform::bad_use(Op op) {
   calls.push_back(op_name(op) + std::string(" <bad handle>"));
   ++bad_handle_uses;
+}
+
+bool FakePlatform::out_of_handles(Op op) {
+  if (handles_allowed == 0 || handles_.size() < handles_allowed) return false;
+  fails(op, "Too many open files");
+  return true;
 }
 
 Handle FakePlatform::opened(Op op, Open open) {
@@ -351,7 +360,7 @@ Handle FakePlatform::create_file(Handle dir, const char16_t* name) {
 Handle FakePlatform::make_dir(Handle dir, const char16_t* name, bool* made) {
   Node* node = create(Op::kMakeDir, dir, name, Kind::kDirectory);
   *made = node != nullptr;
-  if (node == nullptr || should_fail(Op::kOpenMadeDir, name)) return Handle::none();
+  if (node == nullptr || should_fail(Op::kOpenMadeDir, name) || out_of_handles(Op::kOpenMadeDir)) return Handle::none();
   return opened(Op::kMakeDir, Open{utf8(name), nullptr, node});
 }
 
@@ -364,7 +373,7 @@ FakePlatform::Node* FakePlatform::to_open(Op op, Handle dir_handle, const char16
   Node* node = child(dir, name);
   if (node == nullptr) return fails(op, "No such file or directory"), nullptr;
   if (node->kind == Kind::kLink) return fails(op, "Too many levels of symbolic links"), nullptr;
-  return node;
+  return out_of_handles(op) ? nullptr : node;
 }
 
 Handle FakePlatform::open_dir(Handle dir_handle, const char16_t* name) {
@@ -403,7 +412,7 @@ Handle FakePlatform::open_listing(Handle dir_handle) {
   Open* dir = use(Op::kOpenListing, dir_handle, Need::kDirectory);
   if (dir == nullptr) return Handle::none();
   calls.push_back("open_listing " + dir->label);
-  if (should_fail(Op::kOpenListing, dir->node->name)) return Handle::none();
+  if (should_fail(Op::kOpenListing, dir->node->name) || out_of_handles(Op::kOpenListing)) return Handle::none();
   Open listing{dir->label, nullptr, dir->node};
   for (const auto& [key, node] : dir->node->children) listing.listing.push_back(node->name);
   return opened(Op::kOpenListing, std::move(listing));
@@ -428,7 +437,18 @@ bool FakePlatform::inspect(Handle dir_handle, const char16_t* name, EntryInfo* i
   Node* dir = at_name(Op::kInspect, dir_handle, name);
   if (dir == nullptr) return false;
   const Node* node = child(dir, name);
-  *info = node == nullptr ? EntryInfo{} : EntryInfo{node->kind, identity_of(node), node->attr, !node->unverified};
+  *info = EntryInfo{};
+  if (node != nullptr) {
+    const Node& file = node->hard_of != nullptr ? *node->hard_of : *node;
+    info->kind = node->kind;
+    info->identity = identity_of(node);
+    info->attributes = node->attr_set || node->attr != 0 ? node->attr : node->directory() ? 0x10 : 0x20;
+    info->shown_as_itself = !node->unverified;
+    info->size = file.size;
+    info->write_time = filetime_to_unix(file.write);
+    info->links = file.links;
+    info->attributes_told = rules == NameRules::kWindows ? 0xFFFF : 0x01;
+  }
   notify("inspect", node);
   return true;
 }
@@ -632,3 +652,13 @@ bool FakePlatform::path_is_directory(const char16_t* path) {
   const Node* node = p.empty() ? start : find(p);
   return node != nullptr && node->directory();
 }
+
+bool FakePlatform::start_thread(void (*body)(void*), void* arg, ThreadRef* out) {
+  call(Op::kStartThread);
+  if (should_fail(Op::kStartThread, u"")) return false;
+  threads_.push_back(std::make_unique<std::thread>(body, arg));
+  out->raw = static_cast<std::intptr_t>(threads_.size());
+  return true;
+}
+
+void FakePlatform::join_thread(ThreadRef thread) { threads_[static_cast<std::size_t>(thread.raw) - 1]->join(); }

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/entry_name.h"
@@ -43,6 +44,7 @@ class FakePlatform : public Platform {
     std::map<std::u16string, std::unique_ptr<Node>> children;  // keyed by key(name)
     Node* link = nullptr;     // what a link points at
     Node* hard_of = nullptr;  // the file this is another name of
+    std::uint32_t links = 1;  // names of this file (add_hard_link adds one)
     bool unverified = false;  // the system cannot show it as itself (it follows a link)
     bool write_failed = false;  // a write or copy through a handle on it failed
     bool directory() const { return kind == Kind::kDirectory; }
@@ -66,7 +68,9 @@ class FakePlatform : public Platform {
   bool keep_bodies = true;
   std::uint32_t read_chunk = 0;  // most bytes a read delivers; 0: all asked for
   bool streams_read_at_offsets = false;  // the streams are files, not pipes
-  std::uint32_t handles_allowed = 0;      // handle_limit(); 0: none
+  // handle_limit(), and past it every open fails ("Too many open files"),
+  // as a process's descriptor limit makes it; 0: none.
+  std::uint32_t handles_allowed = 0;
   void add_stream(const std::u16string& path, std::string bytes);
   // A stream of `size` bytes that fill(offset, out, n) produces on demand,
   // for bodies too large to hold.
@@ -89,6 +93,16 @@ class FakePlatform : public Platform {
   // on it stay usable.
   Node* swap_for_link(Node* entry, Node* to);
   void inject(const Failure& failure) { failures_.push_back(failure); }
+  // For a second run over the same tree: the next "$errors" made is the
+  // log, and the records of calls and output start afresh.
+  void start_again() {
+    log_created_ = false;
+    log_.clear();
+    log_attempted_.clear();
+    calls.clear();
+    console.clear();
+    errors_out.clear();
+  }
   // Makes every later call of op fail (for the given name only, if one is
   // given) `times` times (-1: always), with text as the system's text.
   void fail(Op op, const std::u16string& name = u"", int times = -1, const std::string& text = "injected failure") {
@@ -163,6 +177,9 @@ class FakePlatform : public Platform {
   Handle open_file_read(Handle dir, const char16_t* name) override;
   bool folds_names(Handle) override { return fold_case; }
   std::uint32_t handle_limit() override { return handles_allowed; }
+  // Threads run for real; fail(Op::kStartThread) refuses them.
+  bool start_thread(void (*body)(void*), void* arg, ThreadRef* out) override;
+  void join_thread(ThreadRef thread) override;
   bool describe_open(Handle h, OpenState* out) override;
   Handle open_listing(Handle dir) override;
   Listed next_listed(Handle listing, char16_t* name, std::uint32_t capacity) override;
@@ -237,6 +254,8 @@ class FakePlatform : public Platform {
   Open* lookup(Handle h, Need need = Need::kAny);
   void bad_use(Op op);
   Handle opened(Op op, Open open);
+  // An open past handles_allowed: fails op, as the descriptor limit does.
+  bool out_of_handles(Op op);
   void notify(const char* op, const Node* touched) {
     if (on_call) on_call(op, touched);
   }
@@ -246,6 +265,7 @@ class FakePlatform : public Platform {
 
   std::map<std::u16string, Stream> streams_;
   std::map<std::intptr_t, Open> handles_;
+  std::vector<std::unique_ptr<std::thread>> threads_;
   std::vector<std::unique_ptr<Node>> removed_;  // kept so pointers to them stay valid
   std::intptr_t next_handle_ = 3;
   std::uint64_t next_id_ = 1;

@@ -9,7 +9,7 @@ prefix=$scratch/prefix
 version=$(project_version "$build")
 
 check "cmake --install --strip into a scratch prefix" cmake --install "$build" --prefix "$prefix" --strip
-for f in bin/fsrestore bin/mkdump share/man/man1/fsrestore.1 share/man/man1/mkdump.1 \
+for f in bin/fsrestore bin/mkdump share/man/man1/fsrestore.1.gz share/man/man1/mkdump.1.gz \
          share/bash-completion/completions/fsrestore share/doc/fsrestore/README.md share/doc/fsrestore/copyright; do
   if [[ -f $prefix/$f ]]; then pass "installed $f"; else fail "installed $f" "$(cd "$prefix" && find . | sort)"; fi
 done

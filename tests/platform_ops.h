@@ -24,7 +24,8 @@
   X(kCopyBlock, "copy_block") /* and its write */   \
   X(kClose, "close")                                \
   X(kSetTimes, "set_times")                         \
-  X(kSetAttr, "set_attr")
+  X(kSetAttr, "set_attr")                           \
+  X(kStartThread, "start_thread")
 
 #define PLATFORM_OP_ENUM(id, text) id,
 enum class PlatformOp { PLATFORM_OPS(PLATFORM_OP_ENUM) };

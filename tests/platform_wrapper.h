@@ -115,6 +115,13 @@ class PlatformWrapper final : public Platform {
   void error_text(SystemError error, char* out, std::uint32_t capacity) override {
     inner_.error_text(error, out, capacity);
   }
+  int processor_count() override { return inner_.processor_count(); }
+  std::uint32_t handle_limit() override { return inner_.handle_limit(); }
+  void hold_interruptions(bool held) override { inner_.hold_interruptions(held); }
+  bool start_thread(void (*body)(void*), void* arg, ThreadRef* out) override {
+    return inner_.start_thread(body, arg, out);
+  }
+  void join_thread(ThreadRef thread) override { inner_.join_thread(thread); }
   std::uint32_t tick_ms() override { return inner_.tick_ms(); }
   std::uint64_t cycles() override { return inner_.cycles(); }
   const char* native_help_switch() override { return inner_.native_help_switch(); }

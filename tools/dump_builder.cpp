@@ -14,6 +14,10 @@ DumpBuilder::DumpBuilder(const std::string& basepath) {
   names_ = content_ ? std::fopen((basepath + "$fsnames").c_str(), "wb") : nullptr;
   nodes_ = names_ ? std::fopen((basepath + "$fsnodes").c_str(), "wb") : nullptr;
   ok_ = nodes_ && names_ && content_;
+  if (!ok_) {
+    failed_errno_ = errno;
+    failed_stream_ = !content_ ? "$content" : !names_ ? "$fsnames" : "$fsnodes";
+  }
   for (std::FILE* f : {nodes_, names_, content_}) {
     struct stat st;
     if (f && fstat(fileno(f), &st) == 0 && !S_ISREG(st.st_mode)) pipes_ = true;

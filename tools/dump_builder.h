@@ -23,8 +23,8 @@ class DumpBuilder {
   // Flushes and closes the streams now (the destructor does it otherwise);
   // returns false when any write or close failed.
   bool close();
-  // The first stream whose write or close failed, and the error; nullptr
-  // while none has.
+  // The first stream whose opening, write or close failed, and the error;
+  // nullptr while none has.
   const char* failed_stream() const { return failed_stream_; }
   int failed_errno() const { return failed_errno_; }
   // Ends an entry: streams that are pipes are flushed so a reader progresses

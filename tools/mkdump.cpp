@@ -234,6 +234,7 @@ const char kUsage[] =
     "BASEPATH$fsnames and BASEPATH$content. End BASEPATH with / to name a directory.\n"
     "The streams may be FIFOs that fsrestore reads while they are written.\n"
     "\n"
+    "Options may stand before, between or after DIR and BASEPATH; \"--\" ends them.\n"
     "  -h, --help     show this text\n"
     "  -V, --version  show the version\n"
     "\n"
@@ -248,14 +249,21 @@ int usage_error(const char* what) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The same conventions as fsrestore's: options first, "--" ends them.
+  // The same conventions as fsrestore's: options anywhere, "--" ends them.
   static PosixPlatform platform(argc, argv);
   enum { kHelp, kVersion };
   const OptionSpec options[] = {{kHelp, 'h', "help", false}, {kVersion, 'V', "version", false}};
   OptionParser parser(platform, options, 2);
+  int operands[2] = {};
+  int operand_count = 0;
   int id = 0;
   ArgSlice value;
   while (parser.next(&id, &value)) {
+    if (id == kOperand) {
+      if (operand_count < 2) operands[operand_count] = value.arg + 1;  // in argv
+      ++operand_count;
+      continue;
+    }
     if (id == kHelp) {
       std::fputs(kUsage, stdout);
       return std::fflush(stdout) == 0 ? 0 : 1;
@@ -264,10 +272,9 @@ int main(int argc, char** argv) {
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
   if (*parser.error() != 0) return usage_error(parser.error());
-  const int first = parser.first_operand() + 1;  // in argv
-  if (argc - first != 2) return usage_error("expected DIR and BASEPATH");
-  std::string root = argv[first];
-  std::string base = argv[first + 1];
+  if (operand_count != 2) return usage_error("expected DIR and BASEPATH");
+  std::string root = argv[operands[0]];
+  std::string base = argv[operands[1]];
   int root_fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (root_fd < 0) {
     std::fprintf(stderr, "mkdump: error: %s: %s\n", root.c_str(), std::strerror(errno));
@@ -275,7 +282,8 @@ int main(int argc, char** argv) {
   }
   DumpBuilder dump(base);
   if (!dump.streams_ok()) {
-    std::fprintf(stderr, "mkdump: error: cannot create the dump streams at %s\n", base.c_str());
+    std::fprintf(stderr, "mkdump: error: %s%s: %s\n", base.c_str(), dump.failed_stream(),
+                 std::strerror(dump.failed_errno()));
     close(root_fd);
     return 1;
   }

@@ -18,7 +18,7 @@ struct CheckTotals {
 // names run out the restore stops, and so does the check, so that no
 // stream is read further than the restore would read it. Returns true when
 // the node stream ended, with every record named.
-bool check_records(Platform& platform, DumpWalk& walk, LineWriter& err, CheckTotals& totals) {
+bool check_records(Platform& platform, DumpWalk& walk, bool quiet, LineWriter& err, CheckTotals& totals) {
   while (walk.next_record()) {
     ++totals.records;
     if (!walk.next_name()) {
@@ -36,7 +36,7 @@ bool check_records(Platform& platform, DumpWalk& walk, LineWriter& err, CheckTot
       report_refused_name(platform, walk, err);
       ++totals.problems;
     }
-    if (report_collision(platform, walk, walk.collision(refused), err)) ++totals.problems;
+    if (report_collision(platform, walk, walk.collision(refused), !quiet, err)) ++totals.problems;
     if (walk.node().is_directory()) {
       ++totals.dirs;
     } else {
@@ -79,10 +79,10 @@ void check_ends(DumpWalk& walk, bool every_record_named, LineWriter& err, CheckT
 
 }  // namespace
 
-int check_dump(Platform& platform, DumpWalk& walk, int base_arg, LineWriter& out, LineWriter& err) {
+int check_dump(Platform& platform, DumpWalk& walk, int base_arg, LineWriter& out, LineWriter& err, bool quiet) {
   if (!walk.open(base_arg)) return kExitStartFailed;
   CheckTotals totals;
-  const bool every_record_named = check_records(platform, walk, err, totals);
+  const bool every_record_named = check_records(platform, walk, quiet, err, totals);
   check_ends(walk, every_record_named, err, totals);
   out.text("dirs=").decimal(totals.dirs).text(" files=").decimal(totals.files);
   out.text(" bytes=").decimal(static_cast<std::int64_t>(totals.bytes));

@@ -9,5 +9,7 @@
 #include "inspect/dump_walk.h"
 
 // Returns the exit status: 0 when the dump is consistent, 1 when it cannot
-// be opened, 3 when problems were found.
-int check_dump(Platform& platform, DumpWalk& walk, int base_arg, LineWriter& out, LineWriter& err);
+// be opened, 3 when problems were found. Quiet leaves out the warnings
+// about what would not restore on another system (they never count).
+int check_dump(Platform& platform, DumpWalk& walk, int base_arg, LineWriter& out, LineWriter& err,
+               bool quiet = false);

@@ -43,7 +43,8 @@ LineWriter& warning_head(LineWriter& err, const char* what, const EntryText& ent
 
 }  // namespace
 
-bool report_collision(Platform& platform, const DumpWalk& walk, Collision collision, LineWriter& err) {
+bool report_collision(Platform& platform, const DumpWalk& walk, Collision collision, bool windows_warnings,
+                      LineWriter& err) {
   switch (collision) {
     case Collision::kNone:
       return false;
@@ -57,6 +58,7 @@ bool report_collision(Platform& platform, const DumpWalk& walk, Collision collis
         err.text(">: an earlier entry in this directory has this name in another case").end_line();
         return true;
       }
+      if (!windows_warnings) return false;
       warning_head(err, "collision", walk.path());
       err.text(">: an earlier entry in this directory has this name in another case; Windows takes them for one");
       err.end_line();

@@ -15,9 +15,11 @@ void report_depth_fault(const DumpWalk& walk, LineWriter& err);
 void report_refused_name(Platform& platform, const DumpWalk& walk, LineWriter& err);
 // A name that meets an earlier one in its directory. Returns true when that
 // is a problem here: the same name anywhere, names that differ only in case
-// on Windows (a warning elsewhere, where the dump restores whole). A
-// directory whose names are no longer kept is a warning, told once.
-bool report_collision(Platform& platform, const DumpWalk& walk, Collision collision, LineWriter& err);
+// on Windows (elsewhere, where the dump restores whole, a warning, told only
+// with `windows_warnings`). A directory whose names are no longer kept is a
+// warning, told once.
+bool report_collision(Platform& platform, const DumpWalk& walk, Collision collision, bool windows_warnings,
+                      LineWriter& err);
 // Why the names ran out before the records: ended, failed or a line that
 // never ends. One line in every case.
 void report_names_stop(Platform& platform, const DumpWalk& walk, LineWriter& err);

@@ -9,7 +9,7 @@
 
 bool DumpWalk::open(int arg) {
   if (!dump_.take_base_path(arg)) {
-    err_.text("basepath error: the base path is too long").end_line();
+    write_base_path_too_long(err_);
     return false;
   }
   names_.limit_lines(kNameLineLimit);

@@ -131,9 +131,11 @@ void TreeCompare::compare_record() {
 // tells what it is.
 void TreeCompare::compare_directory(Handle holder) {
   const int depth = walk_.node().depth;
-  const Handle dir = platform_.open_dir(holder, walk_.name());
+  Failure why;
+  const Handle dir = gate_.open_dir(holder, walk_.name(), &why);
   if (!dir.valid()) {
-    const Failure why = Failure::of_last_call(platform_);
+    // A link the system followed: what it leads to is neither listed nor read.
+    if (why.refusal == Refusal::kNotShown) return difference(line("kind").text(": directory in the dump, link on disk"));
     EntryInfo info;
     if (platform_.inspect(holder, walk_.name(), &info) && info.kind == EntryKind::kAbsent) {
       return difference(line("missing"));
@@ -156,6 +158,7 @@ void TreeCompare::compare_directory(Handle holder) {
 
 void TreeCompare::compare_file(Handle holder) {
   EntryInfo info;
+  Failure why;
   Handle file;
   OpenState disk;
   bool described = false;
@@ -163,10 +166,15 @@ void TreeCompare::compare_file(Handle holder) {
     unreadable();
   } else if (info.kind == EntryKind::kAbsent) {
     difference(line("missing"));
-  } else if (info.kind != EntryKind::kFile) {
-    difference(line("kind").text(": file in the dump, ").text(kind_word(info.kind)).text(" on disk"));
-  } else if (file = platform_.open_file_read(holder, walk_.name()); !file.valid()) {
-    unreadable();
+  } else if (info.kind != EntryKind::kFile || !info.shown_as_itself) {
+    const char* kind = info.shown_as_itself ? kind_word(info.kind) : kind_word(EntryKind::kLink);
+    difference(line("kind").text(": file in the dump, ").text(kind).text(" on disk"));
+  } else if (file = gate_.open_file(holder, walk_.name(), &why); !file.valid()) {
+    if (why.refusal == Refusal::kNotShown) {
+      difference(line("kind").text(": file in the dump, link on disk"));
+    } else {
+      unreadable(why);
+    }
   } else if (!platform_.describe_open(file, &disk)) {
     unreadable();
   } else {

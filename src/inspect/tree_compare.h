@@ -14,7 +14,9 @@
 //
 // then "entries=N refused=R differences=D". Paths are written as --list
 // writes them. The tree is walked through open directory handles, as the
-// restore walks it, and each body is read once, beside the dump's.
+// restore walks it, and every entry is reached through EntryGate, as the
+// restore reaches it: a link is told as "kind ... link on disk" and nothing
+// behind it is read or listed. Each body is read once, beside the dump's.
 #pragma once
 
 #include <cstdint>
@@ -25,11 +27,12 @@
 #include "platform/platform.h"
 #include "report/failure.h"
 #include "report/line_writer.h"
+#include "target/entry_gate.h"
 
 class TreeCompare {
  public:
   TreeCompare(Platform& platform, DumpWalk& walk, LineWriter& out, LineWriter& err)
-      : platform_(platform), walk_(walk), out_(out), err_(err) {}
+      : platform_(platform), gate_(platform), walk_(walk), out_(out), err_(err) {}
 
   // Returns the exit status: 0 when the tree agrees with the dump, 1 when
   // the dump or the target cannot be opened, 3 when they differ.
@@ -60,6 +63,7 @@ class TreeCompare {
   void refused(Failure why);
 
   Platform& platform_;
+  EntryGate gate_;
   DumpWalk& walk_;
   LineWriter& out_;
   LineWriter& err_;

@@ -2,7 +2,9 @@
 
 #include <cstring>
 
+#include "report/line_writer.h"
 #include "report/name_text.h"
+#include "report/open_failure.h"
 
 namespace {
 
@@ -50,7 +52,7 @@ bool OptionParser::fail(const char* before, const char16_t* option, std::uint32_
   error_[end] = 0;
   if (cut || kept < length) append(error_, "...");
   append(error_, after);
-  ended_ = true;
+  failed_ = true;
   return false;
 }
 
@@ -69,18 +71,18 @@ bool OptionParser::take_value(bool attached, std::uint32_t at, const char* befor
 
 bool OptionParser::next(int* id, ArgSlice* value) {
   *value = ArgSlice{};
-  if (ended_) return false;
+  if (failed_) return false;
   if (bundle_at_ > 0) return next_in_bundle(id, value);
   if (arg_ >= platform_.arg_count()) return false;
+  if (options_ended_) return operand(id, value);
   if (extra_argument_ != nullptr && platform_.arg_is(arg_, extra_argument_)) {
     *id = extra_id_;
     ++arg_;
     return true;
   }
-  // Too long to be looked at: no option is that long, so it is an argument.
+  // Too long to be looked at: no option is that long, so it is an operand.
   if (!arg_text(platform_, ArgSlice{arg_, 0}, g_text, kArgUnits) || g_text[0] != u'-' || g_text[1] == 0) {
-    ended_ = true;
-    return false;
+    return operand(id, value);
   }
   if (g_text[1] != u'-') {
     bundle_at_ = 1;
@@ -88,8 +90,8 @@ bool OptionParser::next(int* id, ArgSlice* value) {
   }
   if (g_text[2] == 0) {  // "--"
     ++arg_;
-    ended_ = true;
-    return false;
+    options_ended_ = true;
+    return next(id, value);
   }
   const char16_t* name = g_text + 2;
   std::uint32_t length = 0;
@@ -105,6 +107,13 @@ bool OptionParser::next(int* id, ArgSlice* value) {
     return true;
   }
   return fail("unknown option '--", name, length, "'");
+}
+
+bool OptionParser::operand(int* id, ArgSlice* value) {
+  *id = kOperand;
+  *value = ArgSlice{arg_, 0};
+  ++arg_;
+  return true;
 }
 
 bool OptionParser::next_in_bundle(int* id, ArgSlice* value) {
@@ -184,16 +193,30 @@ CommandLine usage_error(const char* first, const char* second = "", const char* 
   return line;
 }
 
+// The parser over fsrestore's own options.
+OptionParser fsrestore_options(Platform& platform) {
+  OptionParser options(platform, kOptions, sizeof kOptions / sizeof kOptions[0]);
+  if (const char* native = platform.native_help_switch()) options.also_accept(native, kOptHelp);
+  return options;
+}
+
+// How many operands a mode takes: BASEPATH, and TARGET where it has one.
+int operands_taken(Mode mode) { return mode == Mode::kRestore || mode == Mode::kCompare ? 2 : 1; }
+
 }  // namespace
 
 CommandLine parse_command_line(Platform& platform) {
   CommandLine line;
-  OptionParser options(platform, kOptions, sizeof kOptions / sizeof kOptions[0]);
-  if (const char* native = platform.native_help_switch()) options.also_accept(native, kOptHelp);
+  OptionParser options = fsrestore_options(platform);
+  int operands[2] = {-1, -1};
+  int operand_count = 0;
   int id = 0;
   ArgSlice value;
   while (options.next(&id, &value)) {
     switch (id) {
+      case kOperand:
+        if (operand_count < 2) operands[operand_count++] = value.arg;
+        break;
       case kOptHelp:
         line.mode = Mode::kHelp;
         return line;
@@ -230,18 +253,28 @@ CommandLine parse_command_line(Platform& platform) {
     }
   }
   if (options.error()[0] != 0) return usage_error(options.error());
-  // -j is taken by every mode (the others run on one thread), so one
-  // command line can serve a script's restore and its --check alike.
-  if (line.mode != Mode::kRestore && (line.strict || line.quiet || line.resume || line.only_count > 0)) {
-    const char* option = line.strict ? "--strict" : line.quiet ? "--quiet" : line.resume ? "--resume" : "--only";
+  // -j and -q are taken by every mode (the others run on one thread), so
+  // one command line can serve a script's restore and its --check alike.
+  if (line.mode != Mode::kRestore && (line.strict || line.resume || line.only_count > 0)) {
+    const char* option = line.strict ? "--strict" : line.resume ? "--resume" : "--only";
     return usage_error(option, " goes with a restore only, not with ", mode_option(line.mode));
   }
-  // Arguments after the ones a mode takes are ignored.
-  const int first = options.first_operand();
-  const int count = platform.arg_count();
-  if (first < count) line.base_arg = first;
-  if ((line.mode == Mode::kRestore || line.mode == Mode::kCompare) && first + 1 < count) {
-    line.target_arg = first + 1;
-  }
+  // Operands after the ones the mode takes are ignored.
+  line.base_arg = operands[0];
+  if (operands_taken(line.mode) == 2) line.target_arg = operands[1];
   return line;
+}
+
+void warn_ignored_operands(Platform& platform, const CommandLine& line) {
+  BufferedLineWriter<1024> err(platform, LineSink::kStandardError);
+  OptionParser options = fsrestore_options(platform);
+  int seen = 0;
+  int id = 0;
+  ArgSlice value;
+  while (options.next(&id, &value)) {
+    if (id != kOperand || ++seen <= operands_taken(line.mode)) continue;
+    err.text("fsrestore: ignoring the extra argument '");
+    if (arg_text(platform, value, g_text, kArgUnits)) write_user_path(err, g_text);
+    err.text("'").end_line();
+  }
 }

@@ -1,10 +1,11 @@
-// What the command line asks for: one parser for every mode, by the usual
-// conventions. Options come before the arguments; the first argument that
-// is not an option, or "--", ends them, so a later "--list" is a target like
-// any other name. A long option takes its value as "--name=VALUE" or as the
-// next argument, a short one as "-nVALUE" or the next argument; short
-// options without values may be bundled ("-qh"). Long names are matched
-// whole, never by a prefix: "--lis" is unknown. A lone "-" is an argument.
+// What the command line asks for: one parser for every mode, by the GNU
+// conventions. Options may stand before, between and after the operands;
+// "--" ends them, so every argument after it is an operand ("--list"
+// included). A long option takes its value as "--name=VALUE" or as the next
+// argument, a short one as "-nVALUE" or the next argument, and a value is
+// never an operand; short options without values may be bundled ("-qh").
+// Long names are matched whole, never by a prefix: "--lis" is unknown. A
+// lone "-" is an operand.
 #pragma once
 
 #include <cstdint>
@@ -28,30 +29,32 @@ struct ArgSlice {
 // Room for the words of a usage error, terminator included.
 constexpr std::uint32_t kUsageErrorBytes = 160;
 
-// Walks the options at the start of the command line, one per next().
+// The id next() gives for an operand; its value is the whole argument.
+constexpr int kOperand = -1;
+
+// Walks the command line in order, one option or operand per next().
 class OptionParser {
  public:
   OptionParser(Platform& platform, const OptionSpec* specs, int spec_count)
       : platform_(platform), specs_(specs), spec_count_(spec_count) {}
 
-  // The next option: true with its id and, if it takes one, its value.
-  // False at the end of the options, or at a usage error (then error() is
-  // not empty).
+  // The next option, true with its id and, if it takes one, its value; or
+  // the next operand, true with kOperand. False at the end of the command
+  // line, or at a usage error (then error() is not empty).
   bool next(int* id, ArgSlice* value);
-  // Also counts as an option where it stands (the system's own help
-  // spelling, "/?"); next() then gives `id` for it.
+  // Also counts as an option before "--" (the system's own help spelling,
+  // "/?"); next() then gives `id` for it.
   void also_accept(const char* whole_argument, int id) {
     extra_argument_ = whole_argument;
     extra_id_ = id;
   }
 
-  // The first argument after the options (arg_count() when none).
-  int first_operand() const { return arg_; }
   // "unknown option '--lis'" and the like; "" while there was none.
   const char* error() const { return error_; }
 
  private:
   bool next_in_bundle(int* id, ArgSlice* value);
+  bool operand(int* id, ArgSlice* value);
   // The value of the option just matched: attached to it from unit `at` of
   // the argument on, or the next argument.
   bool take_value(bool attached, std::uint32_t at, const char* before, const char16_t* option, std::uint32_t length,
@@ -66,7 +69,8 @@ class OptionParser {
   int arg_ = 0;
   // Within a bundle of short options: where the next one is; 0 outside.
   std::uint32_t bundle_at_ = 0;
-  bool ended_ = false;
+  bool options_ended_ = false;  // after "--"
+  bool failed_ = false;
   char error_[kUsageErrorBytes] = {};
 };
 
@@ -89,7 +93,9 @@ struct CommandLine {
   int base_arg = -1;    // the argument holding the base path; -1: none
   int target_arg = -1;  // the argument naming the target (restore, compare); -1: none
   bool strict = false;  // a restore that logged anything ends with status 3
-  bool quiet = false;   // a restore prints nothing on standard output
+  // Only the job's answer is printed: no basepath and progress lines, no
+  // warnings about what would not restore on another system.
+  bool quiet = false;
   bool resume = false;  // a restore skips the files already in the target whole
   // -j N, --jobs N, --jobs=N: the writers of a restore; 0: not given (the
   // processors the process may use).
@@ -101,3 +107,8 @@ struct CommandLine {
 };
 
 CommandLine parse_command_line(Platform& platform);
+
+// Tells each operand the mode leaves out (a third, or a second with --list
+// and --check) on standard error, one line each, the argument as
+// --list writes a path: "fsrestore: ignoring the extra argument 'x'".
+void warn_ignored_operands(Platform& platform, const CommandLine& line);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <new>
 
 #include "inspect/dump_check.h"
 #include "inspect/dump_listing.h"
@@ -19,9 +20,9 @@ namespace {
 
 const char kUsage[] =
     "usage: fsrestore [-j N] [-q] [--strict] [--resume] [--only PATH]... [--] [BASEPATH [TARGET]]\n"
-    "       fsrestore --list [--] [BASEPATH]\n"
-    "       fsrestore --check [--] [BASEPATH]\n"
-    "       fsrestore --compare [--] [BASEPATH [TARGET]]\n"
+    "       fsrestore --list [-q] [--] [BASEPATH]\n"
+    "       fsrestore --check [-q] [--] [BASEPATH]\n"
+    "       fsrestore --compare [-q] [--] [BASEPATH [TARGET]]\n"
     "\n"
     "Restores the directory tree held in a dump: the streams BASEPATH$fsnodes,\n"
     "BASEPATH$fsnames and BASEPATH$content. BASEPATH is prefixed to the stream names\n"
@@ -34,7 +35,9 @@ const char kUsage[] =
     "was started in; it is empty after a clean run. A start that fails leaves no\n"
     "$errors.\n"
     "\n"
-    "Options come before BASEPATH; \"--\" ends them.\n"
+    "Options may stand before, between or after BASEPATH and TARGET; \"--\" ends\n"
+    "them, so an argument that begins with \"-\" needs \"--\" before it. Further\n"
+    "arguments are ignored, each with a warning on stderr.\n"
     "  --list         print one line per entry (type, attr, size, last-write time,\n"
     "                 path) and write nothing; faults of the dump go to stderr\n"
     "  --check        read the whole dump and tell on stderr what would not restore\n"
@@ -46,10 +49,13 @@ const char kUsage[] =
     "                 below it and the directories on the way; repeatable\n"
     "  --resume       keep the files already in TARGET with the dump's size and\n"
     "                 last-write time (finishes an interrupted restore)\n"
-    "  -j N, --jobs=N restore with N writer threads (default: the processors the\n"
+    "  -j N, --jobs N, --jobs=N\n"
+    "                 restore with N writer threads (default: the processors the\n"
     "                 program may use, at most 4; -j 1 restores on one thread)\n"
     "  --strict       end a restore whose $errors got lines with status 3\n"
-    "  -q, --quiet    print nothing on stdout (no basepath and progress lines)\n"
+    "  -q, --quiet    print only the answer, in every mode: a restore prints nothing\n"
+    "                 on stdout (no basepath and progress lines), --check no\n"
+    "                 warnings about names that meet on Windows only\n"
     "  -h, --help     show this text\n"
     "  -V, --version  show the version\n"
     "\n"
@@ -120,19 +126,22 @@ int fsrestore_main(Platform& platform) {
       return kExitDone;
     case Mode::kList:
     case Mode::kCheck: {
+      warn_ignored_operands(platform, line);
       static Inspection inspection(platform);
       const int status =
           line.mode == Mode::kList
               ? list_dump(platform, inspection.walk, line.base_arg, inspection.out, inspection.err)
-              : check_dump(platform, inspection.walk, line.base_arg, inspection.out, inspection.err);
+              : check_dump(platform, inspection.walk, line.base_arg, inspection.out, inspection.err, line.quiet);
       return with_output_checked(platform, status);
     }
     case Mode::kCompare: {
+      warn_ignored_operands(platform, line);
       static Inspection inspection(platform);
       static TreeCompare compare(platform, inspection.walk, inspection.out, inspection.err);
       return with_output_checked(platform, compare.run(line.base_arg, line.target_arg));
     }
     case Mode::kRestore:
+      warn_ignored_operands(platform, line);
       break;
   }
   static Restorer restorer(platform);
@@ -161,8 +170,14 @@ int fsrestore_main(Platform& platform) {
   if (jobs == 0) jobs = platform.processor_count() < kDefaultWriters ? platform.processor_count() : kDefaultWriters;
   if (jobs > kMaxWriters) jobs = kMaxWriters;
   if (jobs > 1) {
-    static WriterPool pool(platform);
-    restorer.driver.use_pool(&pool, jobs);
+    // Taken only for a run with writers, so a run on one thread (and
+    // --help) needs none of its memory.
+    static WriterPool* pool = new (std::nothrow) WriterPool(platform);
+    if (pool == nullptr) {
+      complain(platform, "not enough memory for the writers; -j 1 restores on one thread");
+      return kExitStartFailed;
+    }
+    restorer.driver.use_pool(pool, jobs);
   }
   return restorer.driver.run(line.base_arg, line.target_arg, options);
 }

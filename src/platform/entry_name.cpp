@@ -1,33 +1,13 @@
 #include "platform/entry_name.h"
 
+#include "platform/utf8_path.h"
+
 namespace {
 
 // The longest name the systems keep: 255 UTF-16 units on every Windows file
 // system, 255 bytes on the Linux ones (NAME_MAX).
 constexpr long kWindowsNameUnits = 255;
-constexpr long kPosixNameBytes = 255;
-
-bool is_high_surrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool is_low_surrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
-// The length of a name as the POSIX platform writes it: UTF-8, a surrogate
-// pair as one four-byte character, a lone surrogate in its three-byte form.
-long posix_name_bytes(const char16_t* name) {
-  long bytes = 0;
-  for (; *name != 0; ++name) {
-    if (*name < 0x80) {
-      bytes += 1;
-    } else if (*name < 0x800) {
-      bytes += 2;
-    } else if (is_high_surrogate(name[0]) && is_low_surrogate(name[1])) {
-      bytes += 4;
-      ++name;
-    } else {
-      bytes += 3;
-    }
-  }
-  return bytes;
-}
+constexpr std::uint32_t kPosixNameBytes = 255;
 
 char16_t upper(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
 
@@ -84,7 +64,7 @@ bool is_valid_entry_name(const char16_t* name, NameRules rules) {
     const char16_t last = p[-1];
     if (last == u'.' || last == u' ') return false;
     if (is_device_name(name)) return false;
-  } else if (posix_name_bytes(name) > kPosixNameBytes) {
+  } else if (entry_path_bytes(name) > kPosixNameBytes) {
     return false;
   }
   return true;

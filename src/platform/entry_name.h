@@ -6,7 +6,7 @@
 
 enum class NameRules {
   kPosix,    // refuses "", ".", "..", any name holding "/", and names longer than 255 bytes
-             // once encoded as the POSIX platform writes them (UTF-8)
+             // as the POSIX platform writes them (utf16_to_path with LoneSurrogates::kEncode)
   kWindows,  // also "\", ":", device names, characters Windows forbids, a trailing dot or
              // space, and names longer than 255 units
 };

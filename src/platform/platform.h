@@ -49,6 +49,19 @@ struct EntryInfo {
   // False when the system showed something else than the entry itself: it
   // followed a link to describe it.
   bool shown_as_itself = true;
+  // For a file: its size, last-write time and number of names, as the
+  // system keeps them; and which bits of `attributes` it could tell without
+  // opening the file (Windows: every settable one; POSIX: the read-only bit,
+  // from the write permissions).
+  std::uint64_t size = 0;
+  UnixTime write_time = {0, 0};
+  std::uint32_t links = 1;
+  std::uint16_t attributes_told = 0;
+};
+
+// A thread the process started, for join_thread().
+struct ThreadRef {
+  std::intptr_t raw = 0;
 };
 
 // Whether a handle opened by a name shows that entry itself.
@@ -233,6 +246,11 @@ class Platform {
   // How many handles the process may hold open at once, once it has raised
   // its own limit as far as the system lets it; 0: no limit that matters.
   virtual std::uint32_t handle_limit() { return 0; }
+  // Starts a thread running body(arg): false, with last_error(), when the
+  // system cannot start one (a process or memory limit). join_thread waits
+  // for a started thread to end.
+  virtual bool start_thread(void (*body)(void*), void* arg, ThreadRef* out) = 0;
+  virtual void join_thread(ThreadRef thread) = 0;
   // While held, an interruption is not taken on this thread, nor on the
   // threads it starts: held around starting helper threads, so the thread
   // that speaks the run's last words is the one that owns their buffers.

@@ -1,6 +1,7 @@
 #include "platform/platform_posix.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sched.h>
 #include <linux/fs.h>
 #include <linux/magic.h>
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "platform/file_attributes.h"
 #include "platform/interruption.h"
@@ -226,6 +228,14 @@ bool PosixPlatform::inspect(Handle dir, const char16_t* name, EntryInfo* info) {
     info->kind = EntryKind::kOther;
   }
   info->identity = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  info->size = static_cast<std::uint64_t>(st.st_size);
+  info->write_time = {static_cast<std::int64_t>(st.st_mtim.tv_sec), static_cast<std::int32_t>(st.st_mtim.tv_nsec)};
+  info->links = static_cast<std::uint32_t>(st.st_nlink);
+  // The read-only bit is what set_attr makes of it: no write permission.
+  if (info->kind == EntryKind::kFile) {
+    info->attributes = (st.st_mode & 0222) == 0 ? kAttrReadOnly : 0;
+    info->attributes_told = kAttrReadOnly;
+  }
   return true;
 }
 
@@ -412,6 +422,41 @@ std::uint32_t PosixPlatform::handle_limit() {
 }
 
 void PosixPlatform::hold_interruptions(bool held) { hold_interruption_signals(held); }
+
+namespace {
+
+struct ThreadStart {
+  void (*body)(void*);
+  void* arg;
+};
+
+void* run_thread(void* start) {
+  const ThreadStart s = *static_cast<ThreadStart*>(start);
+  delete static_cast<ThreadStart*>(start);
+  s.body(s.arg);
+  return nullptr;
+}
+
+}  // namespace
+
+bool PosixPlatform::start_thread(void (*body)(void*), void* arg, ThreadRef* out) {
+  ThreadStart* start = new (std::nothrow) ThreadStart{body, arg};
+  if (start == nullptr) {
+    last_errno_ = ENOMEM;
+    return false;
+  }
+  pthread_t thread;
+  const int error = pthread_create(&thread, nullptr, run_thread, start);
+  if (error != 0) {
+    delete start;
+    last_errno_ = error;
+    return false;
+  }
+  out->raw = static_cast<std::intptr_t>(thread);
+  return true;
+}
+
+void PosixPlatform::join_thread(ThreadRef thread) { pthread_join(static_cast<pthread_t>(thread.raw), nullptr); }
 
 // The processors of the affinity mask, which taskset and cgroups narrow.
 int PosixPlatform::processor_count() {

@@ -54,6 +54,8 @@ class PosixPlatform final : public Platform {
   int processor_count() override;
   std::uint32_t handle_limit() override;
   void hold_interruptions(bool held) override;
+  bool start_thread(void (*body)(void*), void* arg, ThreadRef* out) override;
+  void join_thread(ThreadRef thread) override;
   std::uint32_t tick_ms() override;
   std::uint64_t cycles() override;
   const char* native_help_switch() override { return nullptr; }

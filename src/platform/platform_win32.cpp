@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "platform/interruption.h"
 #include "platform/time_stamp_counter.h"
@@ -462,6 +463,13 @@ bool Win32Platform::inspect(Handle dir, const char16_t* name, EntryInfo* info) {
   bool pipe = false;
   const bool known = describe(entry, &info->identity, &attributes, &pipe);
   info->shown_as_itself = known && shows_entry(dir, name, entry) == Shown::kItself;
+  HandleFacts facts;
+  if (!pipe && facts.query(native(entry)) >= 0) {
+    info->size = static_cast<std::uint64_t>(facts.standard.end.QuadPart);
+    info->write_time = filetime_to_unix(static_cast<std::uint64_t>(facts.basic.write.QuadPart));
+    info->links = facts.standard.links;
+    info->attributes_told = static_cast<std::uint16_t>(kSettableAttributes);
+  }
   CloseHandle(native(entry));
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
     info->kind = EntryKind::kLink;
@@ -636,6 +644,41 @@ void Win32Platform::error_text(SystemError error, char* out, std::uint32_t capac
   if (message != nullptr) LocalFree(message);
   // No text from the system: say which code it was.
   if (written == 0) std::snprintf(out, capacity, "system error %lu", static_cast<unsigned long>(error.code));
+}
+
+namespace {
+
+struct ThreadStart {
+  void (*body)(void*);
+  void* arg;
+};
+
+DWORD WINAPI run_thread(void* start) {
+  const ThreadStart s = *static_cast<ThreadStart*>(start);
+  delete static_cast<ThreadStart*>(start);
+  s.body(s.arg);
+  return 0;
+}
+
+}  // namespace
+
+bool Win32Platform::start_thread(void (*body)(void*), void* arg, ThreadRef* out) {
+  ThreadStart* start = new (std::nothrow) ThreadStart{body, arg};
+  if (start == nullptr) return fail_with(ERROR_NOT_ENOUGH_MEMORY);
+  const HANDLE thread = CreateThread(nullptr, 0, run_thread, start, 0, nullptr);
+  if (thread == nullptr) {
+    const DWORD error = GetLastError();
+    delete start;
+    return fail_with(error);
+  }
+  out->raw = reinterpret_cast<std::intptr_t>(thread);
+  return true;
+}
+
+void Win32Platform::join_thread(ThreadRef thread) {
+  const HANDLE h = reinterpret_cast<HANDLE>(thread.raw);
+  WaitForSingleObject(h, INFINITE);
+  CloseHandle(h);
 }
 
 std::uint32_t Win32Platform::tick_ms() { return GetTickCount(); }

@@ -51,6 +51,8 @@ class Win32Platform final : public Platform {
   // Kept per thread: writers fail and report on threads of their own.
   SystemError last_error() override;
   int processor_count() override;
+  bool start_thread(void (*body)(void*), void* arg, ThreadRef* out) override;
+  void join_thread(ThreadRef thread) override;
   void error_text(SystemError error, char* out, std::uint32_t capacity) override;
   std::uint32_t tick_ms() override;
   std::uint64_t cycles() override;

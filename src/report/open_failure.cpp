@@ -1,6 +1,7 @@
 #include "report/open_failure.h"
 
 #include "dump/buffer_sizes.h"
+#include "dump/fs_node.h"
 #include "report/name_text.h"
 
 void write_user_path(LineWriter& out, const char16_t* path) {
@@ -8,6 +9,11 @@ void write_user_path(LineWriter& out, const char16_t* path) {
   bool cut = false;
   const std::uint32_t length = append_name_text(path, NameTextKind::kPath, text, 0, sizeof text, &cut);
   out.bytes(text, length);
+}
+
+void write_base_path_too_long(LineWriter& out) {
+  out.text("fsrestore: the base path is too long: it may have at most ");
+  out.decimal(kNameUnits - 1 - kLongestSuffixUnits).text(" characters").end_line();
 }
 
 // The hint is given when the base path names a directory but lacks the

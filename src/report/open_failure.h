@@ -1,7 +1,8 @@
 // What the user is told when a path they gave does not open: the path as
 // text, the reason, and, where the base path names a directory but lacks
-// its trailing separator, the hint "; did you mean dump/ ?". The restore's
-// start-up and --list and --check say it alike.
+// its trailing separator, the hint "; did you mean dump/ ?"; or that the
+// base path leaves no room for the stream names. The restore's start-up
+// and --list, --check and --compare say it alike.
 #pragma once
 
 #include <cstdint>
@@ -19,3 +20,8 @@ void write_user_path(LineWriter& out, const char16_t* path);
 // it is the whole). The path is left as it was.
 void write_open_failure(Platform& platform, LineWriter& out, char16_t* path, std::uint32_t base_units,
                         const Failure& why);
+
+// Writes the line "fsrestore: the base path is too long: it may have at
+// most 32759 characters": the longest base path that takes every stream
+// suffix and the terminator.
+void write_base_path_too_long(LineWriter& out);

@@ -39,7 +39,9 @@ void ProgressLine::print() {
   // The divisor wraps like the clock does. It is 0 only about 49.7 days into
   // a run, where no rate can be told; the line then shows 0.
   const std::uint32_t divisor = last_tick_ - start_tick_ + 1000;
-  const std::uint64_t speed = divisor == 0 ? 0 : outbytes_ * 1000 / divisor;
+  // outbytes * 1000 / divisor, in two parts so the product cannot overflow.
+  const std::uint64_t speed =
+      divisor == 0 ? 0 : outbytes_ / divisor * 1000 + outbytes_ % divisor * 1000 / divisor;
 
   char* p = text_;
   p = put(p, "dirs=");
@@ -49,7 +51,7 @@ void ProgressLine::print() {
   p = put(p, " outbytes=");
   p = put_decimal(p, static_cast<std::int64_t>(outbytes_));
   p = put(p, " speed=");
-  p = put_decimal(p, static_cast<std::int32_t>(static_cast<std::uint32_t>(speed)));
+  p = put_decimal(p, static_cast<std::int64_t>(speed));
   while (p < text_ + kProgressWidth) *p++ = ' ';
   *p++ = '\r';
   platform_.console_write(text_, static_cast<std::uint32_t>(p - text_));

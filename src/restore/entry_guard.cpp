@@ -11,8 +11,18 @@ constexpr std::uint32_t kKeptAttributes = kAttrReadOnly | kAttrHidden | kAttrSys
 
 bool EntryGuard::protect(Handle h) {
   FileIdentity id;
-  if (own_count_ == kMaxOwnFiles || !platform_.identity(h, &id)) return false;
+  if (own_count_ == kMaxOwnFiles) return false;
+  if (!platform_.identity(h, &id)) return !platform_.reads_at_offsets(h);
   own_[own_count_++] = id;
+  return true;
+}
+
+bool EntryGuard::keeps(const EntryPlace& at, const char16_t* name, const FsNode& node) {
+  FileIdentity id;
+  // A directory this run made holds nothing of an earlier run.
+  if (at.made_by_run || !gate_.holds_restored(at.dir, name, node, &id)) return false;
+  if (made_by_run(at, id) || is_own(id)) return false;
+  note_made(at, id);
   return true;
 }
 
@@ -60,11 +70,7 @@ Handle EntryGuard::failed_handle(Handle h) {
   return h;
 }
 
-bool EntryGuard::refuse_invalid(const char16_t* name) {
-  if (is_valid_entry_name(name, platform_.name_rules())) return false;
-  refuse(Refusal::kInvalidName);
-  return true;
-}
+bool EntryGuard::refuse_invalid(const char16_t* name) { return gate_.refuses(name, &failure_); }
 
 // A new name costs one call. Otherwise the name is looked at once without
 // following it, and whatever is there is removed by name inside dir: if it
@@ -174,10 +180,8 @@ Handle EntryGuard::reuse_dir(const EntryPlace& at, const char16_t* name) {
 }
 
 Handle EntryGuard::open_dir(Handle dir, const char16_t* name) {
-  if (refuse_invalid(name)) return Handle::none();
-  const Handle opened = failed_handle(platform_.open_dir(dir, name));
-  if (!opened.valid() || platform_.shows_entry(dir, name, opened) == Shown::kItself) return opened;
-  platform_.close(opened);
-  refuse(Refusal::kNotShown);
-  return Handle::none();
+  failure_ = Failure{};
+  const Handle opened = gate_.open_dir(dir, name, &failure_);
+  if (!opened.valid() && failure_.refusal == Refusal::kNone) failure_.name_exists = platform_.failed_because_exists();
+  return opened;
 }

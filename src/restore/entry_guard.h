@@ -15,14 +15,9 @@
 #include "platform/platform.h"
 #include "report/failure.h"
 #include "restore/made_entries.h"
+#include "target/entry_gate.h"
 
 constexpr int kMaxOwnFiles = 4;
-
-struct EntryPlace;
-// Creates a file by bare name in a directory this run made, where every
-// name is the run's: an existing one is refused (never replaced), one gone
-// meanwhile is tried again. Keeps no state, so writers call it too; none on
-// failure, with *failure telling why.
 
 // Where an entry is made: the open directory, the depth of its entries, and
 // whether this run made that directory. Entries of the dump are tracked, so
@@ -37,19 +32,33 @@ struct EntryPlace {
   static EntryPlace own(Handle dir) { return EntryPlace{dir, 0, false, false}; }
 };
 
+// Creates a file by bare name in a directory this run made, where every
+// name is the run's: an existing one is refused (never replaced), one gone
+// meanwhile is tried again. Keeps no state, so writers call it too; none on
+// failure, with *failure telling why.
 Handle create_in_made_dir(Platform& platform, Handle dir, const char16_t* name, Failure* failure);
 
 class EntryGuard {
  public:
-  explicit EntryGuard(Platform& platform) : platform_(platform) {}
+  explicit EntryGuard(Platform& platform) : platform_(platform), gate_(platform) {}
+
+  // Takes the memory for the entries made in directories that were there
+  // before the run; false when it cannot be had.
+  bool reserve() { return made_.reserve(); }
 
   // Registers one of the run's own open files, so no entry replaces it.
   // False when the file cannot be told apart from others: the run must not
-  // start then.
+  // start then. A pipe or device needs none: no entry can take its place.
   bool protect(Handle h);
 
   // Whether a name is not a plain entry name here; failure() then tells why.
   bool refuses(const char16_t* name) { return refuse_invalid(name); }
+
+  // --resume: whether the file a cut run restored from this record is there
+  // whole (see EntryGate::holds_restored) and is not the run's own or one
+  // this run already restored or kept. A kept file counts as this run's
+  // from then on, so no later entry replaces it.
+  bool keeps(const EntryPlace& at, const char16_t* name, const FsNode& node);
 
   // Each of these returns none on failure, and failure() then tells why.
   // Creates a file by bare name, replacing what had the name unless the
@@ -86,6 +95,7 @@ class EntryGuard {
   Handle failed_handle(Handle h);  // h, with the system's failure kept when it is none
 
   Platform& platform_;
+  EntryGate gate_;
   FileIdentity own_[kMaxOwnFiles];
   int own_count_ = 0;
   Failure failure_;

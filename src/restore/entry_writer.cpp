@@ -1,7 +1,6 @@
 #include "restore/entry_writer.h"
 
 #include <cstring>
-#include "restore/resume_check.h"
 
 void EntryWriter::restore_entry(const FsNode& node, RecordsAhead next) {
   if (node.is_directory()) {
@@ -69,6 +68,7 @@ void EntryWriter::hand_over(const FsNode& node, RecordsAhead next, Handle opened
     counters_.outbytes += got;
   }
   ++counters_.files_in_flight;
+  if (opened.valid()) pool_->count_open_file();
   // Counted once whole: the last words may read the batch at any point.
   FileJob& job = batch.jobs[batch.count];
   job.lane = static_cast<std::uint8_t>(lane);
@@ -102,8 +102,9 @@ void EntryWriter::pass_over(const FsNode& node, RecordsAhead next) {
 
 // Attributes first, times last: the handle is held by the cursor and the
 // times are set when everything inside the directory is written. An
-// existing directory is reused with its attributes as they are, and takes
-// the record's times after its contents, as a new one does. Every directory
+// existing directory is reused with its attributes as they are (with
+// --resume it takes the record's, which a cut run may not have set), and
+// takes the record's times after its contents, as a new one does. Every directory
 // record that leaves no directory of its name gets a line; one that exists
 // but could not be opened gets the cursor's line when it is entered.
 void EntryWriter::restore_directory(const FsNode& node) {
@@ -120,19 +121,20 @@ void EntryWriter::restore_directory(const FsNode& node) {
     cursor_.hold_failure(node.depth, why);
     return;
   }
-  if (made) platform_.set_attr(dir, node.attr);
+  if (made || keep_whole_) platform_.set_attr(dir, node.attr);
   cursor_.hold_directory(node.depth, dir, made, node.creation_time, node.write_time);
 }
 
-// Times, then attributes, then close, all through the handle: a read-only
-// word must not stop the times from being set, and nothing is looked up by
-// name again. A file that could not be written whole keeps neither times nor
-// attributes, so it never passes for a complete one.
+// Attributes, then times, then close, all through the handle, which was
+// opened for writing before the word could make the file read-only: nothing
+// is looked up by name again, and a file with the record's time has its
+// word too (--resume keeps such a file). A file that could not be written
+// whole keeps neither times nor attributes, so it never passes for a
+// complete one.
 void EntryWriter::restore_file(const FsNode& node, RecordsAhead next) {
   ++counters_.files;
   Handle file;
-  if (keep_whole_ && !cursor_.skipping() &&
-      already_restored(platform_, cursor_.entry_place().dir, name_reader_.name(), node)) {
+  if (keep_whole_ && !cursor_.skipping() && guard_.keeps(cursor_.entry_place(), name_reader_.name(), node)) {
     ++skipped_;
     copy_body(node, file, next);
     return;
@@ -151,13 +153,15 @@ void EntryWriter::restore_file(const FsNode& node, RecordsAhead next) {
     file = guard_.create_file(at, name_reader_.name());
     if (!file.valid()) log_.createfile_failed(node.attr, node.size, guard_.failure());
     // Made here; a long body a writer can move from its offset moves there.
-    if (file.valid() && pool_ != nullptr && writer_moves_body(node)) return hand_over(node, next, file);
+    if (file.valid() && pool_ != nullptr && writer_moves_body(node) && pool_->may_hand_open_file()) {
+      return hand_over(node, next, file);
+    }
   }
   const bool written = copy_body(node, file, next);
   if (!file.valid()) return;
   if (written) {
-    platform_.set_times(file, node.creation_time, node.write_time, node.write_time);
     platform_.set_attr(file, node.attr);
+    platform_.set_times(file, node.creation_time, node.write_time, node.write_time);
   }
   if (!platform_.close(file) && written) log_.write_failed(node.attr, node.size, Failure::of_last_call(platform_));
 }

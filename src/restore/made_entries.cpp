@@ -1,5 +1,18 @@
 #include "restore/made_entries.h"
 
+#include <new>
+
+MadeEntries::~MadeEntries() {
+  delete[] entries_;
+  delete[] slots_;
+}
+
+bool MadeEntries::reserve() {
+  if (entries_ == nullptr) entries_ = new (std::nothrow) Entry[kMadeEntriesCapacity];
+  if (slots_ == nullptr) slots_ = new (std::nothrow) std::uint32_t[kSlots]();
+  return entries_ != nullptr && slots_ != nullptr;
+}
+
 std::uint64_t MadeEntries::key_of(const FileIdentity& id) {
   // The file index is unique on its device; the device is mixed in so equal
   // indexes on two devices stay apart.
@@ -7,22 +20,42 @@ std::uint64_t MadeEntries::key_of(const FileIdentity& id) {
 }
 
 void MadeEntries::add(int depth, const FileIdentity& id) {
-  if (count_ == kMadeEntriesCapacity) return lose(depth);
-  entries_[count_++] = Entry{key_of(id), static_cast<std::uint8_t>(depth)};
+  if ((slots_ == nullptr && !reserve()) || count_ == kMadeEntriesCapacity) return lose(depth);
+  const std::uint64_t key = key_of(id);
+  std::uint32_t at = home_of(key);
+  while (slots_[at] != 0) at = (at + 1) & (kSlots - 1);
+  entries_[count_++] = Entry{key, static_cast<std::uint8_t>(depth)};
+  slots_[at] = count_;
 }
 
-// Only called for a name that exists already, which is rare: a scan of the
-// current directory's entries costs nothing on the common path.
 bool MadeEntries::contains(int depth, const FileIdentity& id) const {
   if (overflow_depth_ <= depth) return true;
   const std::uint64_t key = key_of(id);
-  for (std::uint32_t i = count_; i > 0 && entries_[i - 1].depth >= depth; --i) {
-    if (entries_[i - 1].depth == depth && entries_[i - 1].key == key) return true;
+  for (std::uint32_t at = home_of(key); slots_ != nullptr && slots_[at] != 0; at = (at + 1) & (kSlots - 1)) {
+    const Entry& e = entries_[slots_[at] - 1];
+    if (e.key == key && e.depth == depth) return true;
   }
   return false;
 }
 
+// The slot is emptied by moving back each later slot of its run whose home
+// does not lie after the gap, so every entry stays reachable from its home.
+void MadeEntries::pop() {
+  const std::uint32_t place = count_--;
+  std::uint32_t gap = home_of(entries_[place - 1].key);
+  while (slots_[gap] != place) gap = (gap + 1) & (kSlots - 1);
+  for (std::uint32_t next = (gap + 1) & (kSlots - 1); slots_[next] != 0; next = (next + 1) & (kSlots - 1)) {
+    const std::uint32_t home = home_of(entries_[slots_[next] - 1].key);
+    // Whether home lies cyclically in (gap, next]: then the entry stays.
+    const bool stays = gap <= next ? (home > gap && home <= next) : (home > gap || home <= next);
+    if (stays) continue;
+    slots_[gap] = slots_[next];
+    gap = next;
+  }
+  slots_[gap] = 0;
+}
+
 void MadeEntries::leave_below(int depth) {
-  while (count_ > 0 && entries_[count_ - 1].depth > depth) --count_;
+  while (count_ > 0 && entries_[count_ - 1].depth > depth) pop();
   if (overflow_depth_ > depth) overflow_depth_ = kDepthLevels;
 }

@@ -8,9 +8,12 @@
 // itself, every entry is the run's, so nothing needs keeping there.
 //
 // The entries form a stack in the order of the walk: those of the
-// directories still open along the current path. Memory is bounded by the
-// capacity; once it is full, every existing name in a directory that lost
-// an entry is taken for the run's own, so nothing is replaced unchecked.
+// directories still open along the current path, with a hash index over
+// them, so a look-up costs the same in a directory of a million entries
+// (--resume asks once for every file it keeps). Memory is bounded by the
+// capacity, taken when the run starts; once it is full, every existing name
+// in a directory that lost an entry is taken for the run's own, so nothing
+// is replaced unchecked.
 #pragma once
 
 #include <cstdint>
@@ -21,8 +24,15 @@
 
 class MadeEntries {
  public:
-  MadeEntries() {}  // the stack is not cleared: only entries below count_ are read
+  MadeEntries() = default;
+  ~MadeEntries();
+  MadeEntries(const MadeEntries&) = delete;
+  MadeEntries& operator=(const MadeEntries&) = delete;
 
+  // Takes the memory for the stack and its index (the first add() does it
+  // otherwise); false when it cannot be had: every entry then counts as
+  // lost.
+  bool reserve();
   void add(int depth, const FileIdentity& id);
   // An entry made at depth whose identity could not be had.
   void lose(int depth) {
@@ -40,10 +50,20 @@ class MadeEntries {
     std::uint8_t depth;
   };
   static std::uint64_t key_of(const FileIdentity& id);
+  // The index: open addressing with linear probing over twice the capacity;
+  // a slot holds an entry's place plus one, 0 when empty.
+  static constexpr std::uint32_t kSlots = 2 * kMadeEntriesCapacity;
+  static_assert((kSlots & (kSlots - 1)) == 0, "the index is masked, so its size is a power of two");
+  static std::uint32_t home_of(std::uint64_t key) {
+    return static_cast<std::uint32_t>((key * 0x9E3779B97F4A7C15ull) >> 32) & (kSlots - 1);
+  }
+  // Takes the newest entry off the stack and out of the index.
+  void pop();
 
   std::uint32_t count_ = 0;
   // The shallowest depth that lost an entry (a full stack, or an identity
   // that could not be had); kDepthLevels when none did.
   int overflow_depth_ = kDepthLevels;
-  Entry entries_[kMadeEntriesCapacity];
+  Entry* entries_ = nullptr;
+  std::uint32_t* slots_ = nullptr;
 };

@@ -54,7 +54,7 @@ bool PartFilter::add(const char16_t* text) {
   first_[path] = used_;
   names_[path] = names;
   used_ = at;
-  on_way_[0] |= std::uint64_t{1} << path;
+  all_ |= std::uint64_t{1} << path;
   ++count_;
   return true;
 }
@@ -65,29 +65,41 @@ bool PartFilter::component_is(int path, int index, const char16_t* name) const {
   return *c == 0 && *name == 0;
 }
 
+// The levels a rise passes over hold the path of the record before it;
+// those above a first record below the top hold the empty path, which
+// every path begins with.
 bool PartFilter::take(const FsNode& node, const char16_t* name) {
   const int depth = node.depth;
   if (skipped_depth_ >= depth) skipped_depth_ = -1;
   if (inside_depth_ >= 0 && depth > inside_depth_) return true;
   inside_depth_ = -1;
+  for (int k = previous_depth_ + 1; k < depth; ++k) {
+    names_at_[k] = previous_depth_ < 0 ? 0 : names_at_[previous_depth_];
+    on_way_[k] = previous_depth_ < 0 ? all_ : on_way_[previous_depth_];
+  }
+  previous_depth_ = depth;
+  const int index = depth == 0 ? 0 : names_at_[depth - 1];
   std::uint64_t next = 0;
   bool selected = false;
-  for (std::uint64_t paths = on_way_[depth]; paths != 0; paths &= paths - 1) {
+  for (std::uint64_t paths = depth == 0 ? all_ : on_way_[depth - 1]; paths != 0; paths &= paths - 1) {
     const int path = __builtin_ctzll(paths);
-    if (names_[path] <= depth || !component_is(path, depth, name)) continue;
-    if (names_[path] == depth + 1) {
+    if (names_[path] <= index || !component_is(path, index, name)) continue;
+    if (names_[path] == index + 1) {
       selected = true;
       found_ |= std::uint64_t{1} << path;
     } else {
       next |= std::uint64_t{1} << path;
     }
   }
-  if (depth + 1 <= kDepthLevels) on_way_[depth + 1] = node.is_directory() ? next : 0;
+  names_at_[depth] = static_cast<std::uint16_t>(index + 1);
+  on_way_[depth] = next;
   if (selected) {
     inside_depth_ = depth;
     return true;
   }
-  if (next != 0 && node.is_directory()) return true;
+  // A file on the way is not restored, but what --list shows below it is
+  // still matched.
+  if (next != 0) return node.is_directory();
   if (node.is_directory()) skipped_depth_ = depth;
   return false;
 }

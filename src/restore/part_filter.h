@@ -1,10 +1,15 @@
 // --only: which records of a dump a restore takes. Each path is given as
 // --list writes it ("/" between names, the same escapes) and selects the
 // entry at it, everything below it, and the directories on the way to it.
-// Paths are matched a level at a time: each depth keeps the set of paths
-// whose names so far are those of the directories above, so a record costs
-// one comparison per path still in play, and none below a directory that
-// no path goes through.
+// A record's path is the one --list gives it: the path of the record last
+// seen one level up, and its name. After a rise of several levels the
+// levels passed over add nothing; a first record below the top has its name
+// alone; a record below a file goes into the file's path.
+// Paths are matched a level at a time: each depth keeps how many names the
+// path of its last record has and the set of paths that begin with those
+// names, so a record costs one comparison per path still in play, none
+// below a directory that no path goes through, and nothing carries over
+// from one record's path to another's.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +30,7 @@ class PartFilter {
   bool below_skipped(int depth) const { return skipped_depth_ >= 0 && depth > skipped_depth_; }
   // Whether the record with this name at its depth is restored: selected
   // itself, inside a selected entry, or a directory on the way to one.
+  // Records are given in dump order; those below_skipped() may be left out.
   bool take(const FsNode& node, const char16_t* name);
   // Whether path i matched an entry of the dump.
   bool found(int i) const { return (found_ >> i) & 1u; }
@@ -40,8 +46,13 @@ class PartFilter {
   std::uint32_t first_[kPaths] = {};
   int names_[kPaths] = {};
   std::uint32_t start_of_[kPaths][kDepthLevels] = {};
-  std::uint64_t on_way_[kDepthLevels + 1] = {};  // paths still matching at each depth
+  std::uint64_t all_ = 0;  // every path added
+  // For the record last seen at each depth: how many names its path has,
+  // and the paths whose first names are those.
+  std::uint16_t names_at_[kDepthLevels] = {};
+  std::uint64_t on_way_[kDepthLevels] = {};
   std::uint64_t found_ = 0;
   int inside_depth_ = -1;  // a selected entry at this depth: all below it is taken
   int skipped_depth_ = -1;
+  int previous_depth_ = -1;  // -1 before the first record
 };

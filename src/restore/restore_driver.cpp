@@ -27,6 +27,11 @@ RestoreDriver::~RestoreDriver() {
 int RestoreDriver::run(int base_arg, int target_arg, RestoreOptions options) {
   options_ = options;
   writer_.keep_whole_files(options.resume);
+  // Before anything is touched: the table of entries made is large.
+  if (!guard_.reserve()) {
+    err_.text("fsrestore: not enough memory for the table of entries restored").end_line();
+    return kExitStartFailed;
+  }
   if (!start_up(base_arg, target_arg)) {
     abandon_start();
     return kExitStartFailed;
@@ -59,15 +64,14 @@ bool RestoreDriver::start_up(int base_arg, int target_arg) {
   g_speaker = this;
   set_last_words(speak);
   if (!fits) {
-    err_.text("fsrestore: the base path is too long: it may have at most ");
-    err_.decimal(kNameUnits - 1 - kLongestSuffixUnits).text(" characters").end_line();
+    write_base_path_too_long(err_);
     return false;
   }
   if (!open_streams() || !open_target(target_arg)) return false;
   const Handle content = dump_.handle(DumpReader::kContent);
   writer_.read_bodies_from(content);
+  if (pool_ != nullptr) start_writers(log, content);
   if (pool_ != nullptr) {
-    pool_->start(writers_, log, content, platform_.handle_limit());
     log_.set_turn(pool_);
     writer_.use_pool(pool_);
     cursor_.use_pool(pool_);
@@ -107,6 +111,22 @@ bool RestoreDriver::open_target(int target_arg) {
   console_failure_text(platform_, why, words, sizeof words);
   err_.text(words).end_line();
   return false;
+}
+
+// A writer the system cannot start is not a failure: the run goes on with
+// those it has, or on this thread alone, and says so.
+void RestoreDriver::start_writers(Handle log, Handle content) {
+  const int started = pool_->start(writers_, log, content, platform_.handle_limit());
+  if (started == writers_) return;
+  static char words[1024];
+  console_failure_text(platform_, Failure::of_last_call(platform_), words, sizeof words);
+  if (started == 0) {
+    err_.text("fsrestore: cannot start a writer thread: ").text(words).text("; restoring on one thread").end_line();
+    pool_ = nullptr;
+    return;
+  }
+  err_.text("fsrestore: started ").decimal(started).text(" of ").decimal(writers_).text(" writer threads (");
+  err_.text(words).text("); restoring with ").decimal(started).end_line();
 }
 
 void RestoreDriver::abandon_start() {

@@ -68,6 +68,7 @@ class RestoreDriver {
   bool start_up(int base_arg, int target_arg);
   bool open_streams();
   bool open_target(int target_arg);
+  void start_writers(Handle log, Handle content);
   // A failed start leaves no log: the one it created is removed again.
   void abandon_start();
   int restore_all();

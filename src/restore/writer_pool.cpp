@@ -53,25 +53,44 @@ WriterPool::~WriterPool() {
   for (int i = 0; i <= kMaxWriters; ++i) context(i).~WriterContext();
 }
 
-// Half the handles the process may hold, less the files writers hold open
-// at once, are for directories held; the rest is the walk's (its path, the
-// streams, the log, a file).
-void WriterPool::start(int writers, Handle log_file, Handle content, std::uint32_t handle_limit) {
-  writers_ = writers;
+// The other half of the handles is the walk's, as on one thread (its path,
+// the streams, the log, a file). Of the writers' half, each writer's
+// creation run takes at most a half's half (at least one file each), files
+// the reading thread made for writers a quarter, and directories held the
+// rest (at least one: past that the walk waits for files in flight, or
+// keeps a file to itself).
+int WriterPool::start(int writers, Handle log_file, Handle content, std::uint32_t handle_limit) {
   content_ = content;
+  const std::uint32_t runs = writers > 0 ? static_cast<std::uint32_t>(writers) : 1;
   if (handle_limit != 0) {
-    const std::uint32_t files = static_cast<std::uint32_t>(writers) * kCreateRun;
-    const std::uint32_t room = handle_limit / 2 > files ? handle_limit / 2 - files : 0;
-    dir_limit_ = room < 8 ? 8 : room < kPendingDirs ? room : kPendingDirs;
+    const std::uint32_t half = handle_limit / 2;
+    const std::uint32_t per_writer = half / 2 / runs;
+    create_run_ = per_writer < 1 ? 1 : per_writer < kCreateRun ? per_writer : kCreateRun;
+    open_file_limit_ = half / 4 < 1 ? 1 : half / 4;
+    const std::uint32_t used = runs * create_run_ + open_file_limit_;
+    const std::uint32_t room = half > used ? half - used : 0;
+    dir_limit_ = room < 1 ? 1 : room < kPendingDirs ? room : kPendingDirs;
   }
-  inline_ = writers == 0;
   for (int i = 0; i <= kMaxWriters; ++i) context(i).log.write_to(log_file);
   last_log_.write_to(log_file);
   // The reading thread takes the interruptions: the last words read its
   // buffers, which must stand still meanwhile.
   platform_.hold_interruptions(true);
-  for (int i = 0; i < writers; ++i) threads_[i] = std::thread([this, i] { work(i); });
+  int started = 0;
+  while (started < writers) {
+    starts_[started] = Start{this, started};
+    if (!platform_.start_thread(run_writer, &starts_[started], &threads_[started])) break;
+    ++started;
+  }
   platform_.hold_interruptions(false);
+  writers_ = started;
+  inline_ = writers == 0;
+  return started;
+}
+
+void WriterPool::run_writer(void* start) {
+  const Start* s = static_cast<const Start*>(start);
+  s->pool->work(s->index);
 }
 
 void WriterPool::stop() {
@@ -81,9 +100,7 @@ void WriterPool::stop() {
     stopping_ = true;
   }
   work_.notify_all();
-  for (int i = 0; i < writers_; ++i) {
-    if (threads_[i].joinable()) threads_[i].join();
-  }
+  for (int i = 0; i < writers_; ++i) platform_.join_thread(threads_[i]);
   writers_ = 0;
 }
 
@@ -216,14 +233,19 @@ void WriterPool::work(int index) {
   }
 }
 
+// A directory is released as soon as its last file of the batch is
+// finished, before that file counts as finished: so once the last words can
+// name a later file, every directory the walk left before it has its times
+// (consecutive files of one directory release it once).
 void WriterPool::run_batch(std::uint64_t seq, WriterContext& ctx) {
   Batch& batch = batches_[seq % kBatchSlots];
   ctx.batch = seq;
   ctx.turned = false;
   Handle files[kCreateRun];
   Failure failures[kCreateRun];
-  for (std::uint32_t run = 0; run < batch.count; run += kCreateRun) {
-    const std::uint32_t end = run + kCreateRun < batch.count ? run + kCreateRun : batch.count;
+  std::int32_t held = 0;  // files of the current job's directory since the last release
+  for (std::uint32_t run = 0; run < batch.count; run += create_run_) {
+    const std::uint32_t end = run + create_run_ < batch.count ? run + create_run_ : batch.count;
     for (std::uint32_t i = run; i < end; ++i) {
       const FileJob& job = batch.jobs[i];
       if (inline_) running_job_ = &job;
@@ -231,34 +253,26 @@ void WriterPool::run_batch(std::uint64_t seq, WriterContext& ctx) {
       files[i - run] = create(batch, job, seq, &failures[i - run]);
     }
     for (std::uint32_t i = run; i < end; ++i) {
-      if (inline_) running_job_ = &batch.jobs[i];
-      run_job(batch, batch.jobs[i], files[i - run], failures[i - run], ctx);
+      const FileJob& job = batch.jobs[i];
+      if (inline_) running_job_ = &job;
+      run_job(batch, job, files[i - run], failures[i - run], ctx);
+      if (job.opened.valid()) open_files_.fetch_sub(1, std::memory_order_relaxed);
+      ++held;
+      const bool last_of_dir = i + 1 == batch.count || batch.jobs[i + 1].dir != job.dir;
+      if (last_of_dir && job.dir >= 0) {
+        dirs_[job.dir].count.fetch_sub(held - 1, std::memory_order_acq_rel);
+        release_dir(job.dir);
+      }
+      if (last_of_dir) held = 0;
       batch.finished.store(i + 1, std::memory_order_release);
     }
     if (inline_) running_job_ = nullptr;
-  }
-  // The directories after their files: consecutive files of one directory
-  // release it once.
-  std::int32_t dir = -1;
-  std::int32_t held = 0;
-  for (std::uint32_t i = 0; i <= batch.count; ++i) {
-    const std::int32_t next = i < batch.count ? batch.jobs[i].dir : -2;
-    if (next == dir) {
-      ++held;
-      continue;
-    }
-    if (dir >= 0) {
-      dirs_[dir].count.fetch_sub(held - 1, std::memory_order_acq_rel);
-      release_dir(dir);
-    }
-    dir = next;
-    held = 1;
   }
   files_done_.fetch_add(static_cast<std::int32_t>(batch.count), std::memory_order_relaxed);
   finish_batch(seq);
 }
 
-// As a sequential restore does it: the body, then times and word, then the
+// As a sequential restore does it: the body, then word and times, then the
 // close; a file not written whole keeps neither times nor word.
 // The lines of a job come here, after the creations of its run, so they
 // keep the order of the entries.
@@ -282,8 +296,8 @@ void WriterPool::run_job(const Batch& batch, const FileJob& job, Handle file, co
   if (missing > 0) named().content_short(job.attr, job.size, missing);
   if (!file.valid()) return;
   if (written) {
-    platform_.set_times(file, job.creation, job.write, job.write);
     platform_.set_attr(file, job.attr);
+    platform_.set_times(file, job.creation, job.write, job.write);
   }
   if (!platform_.close(file) && written) named().write_failed(job.attr, job.size, Failure::of_last_call(platform_));
 }

@@ -42,7 +42,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <thread>
 
 #include "dump/buffer_sizes.h"
 #include "dump/name_reader.h"
@@ -55,8 +54,9 @@ constexpr int kMaxWriters = 16;
 constexpr int kDefaultWriters = 4;
 constexpr std::uint32_t kBatchSlots = 16;
 constexpr std::uint32_t kBatchEntries = 64;
-// A writer creates this many files of its batch before it writes them, so a
-// later batch of the same directory waits only for these creations.
+// A writer creates up to this many files of its batch before it writes
+// them, so a later batch of the same directory waits only for these
+// creations; fewer where the process may hold few handles.
 constexpr std::uint32_t kCreateRun = 16;
 // 16 batches of 256 KiB: at most 4 MiB of bodies in flight.
 constexpr std::uint32_t kBatchBodyBytes = kReadAheadBytes;
@@ -138,9 +138,13 @@ class WriterPool : public LineTurn {
   WriterPool& operator=(const WriterPool&) = delete;
 
   // Starts `writers` threads (0: batches run on the calling thread, newest
-  // first) writing lines to log_file and moving long bodies from content.
-  // Directories held stay within half of handle_limit (0: none). Call once.
-  void start(int writers, Handle log_file, Handle content, std::uint32_t handle_limit);
+  // first) writing lines to log_file and moving long bodies from content,
+  // and returns how many started: a thread the system cannot start is
+  // left out (0 of several: the caller restores without the pool). Every
+  // handle the writers may hold (the files of their creation runs, files the
+  // reading thread made for them, directories held) stays within half of
+  // handle_limit (0: none). Call once.
+  int start(int writers, Handle log_file, Handle content, std::uint32_t handle_limit);
   // Finishes everything handed out and ends the threads.
   void stop();
 
@@ -155,6 +159,14 @@ class WriterPool : public LineTurn {
   // reading thread's turn to write a line.
   void wait_turn() override;
 
+  // Whether one more file the reading thread made may wait open for a
+  // writer; false when those in flight already hold their share of the
+  // handles (the reading thread then writes the body itself).
+  bool may_hand_open_file() const {
+    return open_files_.load(std::memory_order_relaxed) < open_file_limit_;
+  }
+  // One such file is handed out; the writer that closes it takes it off.
+  void count_open_file() { open_files_.fetch_add(1, std::memory_order_relaxed); }
   // A directory the walk holds, whose names fold or not: returns its slot,
   // or -1 when none is free.
   std::int32_t hold_dir(Handle dir, FileTime creation, FileTime write, bool folds);
@@ -235,7 +247,17 @@ class WriterPool : public LineTurn {
   bool inline_ = true;
   int inline_depth_ = 0;
   const FileJob* running_job_ = nullptr;
-  std::thread threads_[kMaxWriters];
+  ThreadRef threads_[kMaxWriters];
+  // A writer's thread starts here, with its index.
+  struct Start {
+    WriterPool* pool;
+    int index;
+  };
+  Start starts_[kMaxWriters];
+  static void run_writer(void* start);
+  std::uint32_t create_run_ = kCreateRun;
+  std::uint32_t open_file_limit_ = kBatchSlots * kBatchEntries;
+  std::atomic<std::uint32_t> open_files_{0};  // made by the reading thread, not yet closed
   // One per writer; without threads, one per level of batches run inside
   // another's turn. Built in place: a name buffer and a log each.
   alignas(WriterContext) unsigned char contexts_[kMaxWriters + 1][sizeof(WriterContext)];

@@ -82,6 +82,11 @@ bool Child::start(const std::vector<std::string>& argv_s, const ChildOptions& o)
       lim.rlim_cur = lim.rlim_max = static_cast<rlim_t>(o.file_size_limit);
       if (setrlimit(RLIMIT_FSIZE, &lim) != 0) _exit(126);
     }
+    if (o.open_files_limit >= 0) {
+      struct rlimit lim;
+      lim.rlim_cur = lim.rlim_max = static_cast<rlim_t>(o.open_files_limit);
+      if (setrlimit(RLIMIT_NOFILE, &lim) != 0) _exit(126);
+    }
     execvp(argv[0], argv.data());
     _exit(127);
   }

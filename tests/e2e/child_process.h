@@ -22,6 +22,7 @@ struct ChildOptions {
   std::string stderr_path;
   int stdout_fd = -1;       // used instead of stdout_path when >= 0
   long long file_size_limit = -1;                             // RLIMIT_FSIZE in bytes
+  long long open_files_limit = -1;                            // RLIMIT_NOFILE, soft and hard
   std::vector<std::pair<std::string, std::string>> env;       // added to the environment
 };
 

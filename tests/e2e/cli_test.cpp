@@ -87,14 +87,14 @@ TEST(Talk, EachFailedStartSaysWhyInOneLineAndLeavesNoLog) {
   }
 }
 
-TEST(Talk, OptionsComeFirstAndAnUnknownOneIsAUsageError) {
+TEST(Talk, OptionsStandAnywhereAndAnUnknownOneIsAUsageError) {
   Scratch s;
   copy_sample(s);
   const std::string try_help = "Try 'fsrestore --help'.\n";
   struct Case {
     std::vector<std::string> args;
     int status;
-    const char* err;  // exactly, or nullptr: any
+    const char* err;  // exactly (a usage error's with the try line), or nullptr: any
     const char* out_starts;
   } cases[] = {
       {{"--lis"}, 1, "fsrestore: unknown option '--lis'\n", ""},
@@ -106,7 +106,12 @@ TEST(Talk, OptionsComeFirstAndAnUnknownOneIsAUsageError) {
       {{"--help", "--lis"}, 0, "", "usage: fsrestore"},
       {{"-V"}, 0, "", "fsrestore " FSRESTORE_VERSION "\n"},
       {{"--version"}, 0, "", "fsrestore " FSRESTORE_VERSION "\n"},
+      {{"-j", "0", "dump/"}, 1, "fsrestore: -j/--jobs needs a number of writers from 1 to 1000\n", ""},
       {{"--check", "--", "dump/"}, 0, "", "dirs=7 files=12 bytes=28084 problems=0\n"},
+      {{"dump/", "--check", "-j", "4"}, 0, "", "dirs=7 files=12 bytes=28084 problems=0\n"},
+      {{"--check", "dump/", "extra"}, 0, "fsrestore: ignoring the extra argument 'extra'\n", "dirs=7 files=12 "},
+      {{"dump/", "--list"}, 0, "", "d 0010 0 2024-03-01T10:46:40.5550000Z Documents\n"},
+      {{"-q", "--list", "dump/"}, 0, "", "d 0010 0 2024-03-01T10:46:40.5550000Z Documents\n"},
       {{"--", "--list"}, 1, nullptr, "basepath=<--list>\n"},  // a base path after "--"
   };
   for (const Case& c : cases) {
@@ -114,7 +119,7 @@ TEST(Talk, OptionsComeFirstAndAnUnknownOneIsAUsageError) {
     RunResult r = s.run(c.args);
     EXPECT_EQ(r.status, c.status);
     if (c.err != nullptr) {
-      EXPECT_EQ(r.err, *c.err == 0 ? "" : c.err + try_help);
+      EXPECT_EQ(r.err, c.status == 1 ? c.err + try_help : c.err);
     }
     EXPECT_TRUE(r.out.starts_with(c.out_starts)) << r.out;
   }
@@ -142,6 +147,8 @@ TEST(Talk, MkdumpHelpAndVersionOnStandardOutput) {
       {{"-V"}, 0, "mkdump " FSRESTORE_VERSION "\n", ""},
       {{"--bogus", "a", "b"}, 2, "", "mkdump: unknown option '--bogus'\nTry 'mkdump --help'.\n"},
       {{"only-one"}, 2, "", "mkdump: expected DIR and BASEPATH\nTry 'mkdump --help'.\n"},
+      {{"only-one", "-V"}, 0, "mkdump " FSRESTORE_VERSION "\n", ""},
+      {{".", "missing/d/"}, 1, "", "mkdump: error: missing/d/$content: No such file or directory\n"},
   };
   Scratch s;
   for (const Case& c : cases) {

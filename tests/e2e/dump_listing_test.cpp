@@ -79,7 +79,7 @@ TEST(DumpListing, SampleDumpIsListedAndCheckedWritingNothing) {
   copy_sample(f);
   RunResult r = run_without_writing(f, {"--list", "dump/", "t"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.err, "fsrestore: ignoring the extra argument 't'\n");
   expect_golden("sample.list", r.out);
   r = run_without_writing(f, {"--check", "dump/"});
   EXPECT_EQ(r.status, 0);
@@ -232,11 +232,11 @@ TEST(MissingStream, StatusOneInEveryMode) {
   }
 }
 
-TEST(DumpSwitches, CountOnlyAsTheFirstArgument) {
+TEST(DumpSwitches, CountAnywhereBeforeTheDoubleDash) {
   Restore f(kT);
   copy_sample(f);
-  // As the target, "--list" is a directory name like any other.
-  RunResult r = f.s.run({"dump/", "--list"});
+  // After "--", "--list" is a target like any other name.
+  RunResult r = f.s.run({"dump/", "--", "--list"});
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.err.starts_with("fsrestore: cannot enter the target --list: ")) << r.err;
   // An unknown option is a usage error, never a base path.

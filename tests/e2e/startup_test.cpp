@@ -60,6 +60,14 @@ TEST(Startup, BasePathTooLong) {
       expect_startup_failure(r, base);
     }
     EXPECT_FALSE(exists(f.s.at("$errors")));
+    // Looking into the dump fails in the same words, before any stream.
+    for (const char* mode : {"--list", "--check", "--compare"}) {
+      if (windows() || base.size() == 32759) break;
+      r = f.s.run({mode, base});
+      EXPECT_EQ(r.status, 1) << mode;
+      EXPECT_EQ(r.out, "") << mode;
+      EXPECT_EQ(r.err, "fsrestore: the base path is too long: it may have at most 32759 characters\n") << mode;
+    }
   }
   f.expect_outside_unchanged();  // the target and the dump included
 }

@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <functional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -57,6 +59,8 @@ TEST(Compare, TellsEachKindOfDifferenceOnce) {
   d.file(1, u"inner.txt", "again", 0x20, false);
   d.file(0, u"gone.txt", "gone");
   d.dir(0, u"kind");
+  d.dir(0, u"ldir");
+  d.file(0, u"lfile.txt", "link");
   d.file(0, u"ro.txt", "read-only", 0x21);
   d.file(0, u"size.txt", "size");
   d.file(0, u"time.txt", "time");
@@ -65,7 +69,13 @@ TEST(Compare, TellsEachKindOfDifferenceOnce) {
   EXPECT_EQ(f.r.status, 0);
   const std::string refused_name = "refused bad\\x2Fname: the name is refused on this system";
   const std::string refused_twice = "refused dir/inner.txt: an entry restored in this run has this name";
-  expect_compare(f, {refused_name, refused_twice, "entries=11 refused=2 differences=0"}, 0);
+  expect_compare(f, {refused_name, refused_twice, "entries=13 refused=2 differences=0"}, 0);
+  // Links to what lies outside, with what the dump holds: told as links,
+  // and nothing behind them is listed or read.
+  const std::string outside = f.s.root + "/outside";
+  make_dir(outside);
+  write_file(outside + "/secret.txt", "private");
+  write_file(outside + "/link.txt", "link");
 
   const struct timespec t = unix_time(kT);
   struct Change {
@@ -86,6 +96,17 @@ TEST(Compare, TellsEachKindOfDifferenceOnce) {
          write_file(f.t("kind"), "");
        },
        "kind kind: directory in the dump, file on disk"},
+      {[&] {
+         ASSERT_EQ(rmdir(f.t("ldir").c_str()), 0);
+         ASSERT_EQ(symlink(outside.c_str(), f.t("ldir").c_str()), 0);
+       },
+       "kind ldir: directory in the dump, link on disk"},
+      {[&] {
+         set_mtime(outside + "/link.txt", t.tv_sec, t.tv_nsec);
+         ASSERT_EQ(unlink(f.t("lfile.txt").c_str()), 0);
+         ASSERT_EQ(symlink((outside + "/link.txt").c_str(), f.t("lfile.txt").c_str()), 0);
+       },
+       "kind lfile.txt: file in the dump, link on disk"},
       {[&] { ASSERT_EQ(chmod(f.t("ro.txt").c_str(), 0644), 0); }, "attr ro.txt: "},
       {[&] {
          write_file(f.t("size.txt"), "longer");
@@ -101,7 +122,7 @@ TEST(Compare, TellsEachKindOfDifferenceOnce) {
     want.push_back(c.line);
     if (c.line.starts_with("bytes")) want.push_back(refused_twice);
   }
-  want.push_back("entries=11 refused=2 differences=7");
+  want.push_back("entries=13 refused=2 differences=9");
   expect_compare(f, want, 3);
 }
 
@@ -122,6 +143,80 @@ TEST(Compare, TwoHundredFiftyFiveLevelsCompareClean) {
   f.run();
   f.expect_finished();
   expect_compare(f, {"entries=259 refused=0 differences=0"}, 0);
+}
+
+// --resume keeps a file only where the restore would have made it: a plain
+// file with one name, shown as itself, with the record's size, time and
+// word. Whatever else stands there with the record's size and time (a FIFO,
+// a hard link to a file outside, a link) is handled as the restore handles
+// an existing entry; a name the restore refuses is refused before anything
+// is opened, so nothing outside is opened, let alone kept, through it; and
+// a kept file is this run's: a later record of its name does not replace it.
+TEST(Resume, KeepsOnlyAFileTheRestoreWouldHaveMade) {
+  Restore f(kT);
+  f.watch_outside();
+  const Scratch& s = f.s;
+  CountingDump& d = f.d;
+  const struct timespec t = unix_time(kT);
+  const std::string out = s.root + "/sentinel";
+  const auto timed = [&](const std::string& path) { set_mtime(path, t.tv_sec, t.tv_nsec); };
+  write_file(out + "/same.txt", "same");
+  timed(out + "/same.txt");
+  ASSERT_EQ(mkfifo((out + "/pipe").c_str(), 0644), 0);
+  write_file(out + "/linked.txt", "linked");
+  timed(out + "/linked.txt");
+  write_file(out + "/hard.bin", "hard");
+  timed(out + "/hard.bin");
+  ASSERT_EQ(link((out + "/hard.bin").c_str(), f.t("hard").c_str()), 0);
+  ASSERT_EQ(mkfifo(f.t("fifo").c_str(), 0644), 0);
+  timed(f.t("fifo"));
+  ASSERT_EQ(symlink((out + "/linked.txt").c_str(), f.t("link").c_str()), 0);
+  timed(f.t("link"));
+  write_file(f.t("kept.txt"), "kept");
+  timed(f.t("kept.txt"));
+  d.raw_file(0, "../../sentinel/same.txt", u"../../sentinel/same.txt", "same", 0x20, false);
+  d.raw_file(0, "../../sentinel/pipe", u"../../sentinel/pipe", "", 0x20, false);
+  d.file(0, u"fifo", "");
+  d.file(0, u"hard", "hard");
+  d.file(0, u"link", "linked");
+  d.file(0, u"kept.txt", "kept");
+  d.file(0, u"kept.txt", "more", 0x20, false);
+  f.log = {createfile_line("../../sentinel/same.txt", 0x20, 4), createfile_line("../../sentinel/pipe", 0x20, 0)};
+  // Wine can remove neither a FIFO nor a file link through a handle: it
+  // refuses them (the restore does the same).
+  if (windows()) {
+    for (const char* name : {"fifo", "link"}) {
+      f.log.push_back(createfile_line(name, 0x20, std::string(name) == "fifo" ? 0 : 6));
+      d.expected.erase(name);
+    }
+  }
+  f.log.push_back(createfile_line("kept.txt", 0x20, 4));
+  // A writer waiting on the FIFO outside goes on only if someone opens it.
+  std::atomic<bool> opened{false};
+  std::thread writer([&] {
+    const int fd = open((out + "/pipe").c_str(), O_WRONLY);
+    opened = true;
+    if (fd >= 0) close(fd);
+  });
+  f.run({"--resume", "-q", "dump/", "t"});
+  const bool released = opened;
+  const int reader = open((out + "/pipe").c_str(), O_RDONLY | O_NONBLOCK);
+  writer.join();
+  if (reader >= 0) close(reader);
+  EXPECT_FALSE(released) << "the FIFO outside was opened";
+  EXPECT_EQ(f.r.status, 0);
+  EXPECT_NE(f.r.err.find("fsrestore: 1 file already restored, skipped\n"), std::string::npos) << f.r.err;
+  f.expect_log_and_outside();
+  for (const char* name : {"fifo", "hard", "link"}) {
+    struct stat st;
+    if (!d.expected.count(name)) {
+      ASSERT_EQ(unlink(f.t(name).c_str()), 0);
+      continue;
+    }
+    ASSERT_EQ(lstat(f.t(name).c_str(), &st), 0) << name;
+    EXPECT_TRUE(S_ISREG(st.st_mode) && st.st_nlink == 1) << name;
+  }
+  expect_tree(f.t(""), d.expected, kT);
 }
 
 }  // namespace
@@ -152,6 +247,48 @@ TEST(Only, RestoresTheNamedPartsAndTellsThePathsThatMatchNothing) {
   EXPECT_EQ(f.r.err, "fsrestore: --only nope/x: no such entry in the dump\n");
   f.expect_log_and_outside();
   expect_tree(f.s.at("t"), d.expected, kT);
+}
+
+// A path names what --list shows: after a rise of two levels, the entry in
+// the directory last seen; a first record below the top by its name alone
+// (found, though the restore leaves it out); and a path left behind leads
+// no later record to be taken.
+TEST(Only, PathsAreThoseListShowsAfterDepthJumps) {
+  struct Case {
+    std::vector<std::string> only;
+    ExpectedTree restored;
+    int status;
+    std::string err;
+  } cases[] = {
+      {{"A/x", "z"}, {{"A", std::nullopt}, {"A/x", "ax"}}, 0, ""},
+      {{"P/Q/x", "A/B"},
+       {{"P", std::nullopt}, {"P/Q", std::nullopt}, {"P/Q/x", "pqx"}, {"A", std::nullopt}},
+       3,
+       "fsrestore: --only A/B: no such entry in the dump\n"},
+  };
+  const std::string damaged = "fsrestore: the dump is damaged or unreadable; see $errors\n";
+  for (const Case& c : cases) {
+    Restore f(kT);
+    CountingDump& d = f.d;
+    d.file(2, u"z", "z", 0x20, false);
+    d.dir(0, u"P", 0x10, false);
+    d.dir(1, u"Q", 0x10, false);
+    d.file(2, u"x", "pqx", 0x20, false);
+    d.dir(0, u"A", 0x10, false);
+    d.file(2, u"x", "ax", 0x20, false);
+    d.dir(0, u"B", 0x10, false);
+    d.file(1, u"y", "by", 0x20, false);
+    d.expected = c.restored;
+    f.log = {"nodes error: the first record has depth 2, not 0", depth_line(0, 2, 6)};
+    std::vector<std::string> args;
+    for (const std::string& path : c.only) args.insert(args.end(), {"--only", path});
+    args.insert(args.end(), {"dump/", "t"});
+    f.run(args);
+    EXPECT_EQ(f.r.status, c.status) << c.only[0];
+    EXPECT_EQ(f.r.err, damaged + c.err) << c.only[0];
+    f.expect_log_and_outside();
+    expect_tree(f.s.at("t"), d.expected, kT);
+  }
 }
 
 // A restore cut part-way, then resumed: the files it finished are kept, the

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <set>
 #include <utility>
 
 #include "dump_builder.h"
@@ -14,6 +15,8 @@
 #include "inspect/dump_check.h"
 #include "inspect/dump_listing.h"
 #include "inspect/inspection.h"
+#include "restore/part_filter.h"
+#include "test_restorer.h"
 
 namespace {
 
@@ -164,8 +167,9 @@ TEST(DumpCheck, StopsWhereTheNamesRunOutAsTheRestoreDoes) {
 }
 
 // Names meet in one directory only: the same name is a problem on both
-// systems, a pair that differs in case only on Windows (a warning on
-// POSIX). A directory's names are forgotten when the walk leaves it.
+// systems, a pair that differs in case only on Windows (a warning of
+// --check on POSIX, left out with -q and by --list). A directory's names are
+// forgotten when the walk leaves it.
 TEST(DumpCheck, NamesThatMeetInADirectory) {
   Streams s;
   const std::pair<std::uint8_t, std::u16string> tree[] = {
@@ -192,6 +196,22 @@ TEST(DumpCheck, NamesThatMeetInADirectory) {
                                       "directory has the same name\n" +
                                       case_only + "D" + why);
     EXPECT_EQ(v->fake.console, windows ? "dirs=4 files=6 bytes=0 problems=3\n" : "dirs=4 files=6 bytes=0 problems=1\n");
+    const std::string errors = v->fake.errors_out;
+    const std::string same_name =
+        "collision error with <d/\xC3\xA9t\xC3\xA9>: an earlier entry in this directory has the same name\n";
+    for (bool quiet : {false, true}) {
+      auto q = std::make_unique<View>();
+      q->fake.rules = rules;
+      q->fake.args = {quiet ? "--check" : "--list", "dump/"};
+      q->fake.add_dump(s.nodes, s.names, s.content, u"dump/");
+      if (quiet) {
+        EXPECT_EQ(check_dump(q->fake, q->walk, 1, q->out, q->err, true), 3);
+        EXPECT_EQ(q->fake.console, v->fake.console);
+      } else {
+        EXPECT_EQ(list_dump(q->fake, q->walk, 1, q->out, q->err), 0);
+      }
+      EXPECT_EQ(q->fake.errors_out, windows ? errors : same_name) << (quiet ? "--check -q" : "--list");
+    }
   }
 }
 
@@ -231,6 +251,92 @@ TEST(DumpCheck, AMissingStreamIsNamedAndTheDirectoryHintGiven) {
   EXPECT_EQ(check_dump(v->fake, v->walk, 1, v->out, v->err), 1);
   EXPECT_EQ(v->fake.errors_out, "dump$fsnodes: No such file or directory; did you mean dump/ ?\n");
   EXPECT_EQ(v->fake.console, "");
+}
+
+// --only takes, record for record, what --list shows at or below one of its
+// paths and the directories on the way to one, whatever the depths do; and
+// the restore puts what it takes where --list shows it, or nowhere.
+TEST(PartFilter, TakesWhatListShowsAtBelowAndOnTheWayToEachPath) {
+  struct Record {
+    std::uint8_t depth;
+    bool dir;
+    std::u16string name;
+  };
+  struct Case {
+    const char* what;
+    std::vector<Record> records;
+    std::vector<std::u16string> paths;
+  } cases[] = {
+      {"a rise of two levels goes into the directory last seen",
+       {{0, true, u"A"}, {2, false, u"x"}, {0, true, u"B"}, {1, false, u"x"}},
+       {u"A/x"}},
+      {"a path left behind leads no later record",
+       {{0, true, u"P"}, {1, true, u"Q"}, {2, false, u"x"}, {0, true, u"A"}, {2, false, u"x"}, {1, true, u"B"},
+        {2, false, u"c"}},
+       {u"P/Q/x", u"A/B"}},
+      {"a first record below the top has its name alone",
+       {{2, true, u"x"}, {3, false, u"y"}, {1, false, u"z"}, {0, true, u"x"}, {1, false, u"y"}},
+       {u"x/y", u"z"}},
+      {"the levels a rise passes over keep the path before it",
+       {{0, true, u"A"}, {3, false, u"x"}, {2, false, u"y"}, {1, true, u"C"}, {2, false, u"y"}},
+       {u"A/y", u"A/C"}},
+      {"below a file, in the file's path",
+       {{0, true, u"D"}, {1, false, u"c"}, {0, false, u"F"}, {1, false, u"x"}, {0, false, u"G"}, {2, false, u"w"}},
+       {u"D", u"F/x", u"G/v"}},
+  };
+  for (const Case& c : cases) {
+    TestDump d;
+    for (const Record& r : c.records) r.dir ? d.dir(r.depth, r.name) : d.file(r.depth, r.name, "");
+    std::vector<std::string> wanted;
+    for (const std::u16string& p : c.paths) wanted.push_back(FakePlatform::utf8(p));
+    auto v = std::make_unique<View>();
+    v->fake.args = {"dump/"};
+    v->fake.add_dump(d.nodes, d.names, d.content, u"dump/");
+    ASSERT_TRUE(v->walk.open(0)) << c.what;
+    auto part = std::make_unique<PartFilter>();
+    for (const std::u16string& p : c.paths) ASSERT_TRUE(part->add(p.c_str())) << c.what;
+    std::set<std::string> taken_paths;
+    std::vector<bool> found(c.paths.size(), false);
+    std::size_t records = 0;
+    for (; v->walk.next_record() && v->walk.next_name(); ++records) {
+      v->walk.locate(true);
+      const EntryText e = v->walk.path();
+      const std::string at(e.bytes, e.length);
+      bool want = false;
+      for (std::size_t i = 0; i < wanted.size(); ++i) {
+        const std::string& p = wanted[i];
+        found[i] = found[i] || at == p;
+        const bool on_way = v->walk.node().is_directory() && p.starts_with(at + "/");
+        want = want || at == p || at.starts_with(p + "/") || on_way;
+      }
+      const int depth = v->walk.node().depth;
+      const bool took = !part->below_skipped(depth) && part->take(v->walk.node(), v->walk.name());
+      EXPECT_EQ(took, want) << c.what << ": " << at;
+      if (took) taken_paths.insert(at);
+    }
+    EXPECT_EQ(records, c.records.size()) << c.what;
+    for (std::size_t i = 0; i < found.size(); ++i) EXPECT_EQ(part->found(static_cast<int>(i)), found[i]) << c.what;
+
+    auto r = TestRestorer::make();
+    auto restore_part = std::make_unique<PartFilter>();
+    for (const std::u16string& p : c.paths) restore_part->add(p.c_str());
+    r->fake.add_dump(d.nodes, d.names, d.content, u"dump/");
+    r->fake.mkdir_p(u"target");
+    r->fake.args = {"dump/", "target"};
+    RestoreOptions options;
+    options.part = restore_part.get();
+    r->driver.run(0, 1, options);
+    std::vector<std::pair<const FakePlatform::Node*, std::string>> open = {{r->fake.find(u"target"), ""}};
+    while (!open.empty()) {
+      const auto [dir, prefix] = open.back();
+      open.pop_back();
+      for (const auto& [key, node] : dir->children) {
+        const std::string path = prefix + FakePlatform::utf8(node->name);
+        EXPECT_TRUE(taken_paths.count(path)) << c.what << ": " << path << " is restored";
+        if (node->directory()) open.push_back({node.get(), path + "/"});
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -193,7 +193,7 @@ TEST(EntryWriter, WriteCopyAndCloseFailuresGiveOneLineAndLeaveTheFileUntimed) {
       {"a close that reports a late error",
        {Op::kClose, u"f", 1, "Input/output error"},
        big,
-       {"create_file f", "identity f", "write f 12288", "set_times f", "set_attr f 0021", "close f -> failed"}},
+       {"create_file f", "identity f", "write f 12288", "set_attr f 0021", "set_times f", "close f -> failed"}},
   };
   for (const WriteFailureCase& c : cases) {
     auto r = TestRestorer::make();

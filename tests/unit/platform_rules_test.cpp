@@ -65,6 +65,8 @@ TEST(EntryName, RefusesNamesThatLeaveOrAreNotPlainEntries) {
       {repeat("\xED\xA0\xBC\xED\xBC\xB4", 63) + "nnn", true, true},  // a pair is 4 bytes: 255
       {repeat("\xED\xA0\x80", 85), true, true},     // lone surrogates as 3 bytes: 255
       {repeat("\xED\xA0\x80", 85) + "n", false, true},
+      {repeat("\xED\xB3\xBF", 255), true, true},  // U+DCFF is made as the byte 0xFF: 255
+      {repeat("\xED\xB3\x83\xED\xB2\xA9", 43), false, true},  // escapes that read as é keep 3 bytes: 258
   };
   for (const Case& c : cases) {
     const std::u16string name = decoded(c.line);
@@ -84,7 +86,47 @@ TEST(Utf8Path, NamesBecomeProperUtf8) {
   EXPECT_EQ(to_path(std::u16string{0xD83D, 0xDE00}), "\xF0\x9F\x98\x80");
   EXPECT_EQ(to_path(std::u16string{u'a', 0xD83D, u'b'}), "a\xED\xA0\xBD" "b");  // lone high surrogate
   EXPECT_EQ(to_path(std::u16string{0xDE00}), "\xED\xB8\x80");                   // lone low surrogate
-  EXPECT_EQ(to_path(std::u16string{0xDC80}), "\xED\xB2\x80");
+  EXPECT_EQ(to_path(std::u16string{0xDC7F}), "\xED\xB1\xBF");                   // below the escapes
+}
+
+// U+DC80..U+DCFF stand for bytes that were not UTF-8. A run of them is made
+// as those bytes unless they would read as something else; each name is made
+// as bytes no other name is, and reads back from them as it was, while bytes
+// the restore never makes do not read as the name they resemble.
+TEST(Utf8Path, EscapedBytesAreMadeAsBytesUnlessTheyReadAsText) {
+  struct Case {
+    std::u16string name;
+    std::string bytes;
+  } cases[] = {
+      {{u'a', 0xDCFF, u'b'}, "a\xFF" "b"},
+      {{u'c', u'a', u'f', 0xDCE9}, "caf\xE9"},
+      {{0xDC80}, "\x80"},
+      {{0xDCE2, 0xDC82}, "\xE2\x82"},                        // an unfinished character reads as no text
+      {{0xDCC3, u'A', 0xDCA9}, "\xC3" "A\xA9"},             // two runs, each judged alone
+      {{0xDCC3, 0xDCA9}, "\xED\xB3\x83\xED\xB2\xA9"},        // C3 A9 would read as é
+      {{0xDCFF, 0xDCC3, 0xDCA9}, "\xED\xB3\xBF\xED\xB3\x83\xED\xB2\xA9"},  // the whole run keeps its forms
+      {{0xDCED, 0xDCB3, 0xDCBF}, "\xED\xB3\xAD\xED\xB2\xB3\xED\xB2\xBF"},  // ED B3 BF would read as U+DCFF
+      {{0xD83D, 0xDCFF}, "\xF0\x9F\x93\xBF"},                  // after a high surrogate: a pair
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(to_path(c.name), c.bytes) << c.bytes;
+    char16_t units[32];
+    ASSERT_GT(path_to_utf16(c.bytes.c_str(), units, 32, LoneSurrogates::kEncode), 0u);
+    EXPECT_EQ(std::u16string(units), c.name) << c.bytes;
+  }
+  const struct {
+    std::string bytes;
+    std::u16string name;
+  } listed[] = {  // names on disk the restore did not make, and one it did
+      {"caf\xED\xB3\xA9", {u'c', u'a', u'f', 0xDCED, 0xDCB3, 0xDCA9}},  // not caf U+DCE9, made as caf\xE9
+      {"\xED\xA0\xBD\xED\xB8\x80", {0xDCED, 0xDCA0, 0xDCBD, 0xDCED, 0xDCB8, 0xDC80}},  // not the pair
+      {"\xED\xA0\xBD", {0xD83D}},  // a lone high surrogate as the restore makes it
+  };
+  for (const auto& f : listed) {
+    char16_t units[32];
+    ASSERT_GT(path_to_utf16(f.bytes.c_str(), units, 32, LoneSurrogates::kEncode), 0u);
+    EXPECT_EQ(std::u16string(units), f.name) << f.bytes;
+  }
 }
 
 TEST(Utf8Path, ArgumentBytesSurviveTheRoundTrip) {

@@ -99,7 +99,7 @@ TEST(RestoreDriver, ABasePathWithNoRoomForTheSuffixIsAStartUpFailure) {
 
 // Every call of a run, in order: a directory takes its attributes when
 // made and its times when left, after its entries; a file takes its body,
-// then its times, then its attributes, all through its handle, then is
+// then its attributes, then its times, all through its handle, then is
 // closed; an empty file is never read or written.
 TEST(RestoreDriver, TheRoadOfTwoDirectoriesAndTwoFiles) {
   auto r = TestRestorer::make();
@@ -112,8 +112,8 @@ TEST(RestoreDriver, TheRoadOfTwoDirectoriesAndTwoFiles) {
                    "identity $content", "open_stream $fsnames", "identity $fsnames", "open_stream $fsnodes",
                    "identity $fsnodes", "open_target target", "tick 0", "read $fsnodes 65536 -> 128",
                    "read $fsnames 65536 -> 13", "make_dir d", "identity d", "set_attr d 0012", "create_file ro",
-                   "read $content 3 -> 3", "write ro 3", "set_times ro", "set_attr ro 0021", "close ro",
-                   "create_file empty", "set_times empty", "set_attr empty 0022", "close empty", "set_times d",
+                   "read $content 3 -> 3", "write ro 3", "set_attr ro 0021", "set_times ro", "close ro",
+                   "create_file empty", "set_attr empty 0022", "set_times empty", "close empty", "set_times d",
                    "close d", "make_dir e", "identity e", "set_attr e 0010", "read $fsnodes 65536 -> 0", "set_times e", "close e",
                    "close $content", "close $fsnames", "close $fsnodes", "close $errors"}));
   const FakePlatform::Node* ro = r->fake.find(u"target/d/ro");
@@ -253,25 +253,78 @@ TEST(RestoreDriver, StreamsDeliveredInPiecesRestoreTheSameTree) {
   EXPECT_EQ(std::count(reference.begin(), reference.end(), '!'), count + 2 * ((count + 49) / 50));
 }
 
-// Writers keep directories open until their files are done: never more
-// than the process may hold, so a tree of many small directories gets no
+// Writers keep directories open until their files are done, make files
+// before they write them and take files the reading thread made: never more
+// than the process may hold (past it every open fails), so a tree of many
+// small directories, of full ones and of long bodies in the target gets no
 // line that one thread would not give.
 TEST(RestoreDriver, WritersHoldNoMoreHandlesThanTheProcessMay) {
   auto r = TestRestorer::make();
   r->with_writers();
-  r->fake.handles_allowed = 64;
+  r->fake.handles_allowed = 32;
+  r->fake.streams_read_at_offsets = true;
   TestDump d;
   for (char16_t i = 0; i < 300; ++i) {
-    d.dir(0, {u'd', static_cast<char16_t>(u'a' + i / 26 % 26), static_cast<char16_t>(u'a' + i % 26),
-              static_cast<char16_t>(u'0' + i / 676)})
-        .file(1, u"f", "x");
+    const std::u16string name = {u'd', static_cast<char16_t>(u'a' + i / 26 % 26),
+                                 static_cast<char16_t>(u'a' + i % 26), static_cast<char16_t>(u'0' + i / 676)};
+    d.dir(0, name).file(1, u"f", "x");
+    if (i % 30 == 0) {
+      for (char16_t k = 0; k < 40; ++k) d.file(1, {u'g', static_cast<char16_t>(u'A' + k)}, "y");
+    }
+    if (i % 10 == 0) d.file(0, name + u".bin", std::string(kStraightCopyBytes, 'z'));
   }
   int most = 0;
   r->fake.on_call = [&](const char*, const FakePlatform::Node*) { most = std::max(most, r->fake.open_handles()); };
   EXPECT_EQ(r->run(d), 0);
-  EXPECT_LE(most, 64);
+  EXPECT_LE(most, 32);
   EXPECT_EQ(r->fake.log_text(), "");
   EXPECT_EQ(r->counted(), d.counts());
+}
+
+// A writer thread the system cannot start is no failure: the run goes on
+// without it (here on the reading thread alone), says so once on standard
+// error and restores what one thread restores.
+TEST(RestoreDriver, WritersThatCannotStartLeaveTheRunToOneThread) {
+  auto r = TestRestorer::make();
+  r->pool = std::make_unique<WriterPool>(r->fake);
+  r->driver.use_pool(r->pool.get(), 3);
+  r->fake.fail(Op::kStartThread, u"", -1, "Resource temporarily unavailable");
+  TestDump d;
+  d.dir(0, u"d").file(1, u"a", "1").file(1, u"b", "22");
+  EXPECT_EQ(r->run(d), 0);
+  EXPECT_EQ(r->fake.errors_out,
+            "fsrestore: cannot start a writer thread: Resource temporarily unavailable; restoring on one thread\n");
+  EXPECT_EQ(r->fake.calls_of("start_thread").size(), 1u);
+  EXPECT_EQ(r->tree(), "d/*!, d/a=1*!, d/b=22*!");
+  EXPECT_EQ(r->fake.log_text(), "");
+}
+
+// --resume finishes what a cut run left half-made: a directory made without
+// its word gets it, and a file with its body but without its word or its
+// times is written again; only a file whole in every respect is kept, and a
+// later record of its name is refused as in one run.
+TEST(RestoreDriver, ResumeFinishesWhatACutRunLeftHalfMade) {
+  auto r = TestRestorer::make();
+  TestDump d;
+  d.dir(0, u"d", 0x12, 1, 2).file(1, u"noword", "ab", 0x22, 3, 4).file(1, u"notime", "cd", 0x21, 5, 6);
+  d.file(1, u"whole", "ef", 0x20, 7, 8).file(1, u"whole", "gh", 0x20, 7, 8);
+  // What an interruption leaves at each place.
+  r->fake.fail(Op::kSetAttr, u"d", 1);
+  r->fake.fail(Op::kSetAttr, u"noword", 1);
+  r->fake.fail(Op::kSetTimes, u"notime", 1);
+  EXPECT_EQ(r->run(d), 0);
+  EXPECT_EQ(r->tree(), "d/!, d/notime=cd*, d/noword=ab!, d/whole=ef*!");
+  r->fake.start_again();
+  Restorer again(r->fake);
+  RestoreOptions resume;
+  resume.resume = true;
+  EXPECT_EQ(again.driver.run(0, 1, resume), 0);
+  EXPECT_EQ(r->tree(), "d/*!, d/notime=cd*!, d/noword=ab*!, d/whole=ef*!");
+  EXPECT_EQ(r->fake.find(u"target/d")->attr, 0x12);
+  EXPECT_EQ(r->fake.find(u"target/d/noword")->attr, 0x22);
+  EXPECT_EQ(r->fake.log_text(), "createfile error with <whole>, attr=0020, size=2: an entry restored in this run "
+                                "has this name\n");
+  EXPECT_NE(r->fake.errors_out.find("1 file already restored, skipped"), std::string::npos) << r->fake.errors_out;
 }
 
 }  // namespace

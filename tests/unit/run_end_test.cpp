@@ -102,4 +102,25 @@ TEST(RunEnd, AnInterruptionLeavesALineNamingTheFileItCut) {
   }
 }
 
+// With writers, a directory the walk has left gets its times as soon as its
+// last file is finished, not when the batch holding that file ends: an
+// interruption that names a later file of the same batch finds it whole.
+TEST(RunEnd, ADirectoryLeftBeforeTheNamedFileHasItsTimes) {
+  auto r = TestRestorer::make();
+  r->with_writers();
+  bool said = false, timed = false;
+  r->fake.on_call = [&](const char* op, const FakePlatform::Node* touched) {
+    if (said || std::string(op) != "write" || touched == nullptr || touched->name != u"big") return;
+    said = true;
+    timed = r->fake.find(u"target/p/d")->times_set;
+    r->driver.say_interrupted();
+  };
+  TestDump d;
+  d.dir(0, u"p").dir(1, u"d").file(2, u"a", "1").file(1, u"big", "12345");
+  EXPECT_EQ(r->run(d), 0);
+  EXPECT_TRUE(said);
+  EXPECT_TRUE(timed);
+  EXPECT_EQ(r->fake.log_text(), "interrupted while restoring <big>, attr=0020, size=5\n");
+}
+
 }  // namespace

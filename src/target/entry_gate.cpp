@@ -1,0 +1,73 @@
+#include "target/entry_gate.h"
+
+#include "platform/entry_name.h"
+#include "platform/file_attributes.h"
+
+bool EntryGate::refuses(const char16_t* name, Failure* why) {
+  if (is_valid_entry_name(name, platform_.name_rules())) return false;
+  *why = Failure::refused(Refusal::kInvalidName);
+  return true;
+}
+
+Handle EntryGate::open_dir(Handle dir, const char16_t* name, Failure* why) {
+  if (refuses(name, why)) return Handle::none();
+  const Handle opened = platform_.open_dir(dir, name);
+  if (!opened.valid()) {
+    *why = Failure::of_last_call(platform_);
+    return opened;
+  }
+  if (platform_.shows_entry(dir, name, opened) == Shown::kItself) return opened;
+  platform_.close(opened);
+  *why = Failure::refused(Refusal::kNotShown);
+  return Handle::none();
+}
+
+Handle EntryGate::open_file(Handle dir, const char16_t* name, Failure* why) {
+  if (refuses(name, why)) return Handle::none();
+  const Handle opened = platform_.open_file_read(dir, name);
+  if (!opened.valid()) {
+    *why = Failure::of_last_call(platform_);
+    return opened;
+  }
+  if (platform_.shows_entry(dir, name, opened) == Shown::kItself) return opened;
+  platform_.close(opened);
+  *why = Failure::refused(Refusal::kNotShown);
+  return Handle::none();
+}
+
+bool EntryGate::matches(const FsNode& node, std::uint64_t size, UnixTime write_time, std::uint16_t attributes,
+                        std::uint16_t known) const {
+  const UnixTime want = filetime_to_unix(node.write_time);
+  return size == node.size && write_time.seconds == want.seconds && write_time.nanoseconds == want.nanoseconds &&
+         ((node.attr ^ attributes) & known) == 0;
+}
+
+// One look at the name decides for most records: a file whose word is the
+// plain one (or told whole by the look) needs no open.
+bool EntryGate::holds_restored(Handle dir, const char16_t* name, const FsNode& node, FileIdentity* id) {
+  Failure why;
+  if (refuses(name, &why)) return false;
+  EntryInfo info;
+  if (!platform_.inspect(dir, name, &info)) return false;
+  if (info.kind != EntryKind::kFile || !info.shown_as_itself || info.links != 1) return false;
+  const std::uint16_t told = info.attributes_told;
+  if (!matches(node, info.size, info.write_time, static_cast<std::uint16_t>(info.attributes), told)) return false;
+  const bool word_told = (node.attr & ~told) == (kAttrArchive & ~told);
+  if (!word_told && !word_matches(dir, name, node, info.identity)) return false;
+  *id = info.identity;
+  return true;
+}
+
+// The file opened must be the one looked at: one swapped in between is not
+// kept.
+bool EntryGate::word_matches(Handle dir, const char16_t* name, const FsNode& node, const FileIdentity& id) {
+  Failure why;
+  const Handle file = open_file(dir, name, &why);
+  if (!file.valid()) return false;
+  FileIdentity opened;
+  OpenState disk;
+  const bool same = platform_.identity(file, &opened) && opened == id && platform_.describe_open(file, &disk) &&
+                    !disk.directory && matches(node, disk.size, disk.write_time, disk.attributes, disk.attributes_kept);
+  platform_.close(file);
+  return same;
+}
