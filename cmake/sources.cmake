@@ -11,9 +11,12 @@ set(FSRESTORE_CORE_SOURCES
   src/report/error_log.cpp
   src/report/failure.cpp
   src/report/iso_time.cpp
+  src/report/json_line.cpp
   src/report/line_writer.cpp
+  src/report/loss_report.cpp
   src/report/name_text.cpp
   src/report/open_failure.cpp
+  src/report/path_text.cpp
   src/report/number_text.cpp
   src/report/progress_line.cpp
   src/restore/content_read_ahead.cpp

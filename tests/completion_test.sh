@@ -34,10 +34,14 @@ expect "a name with a space is escaped" $'with\\ space/' fsrestore wi
 expect "a name with a space typed escaped" $'with\\ space/' fsrestore --strict 'with\ s'
 expect "a name with a space typed quoted" $'with\\ space/' fsrestore "'with s"
 expect "the dump inside a directory with a space" $'with\\ space/' fsrestore 'with\ space/'
-expect "options" $'--\n--check\n--compare\n--help\n--jobs\n--list\n--only\n--quiet\n--resume\n--strict\n--version' \
+expect "options" $'--\n--check\n--compare\n--errors\n--help\n--jobs\n--list\n--only\n--quiet\n--report\n--resume\n--strict\n--version' \
   fsrestore --
 expect "one option" $'--check\n--compare' fsrestore --c
 expect "an --only value is not a base path" "" fsrestore --only d
+expect "--report takes a file: files and directories" $'docs/\ndump/\ndumps/\nimg_\\$fsnodes\nnotes.txt\nwith\\ space/' \
+  fsrestore dump/ --report = ''
+expect "after --report FILE: a base path" $'img_' fsrestore --report r.jsonl i
+expect "--errors takes a file" $'notes.txt' fsrestore --errors no
 expect "options after options" $'--strict' fsrestore -q --st
 expect "-j: numbers of writers" $'1\n10\n11\n12\n13\n14\n15\n16' fsrestore -j 1
 # bash hands "--jobs=4" over as three words: "--jobs", "=", "4".

@@ -347,12 +347,35 @@ Handle FakePlatform::open_stream(const char16_t* path) {
   return opened(Op::kOpenStream, Open{utf8(path), &it->second});
 }
 
+// The user named the path: links on the way are followed.
+Handle FakePlatform::open_parent(const char16_t* path16, const char16_t** last) {
+  const std::u16string path = path16;
+  call(Op::kOpenParent, utf8(path));
+  if (should_fail(Op::kOpenParent, path)) return Handle::none();
+  const std::size_t slash = path.rfind(u'/');
+  *last = path16 + (slash == std::u16string::npos ? 0 : slash + 1);
+  const std::u16string dir_part = slash == std::u16string::npos ? u"" : path.substr(0, slash);
+  Node* dir = path.starts_with(u"/") ? &root : start;
+  for (std::size_t begin = 0; begin < dir_part.size();) {
+    const std::size_t end = std::min(dir_part.find(u'/', begin), dir_part.size());
+    if (end > begin) dir = child(dir, dir_part.substr(begin, end - begin));
+    while (dir != nullptr && dir->kind == Kind::kLink) dir = dir->link;
+    if (dir == nullptr) return fails(Op::kOpenParent, "No such file or directory"), Handle::none();
+    if (!dir->directory()) return fails(Op::kOpenParent, "Not a directory"), Handle::none();
+    begin = end + 1;
+  }
+  return opened(Op::kOpenParent, Open{dir_part.empty() ? "." : utf8(dir_part), nullptr, dir});
+}
+
 Handle FakePlatform::create_file(Handle dir, const char16_t* name) {
   Node* node = create(Op::kCreateFile, dir, name, Kind::kFile);
   if (node == nullptr) return Handle::none();
-  // The first "$errors" made in the starting directory is the log.
-  const bool is_log = !log_created_ && node->parent == start && node->name == u"$errors";
+  // The first "$errors" made is the log, or the first "$errors.<pid>.tmp":
+  // the restore makes it under that name and renames it.
+  const bool is_log = !log_created_ && (node->name == u"$errors" ||
+                                        utf8(node->name) == "$errors." + std::to_string(pid) + ".tmp");
   log_created_ = log_created_ || is_log;
+  log_placed_ = log_placed_ || (is_log && node->name == u"$errors");
   return opened(Op::kCreateFile, Open{utf8(name), nullptr, node, is_log});
 }
 
@@ -464,6 +487,36 @@ bool FakePlatform::remove_file(Handle dir_handle, const char16_t* name) {
   removed_.push_back(std::move(it->second));
   dir->children.erase(it);
   notify("remove_file", removed_.back().get());
+  return true;
+}
+
+// What had the new name goes, a link itself; a directory stays and fails it.
+bool FakePlatform::rename_file(Handle dir_handle, const char16_t* from, const char16_t* to) {
+  Node* dir = at_name(Op::kRenameFile, dir_handle, to);
+  calls.back() = "rename_file " + utf8(from) + " " + utf8(to);
+  if (dir == nullptr) return false;
+  auto it = dir->children.find(key(from));
+  if (it == dir->children.end()) return fails(Op::kRenameFile, "No such file or directory");
+  Node* existing = child(dir, to);
+  if (existing == it->second.get()) return true;
+  if (existing != nullptr && existing->directory()) return fails(Op::kRenameFile, "Is a directory");
+  std::unique_ptr<Node> moved = std::move(it->second);
+  dir->children.erase(it);
+  if (existing != nullptr) {
+    auto old = dir->children.find(key(to));
+    removed_.push_back(std::move(old->second));
+    dir->children.erase(old);
+  }
+  moved->name = to;
+  for (auto& [id, open] : handles_) {
+    if (open.node == moved.get()) open.label = utf8(to);
+  }
+  // Whatever now has the log's first name (the log, or what was swapped in
+  // for it) was put in place: the run's start-up is over.
+  log_placed_ = log_placed_ || (log_created_ && utf8(from) == "$errors." + std::to_string(pid) + ".tmp");
+  Node* node = moved.get();
+  dir->children[key(to)] = std::move(moved);
+  notify("rename_file", node);
   return true;
 }
 

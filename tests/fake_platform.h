@@ -93,10 +93,10 @@ class FakePlatform : public Platform {
   // on it stay usable.
   Node* swap_for_link(Node* entry, Node* to);
   void inject(const Failure& failure) { failures_.push_back(failure); }
-  // For a second run over the same tree: the next "$errors" made is the
-  // log, and the records of calls and output start afresh.
+  // For a second run over the same tree: the next log made is the log, and the records of calls and output start afresh.
   void start_again() {
     log_created_ = false;
+    log_placed_ = false;
     log_.clear();
     log_attempted_.clear();
     calls.clear();
@@ -114,6 +114,8 @@ class FakePlatform : public Platform {
   std::uint32_t tick_value = 0, tick_step = 0;
   // The directory the program starts in; the root unless set.
   Node* start;
+  // process_id(); the log is the first "$errors" or "$errors.<pid>.tmp" made.
+  std::uint32_t pid = 4242;
 
   // --- the target's own rules, off by default ---
   // Names match case-insensitively (Windows).
@@ -153,6 +155,8 @@ class FakePlatform : public Platform {
   std::map<Op, int> exists_failures;  // of those, the ones for a name that exists
   bool log_failed = false;            // a write to or the close of "$errors" failed
   bool log_created() const { return log_created_; }
+  // The log took its final name: the run's start-up succeeded.
+  bool log_placed() const { return log_placed_; }
   // Open handles on anything but a directory: streams, the log, files.
   int open_non_directory_handles() const;
   std::uint64_t stream_position(const std::u16string& path) const;
@@ -171,6 +175,8 @@ class FakePlatform : public Platform {
   Handle open_start_dir() override;
   Handle open_target(int i) override;
   Handle open_stream(const char16_t* path) override;
+  // '/' separates; a path from '/' starts at the root, any other at start.
+  Handle open_parent(const char16_t* path, const char16_t** last) override;
   Handle create_file(Handle dir, const char16_t* name) override;
   Handle make_dir(Handle dir, const char16_t* name, bool* made) override;
   Handle open_dir(Handle dir, const char16_t* name) override;
@@ -185,6 +191,9 @@ class FakePlatform : public Platform {
   Listed next_listed(Handle listing, char16_t* name, std::uint32_t capacity) override;
   bool inspect(Handle dir, const char16_t* name, EntryInfo* info) override;
   bool remove_file(Handle dir, const char16_t* name) override;
+  // Handles open on the entry show its new name from then on.
+  bool rename_file(Handle dir, const char16_t* from, const char16_t* to) override;
+  std::uint32_t process_id() override { return pid; }
   bool identity(Handle h, FileIdentity* out) override;
   Shown shows_entry(Handle dir, const char16_t* name, Handle entry) override;
   bool failed_because_exists() override { return exists_; }
@@ -200,6 +209,7 @@ class FakePlatform : public Platform {
   void set_attr(Handle h, std::uint16_t attr) override;
   SystemError last_error() override;
   void error_text(SystemError error, char* out, std::uint32_t capacity) override;
+  const char* error_code_system() override { return "fake"; }
   std::uint32_t tick_ms() override;
   std::uint64_t cycles() override;
   const char* native_help_switch() override { return nullptr; }
@@ -274,5 +284,6 @@ class FakePlatform : public Platform {
   std::vector<std::string> error_texts_;  // a failure's code is its text's place here, plus one
   bool exists_ = false;
   bool log_created_ = false;
+  bool log_placed_ = false;
   std::string log_, log_attempted_;
 };

@@ -7,6 +7,7 @@
   X(kOpenStream, "open_stream")                     \
   X(kOpenStartDir, "open_start_dir")                \
   X(kOpenTarget, "open_target")                     \
+  X(kOpenParent, "open_parent")                     \
   X(kCreateFile, "create_file")                     \
   X(kMakeDir, "make_dir")                           \
   X(kOpenMadeDir, "open_made_dir") /* after made */ \
@@ -17,6 +18,7 @@
   X(kNextListed, "next_listed")                     \
   X(kInspect, "inspect")                            \
   X(kRemoveFile, "remove_file")                     \
+  X(kRenameFile, "rename_file")                     \
   X(kIdentity, "identity")                          \
   X(kRead, "read")                                  \
   X(kCopyRead, "copy_read") /* copy_block's read */ \

@@ -42,6 +42,9 @@ class PlatformWrapper final : public Platform {
   Handle open_stream(const char16_t* path) override {
     return fails(PlatformOp::kOpenStream) ? Handle::none() : inner_.open_stream(path);
   }
+  Handle open_parent(const char16_t* path, const char16_t** last) override {
+    return fails(PlatformOp::kOpenParent) ? Handle::none() : inner_.open_parent(path, last);
+  }
   Handle create_file(Handle dir, const char16_t* name) override {
     return fails(PlatformOp::kCreateFile) ? Handle::none() : inner_.create_file(dir, name);
   }
@@ -69,6 +72,9 @@ class PlatformWrapper final : public Platform {
   }
   bool remove_file(Handle dir, const char16_t* name) override {
     return !fails(PlatformOp::kRemoveFile) && inner_.remove_file(dir, name);
+  }
+  bool rename_file(Handle dir, const char16_t* from, const char16_t* to) override {
+    return !fails(PlatformOp::kRenameFile) && inner_.rename_file(dir, from, to);
   }
   bool identity(Handle h, FileIdentity* out) override {
     return !fails(PlatformOp::kIdentity) && inner_.identity(h, out);
@@ -115,6 +121,8 @@ class PlatformWrapper final : public Platform {
   void error_text(SystemError error, char* out, std::uint32_t capacity) override {
     inner_.error_text(error, out, capacity);
   }
+  const char* error_code_system() override { return inner_.error_code_system(); }
+  std::uint32_t process_id() override { return inner_.process_id(); }
   int processor_count() override { return inner_.processor_count(); }
   std::uint32_t handle_limit() override { return inner_.handle_limit(); }
   void hold_interruptions(bool held) override { inner_.hold_interruptions(held); }

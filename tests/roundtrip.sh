@@ -157,5 +157,55 @@ else
   echo "skip user.DOSATTRIB round trip: no user xattrs on $work"
 fi
 
+# --- the report --------------------------------------------------------------
+# A directory of the dump whose name a file holds in the target (its subtree
+# is passed over), a file where a directory of the target has its name, and
+# a body $content lacks the end of, in a directory the run makes (a writer's
+# at -j 4): the report names each by its path, in the dump's order, and its
+# last object counts them, the same at -j 1 and -j 4.
+part=$work/part
+mkdir -p "$part/a" "$part/blocked/y" "$part/z/y"
+printf 'one' >"$part/a/one.txt"
+printf 'x' >"$part/blocked/x"
+printf 'z' >"$part/blocked/y/z"
+printf 'kept' >"$part/taken"
+head -c 100000 /dev/urandom >"$part/z/y/last.bin"
+"$mkdump" "$part" "$work/part_" 2>/dev/null
+truncate -s -1000 "$work/part_\$content"
+for jobs in 1 4; do
+  mkdir -p "$work/rep$jobs/taken"
+  : >"$work/rep$jobs/blocked"
+  (cd "$work/cwd" && "$fsrestore" -q -j "$jobs" --report "../report$jobs.jsonl" ../part_ "../rep$jobs" \
+    2>"$work/report$jobs.err")
+  echo "status $?" >>"$work/report$jobs.err"
+done
+out=$(python3 - "$work/report1.jsonl" <<'PY'
+import json, sys
+objects = [json.loads(line) for line in open(sys.argv[1], encoding="utf-8")]
+assert all(o["schema"] == 1 for o in objects), objects
+got = [(o["kind"], o.get("path"), o.get("entries", o.get("words"))) for o in objects[:-1]]
+want = [("mkdir", "blocked", "File exists"), ("subtree", "blocked", 3),
+        ("createfile", "taken", "a directory has this name"),
+        ("content", "z/y/last.bin", "1000 bytes missing from $content")]
+assert got == want, got
+loss = objects[3]
+assert (loss["size"], loss["attr"], loss["code"], loss["code_system"]) == (100000, 32, None, None), loss
+assert objects[0]["code_system"] == "errno" and objects[0]["size"] is None, objects[0]
+totals = objects[-1]
+assert totals["kind"] == "totals", totals
+want = {"entries": 10, "restored": 4, "not_restored": 6, "kept": 0, "passed_over": 0, "status": 0,
+        "interrupted": None}
+assert {k: totals[k] for k in want} == want, totals
+PY
+)
+if [[ $? -eq 0 ]]; then pass "--report names each loss by its path and counts a subtree passed over whole"
+else fail "--report names each loss by its path and counts a subtree passed over whole" "$out"; fi
+if cmp -s "$work/report1.jsonl" "$work/report4.jsonl" && cmp -s "$work/report1.err" "$work/report4.err"; then
+  pass "the report and standard error are the same at -j 1 and -j 4"
+else
+  fail "the report and standard error are the same at -j 1 and -j 4" \
+    "$(diff "$work/report1.jsonl" "$work/report4.jsonl"; diff "$work/report1.err" "$work/report4.err")"
+fi
+
 echo "roundtrip: $passed passed, $failed failed"
 [[ $failed -eq 0 ]]

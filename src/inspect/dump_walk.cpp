@@ -4,7 +4,6 @@
 
 #include "platform/entry_name.h"
 #include "report/failure.h"
-#include "report/name_text.h"
 #include "report/open_failure.h"
 
 bool DumpWalk::open(int arg) {
@@ -35,40 +34,15 @@ void DumpWalk::locate(bool has_name) {
   depth_before_ = previous_depth_;
   if (first_) {
     if (depth != 0) fault_ = DepthFault::kFirstNotAtTop;
-    // Levels above a first record that is not at the top hold no name.
-    for (int k = 0; k < depth; ++k) {
-      end_at_depth_[k] = 0;
-      cut_at_depth_[k] = false;
-    }
   } else if (depth > previous_depth_ + 1) {
     fault_ = DepthFault::kJump;
-    // The restore enters only the directory last seen; the levels passed
-    // over add nothing to the path.
-    for (int k = previous_depth_ + 1; k < depth; ++k) {
-      end_at_depth_[k] = end_at_depth_[previous_depth_];
-      cut_at_depth_[k] = cut_at_depth_[previous_depth_];
-    }
   } else if (depth == previous_depth_ + 1 && !previous_is_directory_) {
     fault_ = DepthFault::kBelowFile;
   }
-  std::uint32_t length = depth == 0 ? 0 : end_at_depth_[depth - 1];
-  bool cut = depth == 0 ? false : cut_at_depth_[depth - 1];
-  // A record past the end of the names takes its parent's path.
-  if (!cut && has_name) {
-    if (length > 0) {
-      if (length < kPathTextBytes) {
-        path_[length++] = kPathSeparator;
-      } else {
-        cut = true;
-      }
-    }
-    if (!cut) {
-      length = append_name_text(names_.name(), NameTextKind::kEntryName, path_, length, kPathTextBytes, &cut);
-    }
-  }
-  path_length_ = length;
-  end_at_depth_[depth] = length;
-  cut_at_depth_[depth] = cut;
+  // Levels above a first record below the top hold no name, and those a
+  // rise passes over add nothing (the restore enters only the directory last
+  // seen). A record past the end of the names takes its parent's path.
+  paths_.follow(depth, has_name ? names_.name() : nullptr);
   first_ = false;
   previous_depth_ = node().depth;
   previous_is_directory_ = node().is_directory();
@@ -91,15 +65,6 @@ Collision DumpWalk::collision(bool refused) {
   if (!refused) return collisions_.add(node().depth, names_.name());
   collisions_.leave_below(node().depth);
   return Collision::kNone;
-}
-
-EntryText DumpWalk::path() const {
-  return EntryText{path_, path_length_, cut_at_depth_[node().depth] ? kCutMark : ""};
-}
-
-EntryText DumpWalk::directory_path(int depth) const {
-  if (depth == 0) return EntryText{path_, 0, ""};
-  return EntryText{path_, end_at_depth_[depth - 1], cut_at_depth_[depth - 1] ? kCutMark : ""};
 }
 
 std::uint64_t DumpWalk::skip_body() {

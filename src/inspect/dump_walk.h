@@ -14,14 +14,8 @@
 #include "platform/platform.h"
 #include "report/entry_lines.h"
 #include "report/line_writer.h"
+#include "report/path_text.h"
 
-// Longest path text kept, in bytes; a longer one is cut and shown with
-// kCutMark behind it.
-constexpr std::uint32_t kPathTextBytes = 8192;
-constexpr char kCutMark[] = "\\...";
-// The components of a path are joined by this on every system: "\\" only
-// ever starts an escape (see name_text.h), so no name can pass for a path.
-constexpr char kPathSeparator = '/';
 // A name line longer than this is taken for one that never ends: no name
 // that long is kept or restored, so the walk stops there instead of waiting.
 constexpr std::uint64_t kNameLineLimit = 16 * std::uint64_t{kLineBytes};
@@ -80,11 +74,11 @@ class DumpWalk {
   Collision collision(bool refused);
 
   // The current entry's path, for a line: cut, with the cut mark behind it.
-  EntryText path() const;
+  EntryText path() const { return paths_.last(); }
   // The path of the directory that holds the entries at `depth` (the one
   // last seen at depth - 1; empty for depth 0). Valid until locate() moves
   // to a record at that depth or above.
-  EntryText directory_path(int depth) const;
+  EntryText directory_path(int depth) const { return paths_.directory(depth); }
   // Whether the directory holding the entries at `depth` has an entry of
   // this name in the dump so far (with `fold`, in any case).
   bool dump_holds(int depth, const char16_t* name, bool fold) const { return collisions_.holds(depth, name, fold); }
@@ -108,12 +102,7 @@ class DumpWalk {
   std::uint8_t previous_depth_ = 0;
   std::uint8_t depth_before_ = 0;
   DepthFault fault_ = DepthFault::kNone;
-  // The path of the current record and, per depth, where the path of the
-  // directory last seen at that depth ends and whether it was cut.
-  std::uint32_t path_length_ = 0;
-  std::uint32_t end_at_depth_[kDepthLevels] = {};
-  bool cut_at_depth_[kDepthLevels] = {};
-  char path_[kPathTextBytes];
+  PathText paths_;
   std::uint8_t content_block_[kSkipBlockBytes];
   NameCollisions collisions_;
 };

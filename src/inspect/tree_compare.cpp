@@ -134,7 +134,9 @@ void TreeCompare::compare_directory(Handle holder) {
   Failure why;
   const Handle dir = gate_.open_dir(holder, walk_.name(), &why);
   if (!dir.valid()) {
-    // A link the system followed: what it leads to is neither listed nor read.
+    // A link the system followed: what it leads to is neither listed nor
+    // read. Where the system cannot tell, nothing is read either.
+    if (why.refusal == Refusal::kNotShown && why.cannot_tell) return unreadable(why);
     if (why.refusal == Refusal::kNotShown) return difference(line("kind").text(": directory in the dump, link on disk"));
     EntryInfo info;
     if (platform_.inspect(holder, walk_.name(), &info) && info.kind == EntryKind::kAbsent) {
@@ -166,11 +168,10 @@ void TreeCompare::compare_file(Handle holder) {
     unreadable();
   } else if (info.kind == EntryKind::kAbsent) {
     difference(line("missing"));
-  } else if (info.kind != EntryKind::kFile || !info.shown_as_itself) {
-    const char* kind = info.shown_as_itself ? kind_word(info.kind) : kind_word(EntryKind::kLink);
-    difference(line("kind").text(": file in the dump, ").text(kind).text(" on disk"));
+  } else if (info.kind != EntryKind::kFile) {
+    difference(line("kind").text(": file in the dump, ").text(kind_word(info.kind)).text(" on disk"));
   } else if (file = gate_.open_file(holder, walk_.name(), &why); !file.valid()) {
-    if (why.refusal == Refusal::kNotShown) {
+    if (why.refusal == Refusal::kNotShown && !why.cannot_tell) {
       difference(line("kind").text(": file in the dump, link on disk"));
     } else {
       unreadable(why);

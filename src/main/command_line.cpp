@@ -149,6 +149,8 @@ enum OptionId {
   kOptOnly,
   kOptResume,
   kOptJobs,
+  kOptErrors,
+  kOptReport,
 };
 
 const OptionSpec kOptions[] = {
@@ -157,6 +159,8 @@ const OptionSpec kOptions[] = {
     {kOptVersion, 'V', "version", false}, {kOptStrict, 0, "strict", false},
     {kOptQuiet, 'q', "quiet", false},    {kOptOnly, 0, "only", true},
     {kOptResume, 0, "resume", false},    {kOptJobs, 'j', "jobs", true},
+    {kOptErrors, 0, "errors", true},
+    {kOptReport, 0, "report", true},
 };
 
 // A whole decimal number from 1 to kMostJobs, or 0.
@@ -237,6 +241,12 @@ CommandLine parse_command_line(Platform& platform) {
         if (line.only_count == kOnlyPaths) return usage_error("--only is given more than 64 times");
         line.only[line.only_count++] = value;
         break;
+      case kOptErrors:
+        line.errors = value;
+        break;
+      case kOptReport:
+        line.report = value;
+        break;
       case kOptResume:
         line.resume = true;
         break;
@@ -255,9 +265,12 @@ CommandLine parse_command_line(Platform& platform) {
   if (options.error()[0] != 0) return usage_error(options.error());
   // -j and -q are taken by every mode (the others run on one thread), so
   // one command line can serve a script's restore and its --check alike.
-  if (line.mode != Mode::kRestore && (line.strict || line.resume || line.only_count > 0)) {
-    const char* option = line.strict ? "--strict" : line.resume ? "--resume" : "--only";
+  if (line.mode != Mode::kRestore && (line.strict || line.resume || line.only_count > 0 || line.errors.arg >= 0)) {
+    const char* option = line.strict ? "--strict" : line.resume ? "--resume" : line.only_count > 0 ? "--only" : "--errors";
     return usage_error(option, " goes with a restore only, not with ", mode_option(line.mode));
+  }
+  if (line.mode != Mode::kRestore && line.report.arg >= 0) {
+    return usage_error("--report", " goes with a restore only, not with ", mode_option(line.mode));
   }
   // Operands after the ones the mode takes are ignored.
   line.base_arg = operands[0];

@@ -103,6 +103,11 @@ struct CommandLine {
   // --only: the parts of the dump a restore takes, as --list writes paths.
   ArgSlice only[kOnlyPaths];
   int only_count = 0;
+  // --errors FILE: where a restore writes its log (arg -1: "$errors" in the
+  // starting directory).
+  ArgSlice errors;
+  // --report FILE: where a restore writes its report (arg -1: none).
+  ArgSlice report;
   char error[kUsageErrorBytes] = {};  // with kUsageError: what was wrong
 };
 

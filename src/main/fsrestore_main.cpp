@@ -19,7 +19,8 @@
 namespace {
 
 const char kUsage[] =
-    "usage: fsrestore [-j N] [-q] [--strict] [--resume] [--only PATH]... [--] [BASEPATH [TARGET]]\n"
+    "usage: fsrestore [-j N] [-q] [--strict] [--resume] [--only PATH]...\n"
+    "                 [--errors FILE] [--report FILE] [--] [BASEPATH [TARGET]]\n"
     "       fsrestore --list [-q] [--] [BASEPATH]\n"
     "       fsrestore --check [-q] [--] [BASEPATH]\n"
     "       fsrestore --compare [-q] [--] [BASEPATH [TARGET]]\n"
@@ -32,8 +33,8 @@ const char kUsage[] =
     "Every directory and file is recreated inside TARGET (default: the current\n"
     "directory) with its name, body, attribute word and times. What cannot be\n"
     "restored is listed in the file $errors, written to the directory the program\n"
-    "was started in; it is empty after a clean run. A start that fails leaves no\n"
-    "$errors.\n"
+    "was started in (or to FILE with --errors); it is empty after a clean run. A\n"
+    "start that fails leaves the previous log as it was.\n"
     "\n"
     "Options may stand before, between or after BASEPATH and TARGET; \"--\" ends\n"
     "them, so an argument that begins with \"-\" needs \"--\" before it. Further\n"
@@ -45,10 +46,16 @@ const char kUsage[] =
     "  --compare      compare TARGET with the dump and print one line per entry\n"
     "                 that differs (missing, extra, kind, size, bytes, time, attr)\n"
     "                 and \"entries=N refused=R differences=D\"; write nothing\n"
-    "  --only PATH    restore only the entry at PATH (as --list writes it), all\n"
+    "  --only PATH, --only=PATH\n"
+    "                 restore only the entry at PATH (as --list writes it), all\n"
     "                 below it and the directories on the way; repeatable\n"
     "  --resume       keep the files already in TARGET with the dump's size and\n"
     "                 last-write time (finishes an interrupted restore)\n"
+    "  --errors FILE, --errors=FILE\n"
+    "                 write the log to FILE instead of $errors (a relative FILE\n"
+    "                 is taken from the starting directory)\n"
+    "  --report FILE, --report=FILE\n"
+    "                 also write what was not restored to FILE as JSON Lines\n"
     "  -j N, --jobs N, --jobs=N\n"
     "                 restore with N writer threads (default: the processors the\n"
     "                 program may use, at most 4; -j 1 restores on one thread)\n"
@@ -62,8 +69,9 @@ const char kUsage[] =
     "Exit status:\n"
     "  0    the dump was read to its end (see $errors for what was left out);\n"
     "       with --check: the dump is consistent\n"
-    "  1    start-up failed (a stream, $errors or TARGET could not be opened; the\n"
-    "       reason is on stderr), or the command line is wrong\n"
+    "  1    start-up failed (a stream, the log or TARGET could not be opened, or\n"
+    "       memory was short; the reason is on stderr; an earlier log stays), or\n"
+    "       the command line is wrong\n"
     "  2    $errors could not be written completely (the log is incomplete); with\n"
     "       --list or --check: standard output could not be written\n"
     "  3    --check found problems; --compare found differences; an --only path\n"
@@ -157,6 +165,25 @@ int fsrestore_main(Platform& platform) {
       platform.error_write(kTryHelp, sizeof kTryHelp - 1);
       return kExitUsage;
     }
+  }
+  static char16_t log_path[32768];
+  if (line.errors.arg >= 0) {
+    if (!arg_text(platform, line.errors, log_path, sizeof log_path / sizeof log_path[0]) || log_path[0] == 0) {
+      complain(platform, "--errors takes the path of a file");
+      platform.error_write(kTryHelp, sizeof kTryHelp - 1);
+      return kExitUsage;
+    }
+    options.log_path = log_path;
+  }
+  static char16_t report_path[32768];
+  if (line.report.arg >= 0) {
+    if (!arg_text(platform, line.report, report_path, sizeof report_path / sizeof report_path[0]) ||
+        report_path[0] == 0) {
+      complain(platform, "--report takes the path of a file");
+      platform.error_write(kTryHelp, sizeof kTryHelp - 1);
+      return kExitUsage;
+    }
+    options.report = report_path;
   }
   if (line.only_count > 0) {
     static CommandLine kept;

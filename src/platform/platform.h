@@ -139,6 +139,11 @@ class Platform {
   // Opens a dump stream for reading. The path may be absolute or relative
   // to the starting directory.
   virtual Handle open_stream(const char16_t* path) = 0;
+  // Opens the directory that holds the last component of path (absolute,
+  // or relative to the starting directory) as open_target opens one, links
+  // on the way followed, and points *last at that component inside path:
+  // empty when path ends with a separator.
+  virtual Handle open_parent(const char16_t* path, const char16_t** last) = 0;
 
   // Creates a new file in dir for writing. Fails when anything of that name
   // exists (then failed_because_exists() is true), and never follows a link.
@@ -169,6 +174,9 @@ class Platform {
   // Removes a name in dir that is not a directory: a link itself, never its
   // target; a file with other names keeps them.
   virtual bool remove_file(Handle dir, const char16_t* name) = 0;
+  // Gives the entry `from` in dir the name `to` in dir, replacing what had
+  // it unless that is a directory: a link itself, never what it leads to.
+  virtual bool rename_file(Handle dir, const char16_t* from, const char16_t* to) = 0;
   virtual bool identity(Handle h, FileIdentity* out) = 0;
   // Whether the open handle `entry`, opened by `name` in dir, is that entry
   // itself and not what a link there leads to. Always itself where opening
@@ -240,7 +248,12 @@ class Platform {
   // to fit capacity.
   virtual SystemError last_error() = 0;
   virtual void error_text(SystemError error, char* out, std::uint32_t capacity) = 0;
+  // Whose codes SystemError holds, for a report a script reads: "errno"
+  // or "win32".
+  virtual const char* error_code_system() = 0;
 
+  // This process's id: no other process running at the same time has it.
+  virtual std::uint32_t process_id() = 0;
   // How many processors the process may run on, at least 1.
   virtual int processor_count() { return 1; }
   // How many handles the process may hold open at once, once it has raised

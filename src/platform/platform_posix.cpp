@@ -113,6 +113,19 @@ Handle PosixPlatform::open_stream(const char16_t* path) {
   return handle_or_fail(open(path_, O_RDONLY | O_CLOEXEC));
 }
 
+// The directory part keeps its last '/', so "/x" opens "/".
+Handle PosixPlatform::open_parent(const char16_t* path, const char16_t** last) {
+  *last = path;
+  for (const char16_t* p = path; *p != 0; ++p) {
+    if (*p == u'/') *last = p + 1;
+  }
+  const std::uint32_t bytes = utf16_to_path(path, path_, LoneSurrogates::kRawEscapes);
+  std::uint32_t keep = bytes;
+  while (keep > 0 && path_[keep - 1] != '/') --keep;
+  path_[keep] = 0;
+  return handle_or_fail(open(keep > 0 ? path_ : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
 Handle PosixPlatform::create_file(Handle dir, const char16_t* name) {
   return handle_or_fail(
       openat(fd_of(dir), entry_path(name), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
@@ -241,6 +254,13 @@ bool PosixPlatform::inspect(Handle dir, const char16_t* name, EntryInfo* info) {
 
 bool PosixPlatform::remove_file(Handle dir, const char16_t* name) {
   return unlinkat(fd_of(dir), entry_path(name), 0) == 0 || fail();
+}
+
+// Only the thread that starts the run renames, so one buffer serves.
+bool PosixPlatform::rename_file(Handle dir, const char16_t* from, const char16_t* to) {
+  static char from_path[3 * 32768 + 1];
+  utf16_to_path(from, from_path, LoneSurrogates::kEncode);
+  return renameat(fd_of(dir), from_path, fd_of(dir), entry_path(to)) == 0 || fail();
 }
 
 bool PosixPlatform::identity(Handle h, FileIdentity* out) {
@@ -459,6 +479,8 @@ bool PosixPlatform::start_thread(void (*body)(void*), void* arg, ThreadRef* out)
 void PosixPlatform::join_thread(ThreadRef thread) { pthread_join(static_cast<pthread_t>(thread.raw), nullptr); }
 
 // The processors of the affinity mask, which taskset and cgroups narrow.
+std::uint32_t PosixPlatform::process_id() { return static_cast<std::uint32_t>(getpid()); }
+
 int PosixPlatform::processor_count() {
   cpu_set_t set;
   if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;

@@ -27,6 +27,7 @@ constexpr FILE_INFORMATION_CLASS kFileBasicInformation = static_cast<FILE_INFORM
 constexpr FILE_INFORMATION_CLASS kFileStandardInformation = static_cast<FILE_INFORMATION_CLASS>(5);
 constexpr FILE_INFORMATION_CLASS kFileNamesInformation = static_cast<FILE_INFORMATION_CLASS>(12);
 constexpr FILE_INFORMATION_CLASS kFileInternalInformation = static_cast<FILE_INFORMATION_CLASS>(6);
+constexpr FILE_INFORMATION_CLASS kFileRenameInformation = static_cast<FILE_INFORMATION_CLASS>(10);
 constexpr DWORD kExitInterrupted = 0xC000013A;  // the status of a program ended by Ctrl+C
 
 // A directory handle that can hold entries made inside it and serve as the
@@ -298,6 +299,26 @@ Handle Win32Platform::open_stream(const char16_t* path) {
   return handle_or_fail(CreateFileW(wide(path), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
 }
 
+// Either slash separates, and a drive's colon ends the directory part
+// ("C:log" is "log" in drive C's current directory); the part keeps its
+// separator, so "\log" opens the root. Only the thread that starts the run
+// opens one.
+Handle Win32Platform::open_parent(const char16_t* path, const char16_t** last) {
+  static wchar_t parent[32768];
+  std::size_t keep = 0;
+  for (std::size_t i = 0; path[i] != 0; ++i) {
+    if (path[i] == u'\\' || path[i] == u'/' || (i == 1 && path[i] == u':')) keep = i + 1;
+  }
+  *last = path + keep;
+  if (keep >= sizeof parent / sizeof parent[0]) {
+    fail_with(ERROR_FILENAME_EXCED_RANGE);
+    return Handle::none();
+  }
+  std::memcpy(parent, path, keep * sizeof(wchar_t));
+  parent[keep] = 0;
+  return open_directory(keep > 0 ? parent : L".");
+}
+
 // Names are matched without regard to case, as the Win32 calls match them.
 Handle Win32Platform::open_relative(Handle dir, const char16_t* name, ACCESS_MASK access, ULONG attributes,
                                     ULONG disposition, ULONG options) {
@@ -519,6 +540,35 @@ bool Win32Platform::remove_file(Handle dir, const char16_t* name) {
   }
   const bool closed = CloseHandle(native(entry)) != 0 || fail();
   return marked && closed;
+}
+
+// Renamed through a handle of its own, relative to dir: the new name is a
+// bare name there, and a link that had it is replaced, not followed. Asked
+// of the NT call itself: Wine's SetFileInformationByHandle makes the name
+// a path from the current directory, which the root handle then refuses.
+bool Win32Platform::rename_file(Handle dir, const char16_t* from, const char16_t* to) {
+  struct Rename {
+    union {
+      FILE_RENAME_INFO info;  // laid out as FILE_RENAME_INFORMATION
+      unsigned char bytes[sizeof(FILE_RENAME_INFO) + 2 * 32768];
+    };
+  };
+  static Rename rename;  // only the thread that starts the run renames
+  const std::size_t length = wcslen(wide(to));
+  if (length == 0 || length > 0x7FFF) return fail_with(ERROR_INVALID_NAME);
+  const Handle entry = open_relative(dir, from, DELETE | SYNCHRONIZE, 0, FILE_OPEN,
+                                     FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
+  if (!entry.valid()) return false;
+  std::memset(&rename.info, 0, sizeof rename.info);
+  rename.info.ReplaceIfExists = TRUE;
+  rename.info.RootDirectory = native(dir);
+  rename.info.FileNameLength = static_cast<DWORD>(length * sizeof(wchar_t));
+  std::memcpy(rename.info.FileName, to, (length + 1) * sizeof(wchar_t));
+  const ULONG size = static_cast<ULONG>(sizeof rename.info + length * sizeof(wchar_t));
+  IO_STATUS_BLOCK io;
+  const NTSTATUS status = NtSetInformationFile(native(entry), &io, &rename.info, size, kFileRenameInformation);
+  CloseHandle(native(entry));
+  return status >= 0 || fail_with(RtlNtStatusToDosError(status));
 }
 
 bool Win32Platform::identity(Handle h, FileIdentity* out) {

@@ -25,6 +25,7 @@ class Win32Platform final : public Platform {
   Handle open_start_dir() override;
   Handle open_target(int i) override;
   Handle open_stream(const char16_t* path) override;
+  Handle open_parent(const char16_t* path, const char16_t** last) override;
   Handle create_file(Handle dir, const char16_t* name) override;
   Handle make_dir(Handle dir, const char16_t* name, bool* made) override;
   Handle open_dir(Handle dir, const char16_t* name) override;
@@ -34,6 +35,7 @@ class Win32Platform final : public Platform {
   Listed next_listed(Handle listing, char16_t* name, std::uint32_t capacity) override;
   bool inspect(Handle dir, const char16_t* name, EntryInfo* info) override;
   bool remove_file(Handle dir, const char16_t* name) override;
+  bool rename_file(Handle dir, const char16_t* from, const char16_t* to) override;
   bool identity(Handle h, FileIdentity* out) override;
   Shown shows_entry(Handle dir, const char16_t* name, Handle entry) override;
   bool failed_because_exists() override;
@@ -50,10 +52,12 @@ class Win32Platform final : public Platform {
   void set_attr(Handle h, std::uint16_t attr) override;
   // Kept per thread: writers fail and report on threads of their own.
   SystemError last_error() override;
+  std::uint32_t process_id() override { return GetCurrentProcessId(); }
   int processor_count() override;
   bool start_thread(void (*body)(void*), void* arg, ThreadRef* out) override;
   void join_thread(ThreadRef thread) override;
   void error_text(SystemError error, char* out, std::uint32_t capacity) override;
+  const char* error_code_system() override { return "win32"; }
   std::uint32_t tick_ms() override;
   std::uint64_t cycles() override;
   const char* native_help_switch() override { return "/?"; }

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "report/number_text.h"
+
 bool ErrorLog::write_to(Handle file) {
   handle_ = file;
   lines_.set_file(file);
@@ -31,24 +33,53 @@ const char* ErrorLog::words(const Failure& why) {
   return words_;
 }
 
+void ErrorLog::lost(LossKind kind, std::uint16_t attr, std::uint64_t size, const Failure* why) {
+  if (losses_ == nullptr) return;
+  Loss loss;
+  loss.kind = kind;
+  loss.path = paths_->last();
+  loss.record = record_;
+  loss.attr = attr;
+  loss.size = size;
+  loss.words = words_;
+  loss.why = why;
+  losses_->entry(loss);
+}
+
+void ErrorLog::passed_over(int depth) {
+  if (losses_ == nullptr) return;
+  turn();
+  losses_->passed_over(record_, paths_->directory(depth));
+}
+
+void ErrorLog::end_passed_over() {
+  if (losses_ == nullptr) return;
+  turn();
+  losses_->end_passed_over();
+}
+
 void ErrorLog::chdir_failed(std::uint16_t attr, const Failure& why) {
   turn();
   entry_line(chdir_line(lines_, entry(), attr, words(why)));
+  lost(LossKind::kChdir, attr, 0, &why);
 }
 
 void ErrorLog::mkdir_failed(std::uint16_t attr, const Failure& why) {
   turn();
   entry_line(mkdir_line(lines_, entry(), attr, words(why)));
+  lost(LossKind::kMkdir, attr, 0, &why);
 }
 
 void ErrorLog::createfile_failed(std::uint16_t attr, std::uint64_t size, const Failure& why) {
   turn();
   entry_line(file_line(lines_, "createfile", entry(), attr, size, words(why)));
+  lost(LossKind::kCreatefile, attr, size, &why);
 }
 
 void ErrorLog::write_failed(std::uint16_t attr, std::uint64_t size, const Failure& why) {
   turn();
   entry_line(file_line(lines_, "write", entry(), attr, size, words(why)));
+  lost(LossKind::kWrite, attr, size, &why);
 }
 
 void ErrorLog::nodes_failed(const Failure& why) {
@@ -62,6 +93,12 @@ void ErrorLog::names_failed(const Failure& why) {
 void ErrorLog::content_short(std::uint16_t attr, std::uint64_t size, std::uint64_t missing) {
   turn();
   entry_line(content_short_line(lines_, entry(), attr, size, missing));
+  if (losses_ == nullptr) return;
+  char digits[kNumberChars];
+  const std::uint32_t n = format_decimal(static_cast<std::int64_t>(missing), digits);
+  std::memcpy(words_, digits, n);
+  std::strcpy(words_ + n, " bytes missing from $content");
+  lost(LossKind::kContent, attr, size, nullptr);
 }
 
 void ErrorLog::names_ended() {

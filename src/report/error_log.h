@@ -14,6 +14,8 @@
 #include "report/entry_lines.h"
 #include "report/failure.h"
 #include "report/line_writer.h"
+#include "report/loss_report.h"
+#include "report/path_text.h"
 
 // Called before a line is written: a parallel restore waits there until
 // every earlier entry is finished, so lines keep the dump's order.
@@ -34,6 +36,19 @@ class ErrorLog {
   // is none.
   bool write_to(Handle file);
   void set_turn(LineTurn* turn) { turn_ = turn; }
+  // Each entry line also goes to losses, the entry named by the path last
+  // placed in paths (the name buffer's entry, or for a chdir line the
+  // directory it could not enter) and by the record given to naming().
+  void report_losses(LossReport* losses, const PathText* paths) {
+    losses_ = losses;
+    paths_ = paths;
+  }
+  // The record (counted from 0) of the entry the next lines name.
+  void naming(std::uint64_t record) { record_ = record; }
+  // The record given to naming() lies in a subtree passed over, which holds
+  // the entries of `depth`; and the end of such a run.
+  void passed_over(int depth);
+  void end_passed_over();
   void close();
   // Whether every line reached the file, and if not, why.
   bool incomplete() const { return incomplete_; }
@@ -71,6 +86,7 @@ class ErrorLog {
 
  private:
   EntryText entry();
+  void lost(LossKind kind, std::uint16_t attr, std::uint64_t size, const Failure* why);
   void turn() {
     if (turn_ != nullptr) turn_->wait_turn();
   }
@@ -90,6 +106,9 @@ class ErrorLog {
   NameReader& names_;
   Handle handle_;
   LineTurn* turn_ = nullptr;
+  LossReport* losses_ = nullptr;
+  const PathText* paths_ = nullptr;
+  std::uint64_t record_ = 0;
   bool incomplete_ = false;
   std::uint64_t entry_lines_ = 0;
   std::uint64_t dump_lines_ = 0;

@@ -27,6 +27,9 @@ struct Failure {
   // The directory exists (the run made it, or found it) but could not be
   // opened.
   bool dir_exists = false;
+  // With kNotShown: the system could not tell what the handle shows (Wine,
+  // deep down), rather than showing something else.
+  bool cannot_tell = false;
 
   static Failure refused(Refusal why) {
     Failure f;

@@ -115,7 +115,11 @@ bool EntryGuard::make_room(const EntryPlace& at, const char16_t* name) {
   EntryInfo info;
   if (!platform_.inspect(at.dir, name, &info)) return system_failed();
   if (info.kind == EntryKind::kAbsent) return true;  // gone since the first attempt
-  // A link is removed as itself, whatever the system shows of it.
+  return may_replace(at, info) && (platform_.remove_file(at.dir, name) || system_failed());
+}
+
+bool EntryGuard::may_replace(const EntryPlace& at, const EntryInfo& info) {
+  // A link is replaced as itself, whatever the system shows of it.
   if (info.kind != EntryKind::kLink && !info.shown_as_itself) return refuse(Refusal::kNotShown);
   if (made_by_run(at, info.identity)) return refuse(Refusal::kMadeThisRun);
   if (info.kind == EntryKind::kDirectory) return refuse(Refusal::kIsDirectory);
@@ -125,7 +129,16 @@ bool EntryGuard::make_room(const EntryPlace& at, const char16_t* name) {
       (info.attributes & kKeptAttributes) != 0) {
     return refuse(Refusal::kKeptBySystem);
   }
-  return platform_.remove_file(at.dir, name) || system_failed();
+  return true;
+}
+
+// Whatever takes the name between the look and the rename is replaced only
+// as a name: the rename never writes through it, and fails on a directory.
+bool EntryGuard::put_in_place(Handle dir, const char16_t* from, const char16_t* to) {
+  EntryInfo info;
+  if (!platform_.inspect(dir, to, &info)) return system_failed();
+  if (info.kind != EntryKind::kAbsent && !may_replace(EntryPlace::own(dir), info)) return false;
+  return platform_.rename_file(dir, from, to) || system_failed();
 }
 
 // The new directory's handle must show the directory itself, as an opened

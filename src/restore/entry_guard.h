@@ -17,7 +17,8 @@
 #include "restore/made_entries.h"
 #include "target/entry_gate.h"
 
-constexpr int kMaxOwnFiles = 4;
+// The three streams, the log and the report.
+constexpr int kMaxOwnFiles = 5;
 
 // Where an entry is made: the open directory, the depth of its entries, and
 // whether this run made that directory. Entries of the dump are tracked, so
@@ -72,6 +73,11 @@ class EntryGuard {
   // directory, failure() is make_dir's ("exists"); when it is a directory
   // that cannot be opened, failure().dir_exists is set.
   Handle reuse_dir(const EntryPlace& at, const char16_t* name);
+  // Gives the run's own file `from` in dir the name `to` there, replacing
+  // what had it under the rules above (a link itself; never a directory or
+  // one of the run's own files). False, with failure() telling why, when it
+  // keeps its name.
+  bool put_in_place(Handle dir, const char16_t* from, const char16_t* to);
   // Opens an existing directory to enter it, never through a link.
   Handle open_dir(Handle dir, const char16_t* name);
   // The walk has left the directories deeper than depth.
@@ -90,6 +96,9 @@ class EntryGuard {
   // Removes what has the name so a new file can take it; false when it must
   // stay.
   bool make_room(const EntryPlace& at, const char16_t* name);
+  // Whether what inspect found at a name may give way; false with the
+  // refusal kept.
+  bool may_replace(const EntryPlace& at, const EntryInfo& info);
   bool refuse(Refusal why);        // always false
   bool system_failed();            // always false
   Handle failed_handle(Handle h);  // h, with the system's failure kept when it is none

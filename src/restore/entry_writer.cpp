@@ -47,8 +47,21 @@ void EntryWriter::hand_over(const FsNode& node, RecordsAhead next, Handle opened
   std::uint32_t units = 1;
   while (name[units - 1] != 0) ++units;
   const bool at_offset = writer_moves_body(node);
-  if (!pool_->fits(at_offset ? 0 : node.size, at_offset ? node.size : 0, units)) submit_batch();
-  Batch& batch = pool_->current();
+  // Files of one directory share its path in the batch.
+  const std::uint64_t serial = paths_ != nullptr ? paths_->directory_serial(node.depth) : 0;
+  const EntryText dir_path = paths_ != nullptr ? paths_->directory(node.depth) : EntryText{};
+  Batch* filling = &pool_->current();
+  const std::uint32_t path_bytes = filling->path_serial == serial ? 0 : dir_path.length;
+  if (!pool_->fits(at_offset ? 0 : node.size, at_offset ? node.size : 0, units, path_bytes)) {
+    submit_batch();
+    filling = &pool_->current();
+  }
+  Batch& batch = *filling;
+  if (batch.path_serial != serial) {
+    std::memcpy(batch.paths + batch.path_used, dir_path.bytes, dir_path.length);
+    batch.path_serial = serial;
+    batch.path_used += dir_path.length;
+  }
   std::uint8_t* to = batch.body + batch.body_used;
   std::uint64_t remaining = node.size;
   const std::uint64_t from = at_offset ? ahead_.offset() : kBodyInBatch;
@@ -84,6 +97,9 @@ void EntryWriter::hand_over(const FsNode& node, RecordsAhead next, Handle opened
   job.body = batch.body_used;
   job.name = batch.name_used;
   job.record = static_cast<std::uint32_t>(counters_.dirs + counters_.files - 1);
+  job.path = batch.path_used - dir_path.length;
+  job.path_length = dir_path.length;
+  job.path_cut = dir_path.tail[0] != 0;
   std::memcpy(batch.names + batch.name_used, name, units * sizeof(char16_t));
   batch.body_used += static_cast<std::uint32_t>(node.size - remaining);
   batch.name_used += units;
@@ -92,6 +108,7 @@ void EntryWriter::hand_over(const FsNode& node, RecordsAhead next, Handle opened
 }
 
 void EntryWriter::pass_over(const FsNode& node, RecordsAhead next) {
+  ++passed_;
   if (node.is_directory()) {
     ++counters_.dirs;
   } else {

@@ -12,6 +12,7 @@
 #include "dump/name_reader.h"
 #include "platform/platform.h"
 #include "report/error_log.h"
+#include "report/path_text.h"
 #include "restore/content_read_ahead.h"
 #include "restore/dir_cursor.h"
 #include "restore/entry_guard.h"
@@ -44,6 +45,14 @@ class EntryWriter {
   // With writers: new files go to the pool, with small bodies or, from a
   // content stream read at offsets, any body.
   void use_pool(WriterPool* pool) { pool_ = pool; }
+  // With writers: the paths of the records, whose directories' paths go
+  // with the files handed out, for the writers' messages.
+  void name_paths(const PathText* paths) { paths_ = paths; }
+  // --only: the records passed over.
+  std::int64_t passed() const { return passed_; }
+  // Every record handled so far, and the content bytes read.
+  std::int64_t records() const { return std::int64_t{counters_.dirs} + counters_.files; }
+  std::uint64_t bytes() const { return counters_.outbytes; }
   // Hands out the batch being filled and counts the files finished.
   void submit_batch();
   // Waits for every file handed out and counts them.
@@ -85,7 +94,9 @@ class EntryWriter {
   ContentReadAhead ahead_;
   bool keep_whole_ = false;
   std::int64_t skipped_ = 0;
+  std::int64_t passed_ = 0;
   WriterPool* pool_ = nullptr;
+  const PathText* paths_ = nullptr;
   std::int32_t counted_finished_ = 0;
   std::uint64_t counted_short_ = 0;
 };

@@ -3,7 +3,9 @@
 // (status 0), the names stream ends first (status 0), or start-up fails
 // (status 1, the reason on standard error). A log that could not be written
 // whole makes the status 2; with --strict, a run that logged anything ends
-// with 3. At the end, standard error says how many entries the log names.
+// with 3. At the end, standard error names the entries not restored (the
+// first kToldLosses of them) and says how many there were; with --report,
+// each is an object of the report too.
 #pragma once
 
 #include <csignal>
@@ -15,6 +17,8 @@
 #include "report/error_log.h"
 #include "report/failure.h"
 #include "report/line_writer.h"
+#include "report/loss_report.h"
+#include "report/path_text.h"
 #include "report/progress_line.h"
 #include "restore/dir_cursor.h"
 #include "restore/entry_guard.h"
@@ -31,6 +35,12 @@ struct RestoreOptions {
   // is told on standard error, as user_paths gives it, and ends with status 3.
   PartFilter* part = nullptr;
   void (*tell_unmatched)(int path, LineWriter& err) = nullptr;
+  // --errors: the log's path, absolute or relative to the starting
+  // directory (nullptr: "$errors" there).
+  const char16_t* log_path = nullptr;
+  // --report: the report's path, absolute or relative to the starting
+  // directory (nullptr: none).
+  const char16_t* report = nullptr;
 };
 
 class RestoreDriver {
@@ -45,7 +55,8 @@ class RestoreDriver {
         writer_(writer),
         progress_(progress),
         log_(log),
-        err_(platform, LineSink::kStandardError) {}
+        err_(platform, LineSink::kStandardError),
+        losses_(platform) {}
   ~RestoreDriver();
 
   // Restores the dump whose base path is argument base_arg into the
@@ -68,16 +79,35 @@ class RestoreDriver {
   bool start_up(int base_arg, int target_arg);
   bool open_streams();
   bool open_target(int target_arg);
+  // --report: made once the streams, the target and the log are open, by
+  // the rules for the run's own files (never through a link, never one of
+  // the streams or the log, nor the log's place).
+  bool open_report();
   void start_writers(Handle log, Handle content);
-  // A failed start leaves no log: the one it created is removed again.
+  // The log, made under its temporary name; none when that fails (said).
+  Handle create_log();
+  // Gives the log its name once nothing of the start can fail any more.
+  bool place_log();
+  // A failed start leaves the previous log as it was: the new one, still
+  // under its temporary name, is removed again.
   void abandon_start();
   int restore_all();
   int finish();
   void summarize();
+  // The log's name as the user gave it (--errors), or "$errors".
+  void write_log_name();
+  LossTotals totals() const;
+  // Writes the report's last object and closes it; the status to end with.
+  int close_report(int status);
+  void name_record(const FsNode& node);
+  // The report's last object, in the last words.
+  void report_interrupted(const char* where, const EntryText* path);
   std::uint64_t entry_lines();
   void print(const char* text);
   // "fsrestore: <what>: <why>" on standard error; always false.
   bool complain(const char* what, const Failure& why);
+  // "fsrestore: cannot <verb> <the log>: <why>"; always false.
+  bool complain_log(const char* verb, const Failure& why);
 
   Platform& platform_;
   EntryGuard& guard_;
@@ -88,12 +118,23 @@ class RestoreDriver {
   ProgressLine& progress_;
   ErrorLog& log_;
   BufferedLineWriter<4096> err_;
+  // The path of the record read last, and what the run left out.
+  PathText paths_;
+  LossReport losses_;
+  bool passing_ = false;  // in a run of records passed over
   RestoreOptions options_;
   WriterPool* pool_ = nullptr;
   int writers_ = 0;
   Handle start_dir_;
   Handle target_;
   bool log_created_ = false;
+  // The log's directory, its name there and, until it is placed, the name
+  // it is made under: "$errors.<process id>.tmp", which no other run takes
+  // at the same time and no entry meets (it is gone before the first one).
+  Handle log_dir_;
+  const char16_t* log_name_ = u"$errors";
+  char16_t temp_log_[32] = {};
+  volatile std::sig_atomic_t log_placed_ = 0;
   // Where the run stands, for the last words: set around every file, so
   // the cost is two stores an entry.
   enum Phase : int { kStarting, kBetweenEntries, kInFile };

@@ -110,11 +110,16 @@ Batch& WriterPool::current() {
   return batches_[seq % kBatchSlots];
 }
 
-bool WriterPool::fits(std::uint64_t held_bytes, std::uint64_t moved_bytes, std::uint32_t name_units) const {
+bool WriterPool::fits(std::uint64_t held_bytes, std::uint64_t moved_bytes, std::uint32_t name_units,
+                      std::uint32_t path_bytes) const {
   const Batch& b = batches_[submitted_ % kBatchSlots];
   return b.count < kBatchEntries && b.body_used + held_bytes <= kBatchBodyBytes &&
          (b.moved_bytes == 0 || b.moved_bytes + moved_bytes <= kBatchMovedBytes) &&
-         b.name_used + name_units <= kBatchNameUnits;
+         b.name_used + name_units <= kBatchNameUnits && b.path_used + path_bytes <= kBatchPathBytes;
+}
+
+void WriterPool::report_losses(LossReport* losses) {
+  for (int i = 0; i <= kMaxWriters; ++i) context(i).log.report_losses(losses, &context(i).paths);
 }
 
 void WriterPool::submit() {
@@ -278,10 +283,7 @@ void WriterPool::run_batch(std::uint64_t seq, WriterContext& ctx) {
 // keep the order of the entries.
 void WriterPool::run_job(const Batch& batch, const FileJob& job, Handle file, const Failure& why,
                          WriterContext& ctx) {
-  const auto named = [&]() -> ErrorLog& {
-    copy_name(batch.names + job.name, ctx.names.name());
-    return ctx.log;
-  };
+  const auto named = [&]() -> ErrorLog& { return name_job(batch, job, ctx); };
   if (!file.valid()) named().createfile_failed(job.attr, job.size, why);
   bool written = file.valid();
   std::uint64_t missing = job.missing;
@@ -302,6 +304,17 @@ void WriterPool::run_job(const Batch& batch, const FileJob& job, Handle file, co
   if (!platform_.close(file) && written) named().write_failed(job.attr, job.size, Failure::of_last_call(platform_));
 }
 
+ErrorLog& WriterPool::name_job(const Batch& batch, const FileJob& job, WriterContext& ctx) {
+  copy_name(batch.names + job.name, ctx.names.name());
+  ctx.paths.place_in(directory_of(batch, job), ctx.names.name());
+  ctx.log.naming(job.record);
+  return ctx.log;
+}
+
+EntryText WriterPool::directory_of(const Batch& batch, const FileJob& job) {
+  return EntryText{batch.paths + job.path, job.path_length, job.path_cut ? kCutMark : ""};
+}
+
 // Block by block, as the walk moves a long body: after a failed write the
 // rest is only read, so the content line tells what the stream lacked.
 std::uint64_t WriterPool::move_body(const Batch& batch, const FileJob& job, Handle file, WriterContext& ctx,
@@ -314,8 +327,7 @@ std::uint64_t WriterPool::move_body(const Batch& batch, const FileJob& job, Hand
         platform_.move_at(content_, job.from + done, *written ? file : Handle::none(), ctx.block, want);
     if (!moved.written) {
       const Failure why = Failure::of_last_call(platform_);
-      copy_name(batch.names + job.name, ctx.names.name());
-      ctx.log.write_failed(job.attr, job.size, why);
+      name_job(batch, job, ctx).write_failed(job.attr, job.size, why);
       *written = false;
     }
     done += moved.taken;
@@ -334,6 +346,8 @@ void WriterPool::finish_batch(std::uint64_t seq) {
       Batch& b = batches_[done_below_ % kBatchSlots];
       b.count = b.body_used = b.name_used = 0;
       b.moved_bytes = 0;
+      b.path_used = 0;
+      b.path_serial = ~std::uint64_t{0};
       b.handed.store(0);
       b.finished.store(0);
       done_[done_below_ % kBatchSlots] = false;
@@ -399,6 +413,7 @@ bool WriterPool::say_interrupted() {
 
 bool WriterPool::say_interrupted_in(const Batch& batch, std::uint32_t job) {
   copy_name(batch.names + batch.jobs[job].name, last_names_.name());
+  last_paths_.place_in(directory_of(batch, batch.jobs[job]), last_names_.name());
   last_log_.interrupted_in_file(batch.jobs[job].attr, batch.jobs[job].size);
   return true;
 }

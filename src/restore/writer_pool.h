@@ -23,7 +23,10 @@
 // - Log lines: a writer writes a line for an entry of batch b only once every
 //   batch before b is finished, and the reading thread writes its own only
 //   once every batch handed out is finished (drain). So lines reach the log
-//   in dump order, as soon as every earlier entry is finished.
+//   in dump order, as soon as every earlier entry is finished, and so do
+//   the losses they tell (LossReport, which the turns keep to one thread at
+//   a time); a file's path is its directory's, carried once per directory
+//   in the batch, and its name.
 // - Directory times: a directory with files in flight is handed to the pool
 //   when the walk leaves it; whoever finishes its last file (the reading
 //   thread or a writer) sets its times and closes it.
@@ -47,6 +50,8 @@
 #include "dump/name_reader.h"
 #include "platform/platform.h"
 #include "report/error_log.h"
+#include "report/loss_report.h"
+#include "report/path_text.h"
 
 // The most writers a restore starts, whatever -j asks for: see README.
 constexpr int kMaxWriters = 16;
@@ -67,6 +72,9 @@ constexpr std::uint64_t kBatchMovedBytes = 4 * kCopyBlockBytes;
 constexpr std::uint64_t kBodyInBatch = ~std::uint64_t{0};
 // Room for one longest name and then some.
 constexpr std::uint32_t kBatchNameUnits = kNameUnits + 8192;
+// Room for the paths of a batch's directories, each once, for the messages
+// that name a file by its path: four of the longest.
+constexpr std::uint32_t kBatchPathBytes = 4 * kPathTextBytes;
 // Lanes of creations per directory, and the bits of its table of keys
 // handed out.
 constexpr std::uint32_t kLanes = 64;
@@ -95,7 +103,11 @@ struct FileJob {
   Handle opened;  // made by the reading thread: the writer moves the body only
   std::uint32_t body = 0;     // offset of the body in the batch
   std::uint32_t name = 0;     // offset of the name in the batch
-  std::uint32_t record = 0;   // its record, counted from 0 (for tests)
+  std::uint32_t record = 0;   // its record, counted from 0
+  // Its directory's path in the batch: offset, length, and whether it was cut.
+  std::uint32_t path = 0;
+  std::uint32_t path_length = 0;
+  bool path_cut = false;
 };
 
 struct Batch {
@@ -103,20 +115,26 @@ struct Batch {
   std::uint32_t body_used = 0;
   std::uint32_t name_used = 0;
   std::uint64_t moved_bytes = 0;  // of the bodies moved from their offsets
+  std::uint32_t path_used = 0;
+  // The directory whose path was copied last (PathText::directory_serial),
+  // which the next file of the same directory shares.
+  std::uint64_t path_serial = ~std::uint64_t{0};
   // For the last words of an interrupted run: the count once handed out,
   // and the jobs finished, in order.
   std::atomic<std::uint32_t> handed{0};
   std::atomic<std::uint32_t> finished{0};
   FileJob jobs[kBatchEntries];
   char16_t names[kBatchNameUnits];
+  char paths[kBatchPathBytes];
   alignas(4096) std::uint8_t body[kBatchBodyBytes];
 };
 
 class WriterPool;
 
 // What one writer needs of its own: a log writer over the shared log file
-// that waits for the turn of its batch, a name buffer for its lines, and a
-// block to move bodies through where the system cannot move them itself.
+// that waits for the turn of its batch, a name buffer and a path for its
+// lines, and a block to move bodies through where the system cannot move
+// them itself.
 class WriterContext : public LineTurn {
  public:
   explicit WriterContext(Platform& platform) : names(platform), log(platform, names) {}
@@ -126,6 +144,7 @@ class WriterContext : public LineTurn {
   std::uint64_t batch = 0;
   bool turned = false;
   NameReader names;
+  PathText paths;
   ErrorLog log;
   alignas(4096) std::uint8_t block[kCopyBlockBytes];
 };
@@ -150,9 +169,12 @@ class WriterPool : public LineTurn {
 
   // The batch being filled; waits until its slot is free.
   Batch& current();
-  // Room in the current batch for a body held or moved and a name: false
-  // when it must be handed out first.
-  bool fits(std::uint64_t held_bytes, std::uint64_t moved_bytes, std::uint32_t name_units) const;
+  // Room in the current batch for a body held or moved, a name and the
+  // bytes of a directory's path: false when it must be handed out first.
+  bool fits(std::uint64_t held_bytes, std::uint64_t moved_bytes, std::uint32_t name_units,
+            std::uint32_t path_bytes) const;
+  // The losses the writers' lines tell of go to losses too.
+  void report_losses(LossReport* losses);
   // Hands the current batch to the writers (nothing when it is empty).
   void submit();
   // Submits and waits until every batch handed out is finished: the
@@ -195,6 +217,8 @@ class WriterPool : public LineTurn {
   // the batches the stopped reading thread filled; writers go on meanwhile,
   // so the file named may be finished a moment later.
   bool say_interrupted();
+  // The path of the file the last words named.
+  EntryText interrupted_path() const { return last_paths_.last(); }
   // Without threads: whether a batch is running now, on this thread.
   bool running_inline() const { return inline_depth_ > 0; }
   // Without threads: the job running now, if any.
@@ -237,6 +261,9 @@ class WriterPool : public LineTurn {
   void wait_created(std::int32_t dir, std::uint32_t lane, std::uint32_t ticket, std::uint64_t below);
   // Without threads: runs the pending batches, newest first, below `below`.
   void run_inline(std::uint64_t below);
+  // Puts a job's name and path where ctx's log lines take them.
+  ErrorLog& name_job(const Batch& batch, const FileJob& job, WriterContext& ctx);
+  static EntryText directory_of(const Batch& batch, const FileJob& job);
   // Names a batch's job in the last words.
   bool say_interrupted_in(const Batch& batch, std::uint32_t job);
   // A writer's line after the last words waits for the end of the process.
@@ -275,6 +302,7 @@ class WriterPool : public LineTurn {
   bool stopping_ = false;
   std::atomic<bool> speaking_{false};  // the last words have begun
   NameReader last_names_;
+  PathText last_paths_;
   ErrorLog last_log_;
   std::atomic<std::int32_t> files_done_{0};
   std::atomic<std::uint64_t> bytes_missing_{0};

@@ -16,9 +16,15 @@ Handle EntryGate::open_dir(Handle dir, const char16_t* name, Failure* why) {
     *why = Failure::of_last_call(platform_);
     return opened;
   }
-  if (platform_.shows_entry(dir, name, opened) == Shown::kItself) return opened;
+  return shown_as_itself(dir, name, opened, why);
+}
+
+Handle EntryGate::shown_as_itself(Handle dir, const char16_t* name, Handle opened, Failure* why) {
+  const Shown shown = platform_.shows_entry(dir, name, opened);
+  if (shown == Shown::kItself) return opened;
   platform_.close(opened);
   *why = Failure::refused(Refusal::kNotShown);
+  why->cannot_tell = shown == Shown::kUnknown;
   return Handle::none();
 }
 
@@ -29,10 +35,7 @@ Handle EntryGate::open_file(Handle dir, const char16_t* name, Failure* why) {
     *why = Failure::of_last_call(platform_);
     return opened;
   }
-  if (platform_.shows_entry(dir, name, opened) == Shown::kItself) return opened;
-  platform_.close(opened);
-  *why = Failure::refused(Refusal::kNotShown);
-  return Handle::none();
+  return shown_as_itself(dir, name, opened, why);
 }
 
 bool EntryGate::matches(const FsNode& node, std::uint64_t size, UnixTime write_time, std::uint16_t attributes,

@@ -29,8 +29,9 @@ class EntryGate {
 
   // Steps 1 and 2 for an open: the existing directory or file of this name
   // in dir, never through a link, and shown as itself. None on failure, with
-  // *why: the refusal (kNotShown for a link the system followed, or where
-  // it cannot tell: Wine, deep down) or the system's failure.
+  // *why: the refusal (kNotShown for a link the system followed, or, with
+  // cannot_tell, where it cannot tell: Wine, deep down) or the system's
+  // failure.
   Handle open_dir(Handle dir, const char16_t* name, Failure* why);
   Handle open_file(Handle dir, const char16_t* name, Failure* why);
 
@@ -44,6 +45,9 @@ class EntryGate {
  private:
   bool matches(const FsNode& node, std::uint64_t size, UnixTime write_time, std::uint16_t attributes,
                std::uint16_t known) const;
+  // The handle opened by name in dir, when it shows that entry itself;
+  // else it is closed and none returned, with *why.
+  Handle shown_as_itself(Handle dir, const char16_t* name, Handle opened, Failure* why);
   // Opens the file again to read what the look by name could not tell.
   bool word_matches(Handle dir, const char16_t* name, const FsNode& node, const FileIdentity& id);
 

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -87,6 +88,12 @@ bool Child::start(const std::vector<std::string>& argv_s, const ChildOptions& o)
       lim.rlim_cur = lim.rlim_max = static_cast<rlim_t>(o.open_files_limit);
       if (setrlimit(RLIMIT_NOFILE, &lim) != 0) _exit(126);
     }
+    if (o.address_space_limit >= 0) {
+      struct rlimit lim;
+      lim.rlim_cur = lim.rlim_max = static_cast<rlim_t>(o.address_space_limit);
+      if (setrlimit(RLIMIT_AS, &lim) != 0) _exit(126);
+    }
+    if (o.as_nobody && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
     execvp(argv[0], argv.data());
     _exit(127);
   }

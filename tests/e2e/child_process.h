@@ -23,6 +23,8 @@ struct ChildOptions {
   int stdout_fd = -1;       // used instead of stdout_path when >= 0
   long long file_size_limit = -1;                             // RLIMIT_FSIZE in bytes
   long long open_files_limit = -1;                            // RLIMIT_NOFILE, soft and hard
+  long long address_space_limit = -1;                         // RLIMIT_AS in bytes
+  bool as_nobody = false;  // runs as uid and gid 65534, without supplementary groups
   std::vector<std::pair<std::string, std::string>> env;       // added to the environment
 };
 

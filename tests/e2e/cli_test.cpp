@@ -3,6 +3,7 @@
 // interruption leaves in the log, and a standard output that cannot be
 // written.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -37,7 +38,7 @@ void expect_line(const std::string& text, const std::string& head, const std::st
       << text;
 }
 
-TEST(Talk, EachFailedStartSaysWhyInOneLineAndLeavesNoLog) {
+TEST(Talk, EachFailedStartSaysWhyInOneLineAndKeepsTheOldLog) {
   const std::string sep = windows() ? "\\" : "/";
   struct Case {
     const char* what;
@@ -53,6 +54,12 @@ TEST(Talk, EachFailedStartSaysWhyInOneLineAndLeavesNoLog) {
       {"the target is a file", {"dump/", "file"}, "fsrestore: cannot enter the target file: ", "Not a directory", ""},
       {"the log is a directory", {"dump/", "t"}, "fsrestore: cannot create $errors: ", "a directory has this name",
        ""},
+      {"--errors names a stream", {"--errors", "dump/$content", "dump/", "t"},
+       "fsrestore: cannot create dump/$content: ", "the name leads to one of this run's own files", ""},
+      {"--errors in no directory", {"dump/", "t", "--errors=nowhere/x.log"}, "fsrestore: cannot create nowhere/x.log: ",
+       "No such file or directory", ""},
+      {"--report names a stream", {"dump/", "t", "--report", "dump/$content"},
+       "fsrestore: cannot create dump/$content: ", "the name leads to one of this run's own files", ""},
       {"the base path is too long", {std::string(32760, 'b') + "/", "t"},
        "fsrestore: the base path is too long: it may have at most 32759 characters", "", ""},
   };
@@ -73,17 +80,63 @@ TEST(Talk, EachFailedStartSaysWhyInOneLineAndLeavesNoLog) {
     } else {
       write_file(s.at("$errors"), "a line of an earlier run\n");
     }
+    const std::string content = read_file(s.at("dump/$content"));
     RunResult r = s.run(c.args);
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(r.out == "basepath=<" + c.args[0] + ">\n") << r.out.substr(0, 200);
+    const std::string base = c.args[0] == "--errors" ? c.args[2] : c.args[0];
+    EXPECT_TRUE(r.out == "basepath=<" + base + ">\n") << r.out.substr(0, 200);
     if (c.linux_text.empty()) {
       EXPECT_EQ(r.err, c.head + "\n");
     } else {
       expect_line(r.err, c.head, c.linux_text, c.tail);
     }
-    // The earlier log is gone and no new one stands in its place.
-    EXPECT_EQ(exists(s.at("$errors")), log_is_directory);
+    // The earlier log stays as it was, and nothing of the new one is left.
+    if (!log_is_directory) {
+      EXPECT_EQ(read_file(s.at("$errors")), "a line of an earlier run\n");
+    }
+    EXPECT_EQ(read_file(s.at("dump/$content")), content);
+    for (const std::string& dir : {s.work, s.at("dump")}) {
+      for (const std::string& name : list_dir(dir)) EXPECT_FALSE(name.starts_with("$errors.")) << name;
+    }
     EXPECT_TRUE(list_dir(s.at("t")).empty());
+  }
+}
+
+// --errors puts the log where it says, in a directory named as the target
+// is (through a link too), and replaces what had its name as a name: an old
+// log goes, a link there is replaced and what it leads to stays untouched.
+TEST(Talk, ErrorsPutsTheLogWhereItSaysAndReplacesALinkThere) {
+  for (const std::string file : {"logs/run/restore.log", "via/restore.log"}) {
+    SCOPED_TRACE(file);
+    Scratch s;
+    copy_sample(s);
+    make_dir(s.at("t"));
+    make_dir(s.at("logs"));
+    make_dir(s.at("logs/run"));
+    write_file(s.at("secret"), "sentinel");
+    const std::string place = s.at("logs/run/restore.log");
+    if (file.starts_with("via")) {
+      ASSERT_EQ(symlink("logs/run", s.at("via").c_str()), 0);
+      ASSERT_EQ(symlink(s.at("secret").c_str(), place.c_str()), 0);
+    } else {
+      write_file(place, "a line of an earlier run\n");
+    }
+    const RunResult r = s.run({"-q", "dump/", "--errors", file, "t"});
+    struct stat st;
+    ASSERT_EQ(lstat(place.c_str(), &st), 0);
+    EXPECT_EQ(read_file(s.at("secret")), "sentinel");
+    // Wine shows a Linux link as what it leads to: the log refuses it.
+    if (windows() && file.starts_with("via") && r.status == 1) {
+      EXPECT_EQ(r.err, "fsrestore: cannot create via/restore.log: the entry cannot be shown as itself\n");
+      EXPECT_TRUE(S_ISLNK(st.st_mode));
+      continue;
+    }
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(read_file(place), "");
+    EXPECT_EQ(list_dir(s.at("logs/run")), std::vector<std::string>{"restore.log"});
+    EXPECT_FALSE(exists(s.at("$errors")));
   }
 }
 
@@ -107,6 +160,8 @@ TEST(Talk, OptionsStandAnywhereAndAnUnknownOneIsAUsageError) {
       {{"-V"}, 0, "", "fsrestore " FSRESTORE_VERSION "\n"},
       {{"--version"}, 0, "", "fsrestore " FSRESTORE_VERSION "\n"},
       {{"-j", "0", "dump/"}, 1, "fsrestore: -j/--jobs needs a number of writers from 1 to 1000\n", ""},
+      {{"--errors", "x", "--list", "dump/"}, 1, "fsrestore: --errors goes with a restore only, not with --list\n", ""},
+      {{"dump/", "--check", "--report=r"}, 1, "fsrestore: --report goes with a restore only, not with --check\n", ""},
       {{"--check", "--", "dump/"}, 0, "", "dirs=7 files=12 bytes=28084 problems=0\n"},
       {{"dump/", "--check", "-j", "4"}, 0, "", "dirs=7 files=12 bytes=28084 problems=0\n"},
       {{"--check", "dump/", "extra"}, 0, "fsrestore: ignoring the extra argument 'extra'\n", "dirs=7 files=12 "},
@@ -170,7 +225,8 @@ TEST(Talk, MkdumpHelpAndVersionOnStandardOutput) {
 
 TEST(Talk, TheEndOfARunSaysWhatTheLogHoldsAndStrictAndQuietChangeOnlyStatusAndOutput) {
   const std::string both =
-      "fsrestore: 1 entry not restored whole; see $errors\n"
+      "fsrestore: ..: cannot create: the name is refused on this system\n"
+      "fsrestore: 1 of 2 entries not restored; see $errors\n"
       "fsrestore: the dump is damaged or unreadable; see $errors\n";
   struct Case {
     bool damaged;

@@ -97,8 +97,11 @@ TEST(WriteFailures, LogOnAFullFileSystemGivesStatusTwo) {
   o.cwd = f.s.at("full");
   const RunResult& r = f.run({f.s.at("dump/"), f.t("")}, o);
   EXPECT_EQ(r.status, 2);
-  // The summary counts the lines tried, written or not; then the failure.
-  const std::string summary = "fsrestore: 300 entries not restored whole; see $errors\n";
+  // The losses are told and counted whether their lines were written or
+  // not; then the failure.
+  std::string summary;
+  for (int i = 0; i < 20; ++i) summary += "fsrestore: ..: cannot create: the name is refused on this system\n";
+  summary += "fsrestore: 280 more in $errors\nfsrestore: 300 of 600 entries not restored; see $errors\n";
   EXPECT_EQ(r.err.substr(0, summary.size()), summary) << r.err;
   const std::string err = r.err.substr(summary.size());
   const std::string head = "fsrestore: $errors: ", tail = ": the log is incomplete\n";
@@ -159,6 +162,38 @@ TEST(WriteFailures, DirectoryThatCannotBeMadeHasALine) {
   }
   expect_log(log, want);
   EXPECT_EQ(read_file(s.at("t/after.txt")), "after");
+}
+
+// An unprivileged run into a target it may not write: standard error names
+// the first 20 entries lost by path, in the dump's order (a directory with
+// how many entries below it were passed over), then how many more, and the
+// summary counts every record, those of the subtree passed over too.
+TEST(WriteFailures, AnUnprivilegedRunNamesEachLossByPathAndCountsEveryRecord) {
+  if (windows()) GTEST_SKIP() << "runs as another uid";
+  Restore f(kT);
+  f.s.open_to_others();
+  const std::string own = f.s.at("own");  // the starting directory, where the log goes
+  make_dir(own);
+  ASSERT_EQ(chown(own.c_str(), 65534, 65534), 0);
+  f.d.dir(0, u"docs", 0x10, false);
+  f.d.dir(1, u"inner", 0x10, false);
+  for (const char16_t* name : {u"n0", u"n1", u"n2"}) f.d.file(2, name, "n", 0x20, false);
+  f.d.file(1, u"a.txt", "a", 0x20, false);
+  std::string want = "fsrestore: docs: cannot make directory: Permission denied; 5 entries below it not restored\n";
+  for (int i = 0; i < 21; ++i) {
+    std::string name = std::to_string(10 + i);
+    name.insert(0, 1, 'f');  // not "f" + ...: GCC 12 warns wrongly about that
+    f.d.file(0, DumpBuilder::utf16(name), "f", 0x20, false);
+    if (i < 19) want += "fsrestore: " + name + ": cannot create: Permission denied\n";
+  }
+  want += "fsrestore: 2 more in $errors\nfsrestore: 27 of 27 entries not restored; see $errors\n";
+  ChildOptions o;
+  o.cwd = own;
+  o.as_nobody = true;
+  f.run({f.s.at("dump/"), f.t("")}, o);
+  EXPECT_EQ(f.r.status, 0);
+  EXPECT_EQ(f.r.err, want);
+  EXPECT_EQ(list_dir(f.t("")), std::vector<std::string>{});
 }
 
 // A node stream that cannot be read is not a clean end. Linux only: Windows

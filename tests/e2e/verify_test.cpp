@@ -132,7 +132,8 @@ std::string level_name(int depth) {
   return n;
 }
 
-// Depth is no limit: the tree is walked through handles as it was made.
+// Depth is no limit: the tree is walked through handles as it was made
+// (but where the system cannot show an entry as itself).
 TEST(Compare, TwoHundredFiftyFiveLevelsCompareClean) {
   Restore f(kT);
   for (int depth = 0; depth < 255; ++depth) {
@@ -142,7 +143,16 @@ TEST(Compare, TwoHundredFiftyFiveLevelsCompareClean) {
   f.d.file(255, u"bottom.bin", pattern(300000, 255));
   f.run();
   f.expect_finished();
-  expect_compare(f, {"entries=259 refused=0 differences=0"}, 0);
+  if (!windows()) return expect_compare(f, {"entries=259 refused=0 differences=0"}, 0);
+  // Wine cannot show a directory as itself once its path passes about 4,000
+  // characters: the first such one is told unreadable, nothing below it read.
+  const RunResult r = f.s.run({"--compare", "dump/", "t"});
+  const std::vector<std::string> got = lines_of(r.out);
+  ASSERT_EQ(got.size(), 2u) << r.out;
+  EXPECT_TRUE(got[0].starts_with("unreadable ") && got[0].ends_with(": the entry cannot be shown as itself"))
+      << got[0];
+  EXPECT_EQ(got[1], "entries=259 refused=0 differences=1");
+  EXPECT_EQ(r.status, 3);
 }
 
 // --resume keeps a file only where the restore would have made it: a plain
@@ -205,7 +215,7 @@ TEST(Resume, KeepsOnlyAFileTheRestoreWouldHaveMade) {
   if (reader >= 0) close(reader);
   EXPECT_FALSE(released) << "the FIFO outside was opened";
   EXPECT_EQ(f.r.status, 0);
-  EXPECT_NE(f.r.err.find("fsrestore: 1 file already restored, skipped\n"), std::string::npos) << f.r.err;
+  EXPECT_NE(f.r.err.find(" entries restored; 1 file already restored, skipped\n"), std::string::npos) << f.r.err;
   f.expect_log_and_outside();
   for (const char* name : {"fifo", "hard", "link"}) {
     struct stat st;
@@ -244,15 +254,18 @@ TEST(Only, RestoresTheNamedPartsAndTellsThePathsThatMatchNothing) {
   d.file(0, u"last.txt", "after the parts", 0x20, false);
   f.run({"--only", "a/b", "--only=top.txt", "--only", "nope/x", "dump/", "t"});
   EXPECT_EQ(f.r.status, 3);
-  EXPECT_EQ(f.r.err, "fsrestore: --only nope/x: no such entry in the dump\n");
+  EXPECT_EQ(f.r.err,
+            "fsrestore: 6 entries restored; 5 entries skipped by --only\n"
+            "fsrestore: --only nope/x: no such entry in the dump\n");
   f.expect_log_and_outside();
   expect_tree(f.s.at("t"), d.expected, kT);
 }
 
 // A path names what --list shows: after a rise of two levels, the entry in
 // the directory last seen; a first record below the top by its name alone
-// (found, though the restore leaves it out); and a path left behind leads
-// no later record to be taken.
+// (found, though the restore leaves it out: it counts as not restored, at
+// the top's path "."); and a path left behind leads no later record to be
+// taken.
 TEST(Only, PathsAreThoseListShowsAfterDepthJumps) {
   struct Case {
     std::vector<std::string> only;
@@ -260,13 +273,20 @@ TEST(Only, PathsAreThoseListShowsAfterDepthJumps) {
     int status;
     std::string err;
   } cases[] = {
-      {{"A/x", "z"}, {{"A", std::nullopt}, {"A/x", "ax"}}, 0, ""},
+      {{"A/x", "z"},
+       {{"A", std::nullopt}, {"A/x", "ax"}},
+       0,
+       "fsrestore: .: cannot enter: the dump's depths skip a level here; 1 entry below it not restored\n"
+       "fsrestore: 1 of 3 entries not restored; see $errors\n"
+       "fsrestore: the dump is damaged or unreadable; see $errors\n"
+       "fsrestore: 2 entries restored; 5 entries skipped by --only\n"},
       {{"P/Q/x", "A/B"},
        {{"P", std::nullopt}, {"P/Q", std::nullopt}, {"P/Q/x", "pqx"}, {"A", std::nullopt}},
        3,
+       "fsrestore: the dump is damaged or unreadable; see $errors\n"
+       "fsrestore: 4 entries restored; 4 entries skipped by --only\n"
        "fsrestore: --only A/B: no such entry in the dump\n"},
   };
-  const std::string damaged = "fsrestore: the dump is damaged or unreadable; see $errors\n";
   for (const Case& c : cases) {
     Restore f(kT);
     CountingDump& d = f.d;
@@ -285,7 +305,7 @@ TEST(Only, PathsAreThoseListShowsAfterDepthJumps) {
     args.insert(args.end(), {"dump/", "t"});
     f.run(args);
     EXPECT_EQ(f.r.status, c.status) << c.only[0];
-    EXPECT_EQ(f.r.err, damaged + c.err) << c.only[0];
+    EXPECT_EQ(f.r.err, c.err) << c.only[0];
     f.expect_log_and_outside();
     expect_tree(f.s.at("t"), d.expected, kT);
   }
@@ -327,7 +347,7 @@ TEST(Resume, AfterAnInterruptedRunGivesTheTreeOfOneRun) {
   write_file(content, body);
   const RunResult r = s.run({"--resume", "-q", "dump/", "t"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err, "fsrestore: 10 files already restored, skipped\n");
+  EXPECT_EQ(r.err, "fsrestore: 3 entries restored; 10 files already restored, skipped\n");
   make_dir(s.at("one"));
   EXPECT_EQ(s.run({"-q", "dump/", "one"}).status, 0);
   TreeState one = tree_state(s.at("one")), resumed = tree_state(s.at("t"));

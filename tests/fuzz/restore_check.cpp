@@ -415,7 +415,7 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
       const bool for_existing = exists != exists_before[op];
       failures_before[op] = failures;
       exists_before[op] = exists;
-      if (!f.log_created()) continue;  // start-up: a failure there ends the run
+      if (!f.log_placed()) continue;  // start-up: a failure there ends the run
       if (op == Op::kMakeDir || op == Op::kOpenMadeDir || op == Op::kOpenDir) dir_failure_seen = true;
       // Opening a directory is the guard's business first: reusing an
       // existing one that fails looks at the name again before any line.
@@ -458,8 +458,8 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
   f.before_call = nullptr;
   if (!pending.empty() && pending != "create_file exists") violated("failure of " + pending + " never logged");
 
-  // Start-up can only fail when the log could not be made.
-  const int want_status = !f.log_created() ? kExitStartFailed : f.log_failed ? kExitLogIncomplete : kExitDone;
+  // Start-up can only fail when the log could not be made or put in place.
+  const int want_status = !f.log_placed() ? kExitStartFailed : f.log_failed ? kExitLogIncomplete : kExitDone;
   if (status != want_status) violated("exit status " + std::to_string(status) + " for " + std::to_string(want_status));
   if (status == kExitLogIncomplete && !f.errors_out.ends_with(": the log is incomplete\n")) {
     violated("no standard error line for the incomplete log: <" + f.errors_out + ">");

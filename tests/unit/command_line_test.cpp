@@ -20,6 +20,7 @@ TEST(CommandLine, EachArgumentListGivesItsModeAndArgumentsOrAUsageError) {
     bool strict, quiet;
     const char* error;
     const char* warned = "";  // standard error after warn_ignored_operands
+    int errors = -1;          // the argument holding --errors' value
   } cases[] = {
       {{}, Mode::kRestore, -1, -1, false, false, ""},
       {{"d/", "t", "ignored"}, Mode::kRestore, 0, 1, false, false, "",
@@ -28,6 +29,7 @@ TEST(CommandLine, EachArgumentListGivesItsModeAndArgumentsOrAUsageError) {
       {{"d/", "-q", "t", "--strict"}, Mode::kRestore, 0, 2, true, true, ""},  // between and after
       {{"d/", "-j", "4", "t"}, Mode::kRestore, 0, 3, false, false, ""},      // a value is no operand
       {{"--quiet", "--", "--list"}, Mode::kRestore, 2, -1, false, true, ""},
+      {{"--errors", "logs/x", "d/", "--errors=y"}, Mode::kRestore, 2, -1, false, false, "", "", 3},
       {{"d/", "--", "--", "-q", "x"}, Mode::kRestore, 0, 2, false, false, "",
        "fsrestore: ignoring the extra argument '-q'\nfsrestore: ignoring the extra argument 'x'\n"},
       {{"d/", "--list"}, Mode::kList, 0, -1, false, false, ""},
@@ -48,6 +50,8 @@ TEST(CommandLine, EachArgumentListGivesItsModeAndArgumentsOrAUsageError) {
       {{"--list", "--check"}, Mode::kUsageError, -1, -1, false, false, "--list and --check exclude each other"},
       {{"d/", "--strict", "--check"}, Mode::kUsageError, -1, -1, false, false,
        "--strict goes with a restore only, not with --check"},
+      {{"--compare", "--errors", "x"}, Mode::kUsageError, -1, -1, false, false,
+       "--errors goes with a restore only, not with --compare"},
       {{"--\x01\xc3\xa9"}, Mode::kUsageError, -1, -1, false, false, "unknown option '--\\x01\xc3\xa9'"},
   };
   for (const Case& c : cases) {
@@ -62,6 +66,7 @@ TEST(CommandLine, EachArgumentListGivesItsModeAndArgumentsOrAUsageError) {
     EXPECT_EQ(line.target_arg, c.target) << shown;
     EXPECT_EQ(line.strict, c.strict) << shown;
     EXPECT_EQ(line.quiet, c.quiet) << shown;
+    EXPECT_EQ(line.errors.arg, c.errors) << shown;
     warn_ignored_operands(fake, line);
     EXPECT_EQ(fake.errors_out, c.warned) << shown;
   }

@@ -162,26 +162,63 @@ TEST_F(GuardTest, DirectoriesAreMadeExclusivelyAndOpenedWithoutFollowing) {
   EXPECT_EQ(fake.node_of(made), fake.find(u"target/new"));
 }
 
-// The log is made like any restored file: whatever had its name is
-// replaced, so nothing outside is ever written with log lines and a FIFO
-// never holds up the start.
-TEST(LogCreation, AnExistingErrorsFileLinkOrFifoIsReplacedByANewFile) {
-  for (const char* kind : {"file", "link", "hard link", "fifo"}) {
+// The log is made under a temporary name in its directory and takes its
+// name when the start has succeeded: whatever had that name is replaced as
+// a name, so nothing outside is ever written with log lines and a FIFO
+// never holds up the start; a directory or one of the dump's streams there
+// keeps its name and the start fails. --errors takes the directory part
+// as the user gave it, links followed, and the last part as a bare name.
+TEST(LogCreation, TheLogTakesTheNameOfWhatWasThereButNeverAStreamsOrALinksTarget) {
+  struct Case {
+    const char* kind;    // what has the log's name before the run
+    const char* errors;  // --errors FILE; nullptr: none
+    const char16_t* at;  // the log's place, from the root
+    const char* err;     // "": the run ends with status 0
+  } cases[] = {
+      {"file", nullptr, u"$errors", ""},
+      {"link", nullptr, u"$errors", ""},
+      {"hard link", nullptr, u"$errors", ""},
+      {"fifo", nullptr, u"$errors", ""},
+      {"file", "logs/run/x.log", u"logs/run/x.log", ""},
+      {"link", "via/x.log", u"real/x.log", ""},  // via is a link to real
+      {"stream", "$content", u"$content",
+       "fsrestore: cannot create $content: the name leads to one of this run's own files\n"},
+      {"none", "gone/x.log", u"gone/x.log", "fsrestore: cannot create gone/x.log: No such file or directory\n"},
+      {"none", "logs/", u"logs", "fsrestore: cannot create logs/: the name is refused on this system\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.kind << " " << (c.errors ? c.errors : "$errors"));
     auto r = TestRestorer::make();
     Node* secret = r->fake.add_file(u"outside/secret", "sentinel");
-    const std::string k = kind;
-    if (k == "file") r->fake.add_file(u"$errors", "old lines\n");
-    if (k == "link") r->fake.add_symlink(u"$errors", secret);
-    if (k == "hard link") r->fake.add_hard_link(u"$errors", secret);
-    if (k == "fifo") r->fake.add_fifo(u"$errors");
+    r->fake.mkdir_p(u"logs/run");
+    r->fake.add_symlink(u"via", r->fake.mkdir_p(u"real"));
+    const std::string k = c.kind;
+    if (k == "file") r->fake.add_file(c.at, "old lines\n");
+    if (k == "link") r->fake.add_symlink(c.at, secret);
+    if (k == "hard link") r->fake.add_hard_link(c.at, secret);
+    if (k == "fifo") r->fake.add_fifo(c.at);
+    if (k == "stream") r->fake.stream_is_file(u"$content", r->fake.add_file(u"$content", "stream"));
     r->fake.fail(Op::kCreateFile, u"bad", -1, "Permission denied");
     TestDump d;
     d.file(0, u"bad", "x");
-    EXPECT_EQ(r->run(d), 0) << kind;
-    EXPECT_EQ(r->fake.log_text(), "createfile error with <bad>, attr=0020, size=1: Permission denied\n") << kind;
-    EXPECT_EQ(r->fake.find(u"$errors")->kind, FakePlatform::Kind::kFile) << kind;
-    EXPECT_EQ(secret->body, "sentinel") << kind;
-    EXPECT_EQ(r->fake.calls_of("remove_file"), Calls{"remove_file $errors"}) << kind;
+    std::vector<std::string> args = {"", "target"};
+    if (c.errors != nullptr) args.insert(args.end(), {"--errors", c.errors});
+    EXPECT_EQ(r->run(d, args), *c.err == 0 ? 0 : 1);
+    const std::string log = c.errors != nullptr ? c.errors : "$errors";
+    EXPECT_EQ(r->fake.errors_out, *c.err == 0 ? "fsrestore: bad: cannot create: Permission denied\n"
+                                                "fsrestore: 1 of 1 entry not restored; see " + log + "\n"
+                                              : c.err);
+    EXPECT_EQ(secret->body, "sentinel");
+    EXPECT_EQ(r->fake.calls_of("remove_file").size(), k == "stream" ? 1u : 0u);
+    EXPECT_EQ(r->fake.find(u"$errors.4242.tmp"), nullptr);
+    EXPECT_EQ(r->fake.find(u"logs/run/$errors.4242.tmp"), nullptr);
+    if (k == "stream") {
+      EXPECT_EQ(r->fake.find(u"$content")->body, "stream");
+    }
+    if (*c.err != 0) continue;
+    EXPECT_EQ(r->fake.log_text(), "createfile error with <bad>, attr=0020, size=1: Permission denied\n");
+    EXPECT_EQ(r->fake.find(c.at)->kind, FakePlatform::Kind::kFile);
+    EXPECT_EQ(r->fake.calls_of("rename_file").size(), 1u);
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "report/json_line.h"
 #include "report/number_text.h"
 #include "test_restorer.h"
 
@@ -118,6 +119,28 @@ TEST(TextOut, FormatsLikeTheCLibrary) {
   EXPECT_STREQ(out, "000A");
   format_hex4(0x12345, out);
   EXPECT_STREQ(out, "12345");
+}
+
+// The report's strings: quotes, backslashes (the cut mark's among them) and
+// controls escaped, well-formed UTF-8 kept, and every byte that is not part
+// of it (a lone continuation, an overlong form, a surrogate, a sequence cut
+// short, past U+10FFFF) one U+FFFD, so a script's JSON parser takes any line.
+TEST(TextOut, JsonStringsAreEscapedAndAlwaysWellFormedUtf8) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"plain a/b.txt", "plain a/b.txt"},
+      {"q\"\\x\\...", "q\\\"\\\\x\\\\..."},
+      {std::string("\x01\n\x1F\x7F", 4), "\\u0001\\u000A\\u001F\x7F"},
+      {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
+      {"\x80|\xC0\xAF|\xED\xA0\x80|\xE2\x82|\xF4\x90\x80\x80",
+       "\\uFFFD|\\uFFFD\\uFFFD|\\uFFFD\\uFFFD\\uFFFD|\\uFFFD\\uFFFD|\\uFFFD\\uFFFD\\uFFFD\\uFFFD"},
+  };
+  FakePlatform fake;
+  for (const auto& [text, want] : cases) {
+    BufferedLineWriter<64> out(fake, LineSink::kStandardOutput);
+    fake.console.clear();
+    JsonLine(out).string("s", text.data(), static_cast<std::uint32_t>(text.size())).number("n", -1).end();
+    EXPECT_EQ(fake.console, "{\"s\":\"" + want + "\",\"n\":-1}\n") << text;
+  }
 }
 
 // One progress line per case: the cycle counter and clock readings the turns

@@ -7,13 +7,14 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
-// The log is made first, so one that cannot be made is told before a pipe
-// is waited for; a start that fails after it removes it again.
-TEST(RestoreDriver, EachStartUpFailureSaysWhyAndLeavesNoLog) {
-  const Calls log = {"open_start_dir", "create_file $errors", "identity $errors"};
+// The log is made first, under a temporary name, so one that cannot be
+// made is told before a pipe is waited for; a start that fails after it
+// removes it again and leaves the old log as it was.
+TEST(RestoreDriver, EachStartUpFailureSaysWhyAndKeepsTheOldLog) {
+  const Calls log = {"open_start_dir", "create_file $errors.4242.tmp", "identity $errors.4242.tmp"};
   const Calls streams = {"open_stream d/$content", "identity d/$content", "open_stream d/$fsnames",
                          "identity d/$fsnames",    "open_stream d/$fsnodes", "identity d/$fsnodes"};
-  const Calls removed = {"close $errors", "remove_file $errors"};
+  const Calls removed = {"close $errors.4242.tmp", "remove_file $errors.4242.tmp"};
   auto upto = [&](std::size_t n, Calls more, bool remove = true) {
     Calls out = log;
     out.insert(out.end(), streams.begin(), streams.begin() + n);
@@ -36,17 +37,21 @@ TEST(RestoreDriver, EachStartUpFailureSaysWhyAndLeavesNoLog) {
        "fsrestore: cannot open d/$fsnodes: injected failure\n"},
       {"starting directory not openable", failing(Op::kOpenStartDir, u""), {"open_start_dir"},
        "fsrestore: cannot open the starting directory: injected failure\n"},
-      {"log not creatable", failing(Op::kCreateFile, u"$errors"), {"open_start_dir", "create_file $errors"},
-       "fsrestore: cannot create $errors: injected failure\n"},
+      {"log not creatable", failing(Op::kCreateFile, u"$errors.4242.tmp"),
+       {"open_start_dir", "create_file $errors.4242.tmp"}, "fsrestore: cannot create $errors: injected failure\n"},
       {"a directory has the log's name", [](FakePlatform& f) { f.mkdir_p(u"$errors"); },
-       {"open_start_dir", "create_file $errors", "inspect $errors"},
+       upto(6, {"open_target target", "inspect $errors"}),
        "fsrestore: cannot create $errors: a directory has this name\n"},
+      {"log not placeable", failing(Op::kRenameFile, u"$errors"),
+       upto(6, {"open_target target", "inspect $errors", "rename_file $errors.4242.tmp $errors"}),
+       "fsrestore: cannot create $errors: injected failure\n"},
       {"target not enterable", failing(Op::kOpenTarget, u""), upto(6, {"open_target target"}),
        "fsrestore: cannot enter the target target: injected failure\n"},
   };
   for (const Case& c : cases) {
     auto r = TestRestorer::make();
     c.prepare(r->fake);
+    if (r->fake.find(u"$errors") == nullptr) r->fake.add_file(u"$errors", "old log\n");
     TestDump d;
     d.file(0, u"f", "x");
     EXPECT_EQ(r->run(d, {"d/", "target"}), 1) << c.what;
@@ -55,7 +60,8 @@ TEST(RestoreDriver, EachStartUpFailureSaysWhyAndLeavesNoLog) {
     EXPECT_EQ(r->fake.log_text() + r->tree(), "") << c.what;
     EXPECT_EQ(r->fake.errors_out, c.err) << c.what;
     const FakePlatform::Node* left = r->fake.find(u"$errors");
-    EXPECT_TRUE(left == nullptr || left->directory()) << c.what;
+    EXPECT_TRUE(left->directory() || left->body == "old log\n") << c.what;
+    EXPECT_EQ(r->fake.find(u"$errors.4242.tmp"), nullptr) << c.what;
   }
 }
 
@@ -108,9 +114,10 @@ TEST(RestoreDriver, TheRoadOfTwoDirectoriesAndTwoFiles) {
   d.dir(0, u"e", 0x10, 7, 8);
   EXPECT_EQ(r->run(d), 0);
   EXPECT_EQ(r->fake.calls,
-            (Calls{"open_start_dir", "create_file $errors", "identity $errors", "open_stream $content",
-                   "identity $content", "open_stream $fsnames", "identity $fsnames", "open_stream $fsnodes",
-                   "identity $fsnodes", "open_target target", "tick 0", "read $fsnodes 65536 -> 128",
+            (Calls{"open_start_dir", "create_file $errors.4242.tmp", "identity $errors.4242.tmp",
+                   "open_stream $content", "identity $content", "open_stream $fsnames", "identity $fsnames",
+                   "open_stream $fsnodes", "identity $fsnodes", "open_target target", "inspect $errors",
+                   "rename_file $errors.4242.tmp $errors", "tick 0", "read $fsnodes 65536 -> 128",
                    "read $fsnames 65536 -> 13", "make_dir d", "identity d", "set_attr d 0012", "create_file ro",
                    "read $content 3 -> 3", "write ro 3", "set_attr ro 0021", "set_times ro", "close ro",
                    "create_file empty", "set_attr empty 0022", "set_times empty", "close empty", "set_times d",
@@ -189,7 +196,8 @@ TEST(RestoreDriver, ALogThatCannotBeWrittenGivesStatusTwoAndOneLineOnStandardErr
     d.file(0, u"bad", "1").file(0, u"good", "2");
     EXPECT_EQ(r->run(d), 2) << FakePlatform::op_name(op);
     EXPECT_EQ(r->fake.errors_out,
-              "fsrestore: 1 entry not restored whole; see $errors\n"
+              "fsrestore: bad: cannot create: Permission denied\n"
+              "fsrestore: 1 of 2 entries not restored; see $errors\n"
               "fsrestore: $errors: No space left on device: the log is incomplete\n");
     EXPECT_EQ(r->fake.find(u"target/good")->body, "2");  // the run went on to the end
     EXPECT_TRUE(r->fake.console.ends_with("\r\n"));

@@ -3,6 +3,8 @@
 // the last line an interruption leaves in the log.
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "test_restorer.h"
 
 namespace {
@@ -18,11 +20,18 @@ TEST(RunEnd, TheSummaryCountsEntryAndDumpLinesAndStrictTurnsThemIntoStatusThree)
   } cases[] = {
       {"clean", 0, false, false, 0, ""},
       {"clean, strict", 0, false, true, 0, ""},
-      {"one entry", 1, false, false, 0, "fsrestore: 1 entry not restored whole; see $errors\n"},
-      {"two entries, strict", 2, false, true, 3, "fsrestore: 2 entries not restored whole; see $errors\n"},
+      {"one entry", 1, false, false, 0,
+       "fsrestore: ..: cannot create: the name is refused on this system\n"
+       "fsrestore: 1 of 2 entries not restored; see $errors\n"},
+      {"two entries, strict", 2, false, true, 3,
+       "fsrestore: ..: cannot create: the name is refused on this system\n"
+       "fsrestore: ..: cannot create: the name is refused on this system\n"
+       "fsrestore: 2 of 3 entries not restored; see $errors\n"},
       {"damaged dump, strict", 0, true, true, 3, "fsrestore: the dump is damaged or unreadable; see $errors\n"},
       {"both", 2, true, false, 0,
-       "fsrestore: 2 entries not restored whole; see $errors\n"
+       "fsrestore: ..: cannot create: the name is refused on this system\n"
+       "fsrestore: ..: cannot create: the name is refused on this system\n"
+       "fsrestore: 2 of 3 entries not restored; see $errors\n"
        "fsrestore: the dump is damaged or unreadable; see $errors\n"},
   };
   for (const Case& c : cases) {
@@ -57,7 +66,52 @@ TEST(RunEnd, QuietPrintsNothingOnStandardOutputButStillTellsOnStandardError) {
     EXPECT_EQ(r->driver.run(0, 1, quiet), start_fails ? 1 : 0);
     EXPECT_EQ(r->fake.console, "");
     EXPECT_EQ(r->fake.errors_out, start_fails ? "fsrestore: cannot enter the target target: injected failure\n"
-                                              : "fsrestore: 1 entry not restored whole; see $errors\n");
+                                              : "fsrestore: ..: cannot create: the name is refused on this system\n"
+                                                "fsrestore: 1 of 2 entries not restored; see $errors\n");
+  }
+}
+
+// Standard error names each entry not restored by its path, in the dump's
+// order, and the report holds one object for each, then the subtree passed
+// over and the totals: the same with writers, whose batches finish newest
+// first here.
+TEST(RunEnd, EachLossIsNamedByItsPathInTheDumpsOrderWithWritersToo) {
+  std::string first_report;
+  for (bool writers : {false, true}) {
+    SCOPED_TRACE(writers ? "with writers" : "one thread");
+    auto r = TestRestorer::make();
+    if (writers) r->with_writers();
+    r->fake.fail(Op::kCreateFile, u"bad", -1, "Permission denied");
+    r->fake.fail(Op::kMakeDir, u"locked", -1, "Permission denied");
+    TestDump d;
+    d.dir(0, u"a").file(1, u"x", "x").dir(1, u"b").file(2, u"bad", "1").file(2, u"y", "y");
+    d.dir(0, u"locked").file(1, u"i", "i").dir(1, u"j").file(0, u"..", "z").file(0, u"ok", "ok");
+    EXPECT_EQ(r->run(d, {"", "target", "--report", "r.jsonl"}), 0);
+    EXPECT_EQ(r->fake.errors_out,
+              "fsrestore: a/b/bad: cannot create: Permission denied\n"
+              "fsrestore: locked: cannot make directory: Permission denied; 2 entries below it not restored\n"
+              "fsrestore: ..: cannot create: the name is refused on this system\n"
+              "fsrestore: 5 of 10 entries not restored; see $errors\n");
+    // The fake numbers its failures in the order of the calls, which writers change.
+    const std::string report =
+        std::regex_replace(r->fake.find(u"r.jsonl")->body, std::regex(R"("code":[0-9]+)"), R"("code":N)");
+    std::size_t at = 0;
+    for (const char* object : {R"({"schema":1,"kind":"createfile","path":"a/b/bad","words":"Permission denied",)",
+                               R"("code_system":"fake","size":1,"attr":32})",
+                               R"({"schema":1,"kind":"mkdir","path":"locked",)", R"("size":null,"attr":16})",
+                               R"({"schema":1,"kind":"subtree","path":"locked","entries":2})",
+                               R"({"schema":1,"kind":"createfile","path":"..","words":"the name is refused on this )"
+                               R"(system","code":null,"code_system":"fsrestore","size":1,"attr":32})",
+                               R"({"schema":1,"kind":"totals","entries":10,"restored":5,"not_restored":5,"kept":0,)"
+                               R"("passed_over":0,"bytes":7,"status":0,"interrupted":null,"interrupted_path":null})"
+                               "\n"}) {
+      at = report.find(object, at);
+      ASSERT_NE(at, std::string::npos) << object << " in\n" << report;
+    }
+    if (writers) {
+      EXPECT_EQ(report, first_report);
+    }
+    first_report = report;
   }
 }
 
@@ -95,9 +149,28 @@ TEST(RunEnd, AnInterruptionLeavesALineNamingTheFileItCut) {
       TestDump d;
       d.file(0, u"small", "1").file(0, u"big", "12345", 0x21).dir(0, u"d");
       d.file(1, u"a", "1").file(1, u"b", "22", 0x21).file(0, u"late", "333");
-      EXPECT_EQ(r->run(d), 0);
+      EXPECT_EQ(r->run(d, {"", "target", "--report", "r.jsonl"}), 0);
       EXPECT_TRUE(said);
-      EXPECT_EQ(r->fake.log_text(), writers && c.with_writers != nullptr ? c.with_writers : c.line);
+      const std::string line = writers && c.with_writers != nullptr ? c.with_writers : c.line;
+      EXPECT_EQ(r->fake.log_text(), line);
+      // The report's last words say the same, the file by its path; before
+      // the first entry there is no report yet (the run here goes on, and
+      // makes it later).
+      const std::size_t name = line.find('<');
+      if (name == std::string::npos) {
+        const std::string where = line.substr(12, line.size() - 13);
+        const std::string want = R"("status":null,"interrupted":")" + where + R"(","interrupted_path":null})";
+        const std::string& report = r->fake.find(u"r.jsonl")->body;
+        EXPECT_EQ(report.find(want) == std::string::npos, where == "before the first entry") << want;
+      } else {
+        const std::string file = line.substr(name + 1, line.find('>') - name - 1);
+        const std::string path = file == "a" || file == "b" ? "d/" + file : file;
+        const std::string want = R"("status":null,"interrupted":"while restoring","interrupted_path":")" + path;
+        EXPECT_NE(r->fake.find(u"r.jsonl")->body.find(want + "\"}"), std::string::npos) << want;
+      }
+      // Interrupted in its start too, the log is in its place.
+      EXPECT_EQ(r->fake.find(u"$errors")->kind, FakePlatform::Kind::kFile);
+      EXPECT_EQ(r->fake.find(u"$errors.4242.tmp"), nullptr);
     }
   }
 }

@@ -76,8 +76,21 @@ struct TestRestorer {
   // Restores as the program does with the fake's arguments.
   int run_program() {
     const CommandLine line = parse_command_line(fake);
-    return driver.run(line.base_arg, line.target_arg);
+    RestoreOptions options;
+    if (line.errors.arg >= 0) {
+      log_path.assign(32768, u'\0');
+      arg_text(fake, line.errors, log_path.data(), 32768);
+      options.log_path = log_path.c_str();
+    }
+    if (line.report.arg >= 0) {
+      report_path.assign(32768, u'\0');
+      arg_text(fake, line.report, report_path.data(), 32768);
+      options.report = report_path.c_str();
+    }
+    return driver.run(line.base_arg, line.target_arg, options);
   }
+  std::u16string log_path;     // --errors
+  std::u16string report_path;  // --report
 
   // Serves the dump from the starting directory, restores into "target".
   int run(const TestDump& dump, std::vector<std::string> args = {"", "target"}) {
