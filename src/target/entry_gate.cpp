@@ -11,31 +11,25 @@ bool EntryGate::refuses(const char16_t* name, Failure* why) {
 
 Handle EntryGate::open_dir(Handle dir, const char16_t* name, Failure* why) {
   if (refuses(name, why)) return Handle::none();
-  const Handle opened = platform_.open_dir(dir, name);
+  return shown_as_itself(dir, name, platform_.open_dir(dir, name), why);
+}
+
+Handle EntryGate::open_file(Handle dir, const char16_t* name, Failure* why) {
+  if (refuses(name, why)) return Handle::none();
+  return shown_as_itself(dir, name, platform_.open_file_read(dir, name), why);
+}
+
+Handle EntryGate::shown_as_itself(Handle dir, const char16_t* name, Handle opened, Failure* why) {
   if (!opened.valid()) {
     *why = Failure::of_last_call(platform_);
     return opened;
   }
-  return shown_as_itself(dir, name, opened, why);
-}
-
-Handle EntryGate::shown_as_itself(Handle dir, const char16_t* name, Handle opened, Failure* why) {
   const Shown shown = platform_.shows_entry(dir, name, opened);
   if (shown == Shown::kItself) return opened;
   platform_.close(opened);
   *why = Failure::refused(Refusal::kNotShown);
   why->cannot_tell = shown == Shown::kUnknown;
   return Handle::none();
-}
-
-Handle EntryGate::open_file(Handle dir, const char16_t* name, Failure* why) {
-  if (refuses(name, why)) return Handle::none();
-  const Handle opened = platform_.open_file_read(dir, name);
-  if (!opened.valid()) {
-    *why = Failure::of_last_call(platform_);
-    return opened;
-  }
-  return shown_as_itself(dir, name, opened, why);
 }
 
 bool EntryGate::matches(const FsNode& node, std::uint64_t size, UnixTime write_time, std::uint16_t attributes,

@@ -45,8 +45,8 @@ class EntryGate {
  private:
   bool matches(const FsNode& node, std::uint64_t size, UnixTime write_time, std::uint16_t attributes,
                std::uint16_t known) const;
-  // The handle opened by name in dir, when it shows that entry itself;
-  // else it is closed and none returned, with *why.
+  // The handle just opened by name in dir, when it shows that entry
+  // itself; else it is closed (if open) and none returned, with *why.
   Handle shown_as_itself(Handle dir, const char16_t* name, Handle opened, Failure* why);
   // Opens the file again to read what the look by name could not tell.
   bool word_matches(Handle dir, const char16_t* name, const FsNode& node, const FileIdentity& id);
