@@ -1,15 +1,18 @@
 #include "restore/made_entries.h"
 
+#include <cstdlib>
 #include <new>
 
 MadeEntries::~MadeEntries() {
   delete[] entries_;
-  delete[] slots_;
+  std::free(slots_);
 }
 
+// The index starts empty: calloc takes zeroed pages from the system without
+// touching them, so an index never used costs no memory.
 bool MadeEntries::reserve() {
   if (entries_ == nullptr) entries_ = new (std::nothrow) Entry[kMadeEntriesCapacity];
-  if (slots_ == nullptr) slots_ = new (std::nothrow) std::uint32_t[kSlots]();
+  if (slots_ == nullptr) slots_ = static_cast<std::uint32_t*>(std::calloc(kSlots, sizeof(std::uint32_t)));
   return entries_ != nullptr && slots_ != nullptr;
 }
 
