@@ -4,11 +4,6 @@
 
 #include <cerrno>
 
-namespace {
-
-
-}  // namespace
-
 DumpBuilder::DumpBuilder(const std::string& basepath) {
   content_ = std::fopen((basepath + "$content").c_str(), "wb");
   names_ = content_ ? std::fopen((basepath + "$fsnames").c_str(), "wb") : nullptr;

@@ -1,5 +1,5 @@
-// Reads a dump from start to end without restoring anything, for --list and
-// --check: the records in order, each with its name decoded exactly as the
+// Reads a dump from start to end without restoring anything, for --list,
+// --check and --compare: the records in order, each with its name decoded exactly as the
 // restore decodes it, the entry's path inside the dump as text, and what
 // about the record the restore would stumble over.
 #pragma once

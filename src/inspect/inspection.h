@@ -1,4 +1,4 @@
-// Looking into a dump without restoring it (--list, --check): the parts
+// Looking into a dump without restoring it (--list, --check, --compare): the parts
 // wired together over one platform, held in static storage by the program.
 #pragma once
 

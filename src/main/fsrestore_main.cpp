@@ -118,7 +118,9 @@ void tell_unmatched(int path, LineWriter& err) {
 }  // namespace
 
 // The single instances of the restorer and the inspection live in static
-// storage for the whole run; nothing is allocated.
+// storage for the whole run; the large tables only writers or a restore
+// need are taken when such a run starts, and writer threads allocate their
+// own stacks.
 int fsrestore_main(Platform& platform) {
   const CommandLine line = parse_command_line(platform);
   switch (line.mode) {

@@ -1,6 +1,7 @@
 // The "$errors" log: one line for every entry the restore leaves out or
 // restores incompletely, and for every fault of the dump. Each line reaches
-// the file with one write as soon as it is complete, so a run that is
+// the file with one write once it is complete and its turn has come (with
+// writers, once every earlier entry is finished), so a run that is
 // interrupted or killed keeps every failure met before. A log that cannot
 // be written is remembered with the system's text, for the driver to report
 // at the end.

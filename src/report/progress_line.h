@@ -15,7 +15,6 @@ constexpr std::uint32_t kProgressWidth = 78;
 
 class ProgressLine {
  public:
-  // Shows the counts it is given, as they change.
   // Shows the counts it is given, as they change; files less those not yet
   // finished, when it is given them.
   ProgressLine(Platform& platform, const std::int32_t& dirs, const std::int32_t& files,

@@ -3,7 +3,7 @@
 // (status 0), the names stream ends first (status 0), or start-up fails
 // (status 1, the reason on standard error). A log that could not be written
 // whole makes the status 2; with --strict, a run that logged anything ends
-// with 3. At the end, standard error names the entries not restored (the
+// with 3, and so does one with an --only path that matched nothing. At the end, standard error names the entries not restored (the
 // first kToldLosses of them) and says how many there were; with --report,
 // each is an object of the report too.
 #pragma once

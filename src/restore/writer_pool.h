@@ -35,10 +35,12 @@
 //   held, and of bodies moved from their offsets kBatchMovedBytes (or one
 //   longer body), which hold no memory.
 //
-// Batches and directories go through one mutex per batch, never per entry.
+// Batches and directories take the mutex once per batch; an entry takes it
+// only where it waits for, or wakes, a creation of an ordered lane.
 // With writers = 0 the pool runs batches itself, on the reading thread, in a
 // fixed order other than the dump's (newest first), so tests over an
-// in-memory platform see the interleavings of several writers, repeatably.
+// in-memory platform see one repeatable order in which batches finish out of
+// the dump's order, as writers may finish them.
 #pragma once
 
 #include <atomic>
@@ -53,7 +55,7 @@
 #include "report/loss_report.h"
 #include "report/path_text.h"
 
-// The most writers a restore starts, whatever -j asks for: see README.
+// The most writers a restore starts: a larger -j counts as this.
 constexpr int kMaxWriters = 16;
 // Writers by default: the processors the process may use, at most this.
 constexpr int kDefaultWriters = 4;

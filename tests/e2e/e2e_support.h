@@ -2,7 +2,7 @@
 // scratch directory, and reading back what it left behind.
 //
 // FSRESTORE_CMD is the command prefix (split on spaces), e.g.
-// "/work/main/build/native/fsrestore" or "wine /work/main/build/win/fsrestore.exe";
+// "build/native/fsrestore" or "wine build/win/fsrestore.exe";
 // without it the fsrestore next to this test binary's build directory is used.
 // FSRESTORE_KIND is "linux" (default) or "windows" for the few expectations
 // that differ.
