@@ -14,7 +14,8 @@
 #   MODES       uring_floor modes to time (default "sync writes split link")
 #   BATCH       files per batch (default 64)
 #   FILESYSTEMS which series to run (default "tmpfs ext4 fuse")
-#   EXT4_ROOT   a directory on ext4 (default /work/fsbench-uring); every
+#   EXT4_ROOT   a directory on ext4 (default fsbench-uring beside the source
+#               tree); every
 #               output is kept until the series ends, since creating many files
 #               right after deleting many is slow there; sync before each run
 #   FUSE_ROUNDS rounds on FUSE (default 5)
@@ -30,7 +31,7 @@ rounds=${1:-9}
 read -r -a modes <<<"${MODES:-sync writes split link}"
 batch=${BATCH:-64}
 read -r -a filesystems <<<"${FILESYSTEMS:-tmpfs ext4 fuse}"
-ext4_root=${EXT4_ROOT:-/work/fsbench-uring}
+ext4_root=${EXT4_ROOT:-$(cd "$(dirname "$0")/../../.." && pwd)/fsbench-uring}
 fuse_rounds=${FUSE_ROUNDS:-5}
 URING=$BENCH_ROOT/uring_floor
 fuse_mnt=$BENCH_ROOT/fuse-mnt
