@@ -84,11 +84,13 @@ void ErrorLog::write_failed(std::uint16_t attr, std::uint64_t size, const Failur
 
 void ErrorLog::nodes_failed(const Failure& why) {
   turn();
-  dump_line(stream_failed_line(lines_, "nodes", words(why))); }
+  dump_line(stream_failed_line(lines_, "nodes", words(why)));
+}
 
 void ErrorLog::names_failed(const Failure& why) {
   turn();
-  dump_line(stream_failed_line(lines_, "names", words(why))); }
+  dump_line(stream_failed_line(lines_, "names", words(why)));
+}
 
 void ErrorLog::content_short(std::uint16_t attr, std::uint64_t size, std::uint64_t missing) {
   turn();
@@ -103,11 +105,13 @@ void ErrorLog::content_short(std::uint16_t attr, std::uint64_t size, std::uint64
 
 void ErrorLog::names_ended() {
   turn();
-  dump_line(names_ended_line(lines_)); }
+  dump_line(names_ended_line(lines_));
+}
 
 void ErrorLog::nodes_stray(std::uint32_t bytes) {
   turn();
-  dump_line(nodes_stray_line(lines_, bytes)); }
+  dump_line(nodes_stray_line(lines_, bytes));
+}
 
 void ErrorLog::depth_jump(int from, int to, std::uint64_t record) {
   turn();

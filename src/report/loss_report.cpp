@@ -8,38 +8,21 @@
 
 namespace {
 
-const char* log_kind(LossKind kind) {
-  switch (kind) {
-    case LossKind::kMkdir:
-      return "mkdir";
-    case LossKind::kChdir:
-      return "chdir";
-    case LossKind::kCreatefile:
-      return "createfile";
-    case LossKind::kWrite:
-      return "write";
-    case LossKind::kContent:
-      return "content";
-  }
-  return "";
-}
+// Per kind of loss: the log line's word, and what failed as a person reads
+// it on standard error; in the order of LossKind.
+struct KindWords {
+  const char* log;
+  const char* what;
+};
+constexpr KindWords kKindWords[] = {
+    {"mkdir", "cannot make directory"}, {"chdir", "cannot enter"},   {"createfile", "cannot create"},
+    {"write", "cannot write"},          {"content", "body cut short"},
+};
+static_assert(sizeof kKindWords / sizeof kKindWords[0] == static_cast<int>(LossKind::kContent) + 1,
+              "one entry per kind of loss");
 
-// What failed, as a person reads it on standard error.
-const char* what_failed(LossKind kind) {
-  switch (kind) {
-    case LossKind::kMkdir:
-      return "cannot make directory";
-    case LossKind::kChdir:
-      return "cannot enter";
-    case LossKind::kCreatefile:
-      return "cannot create";
-    case LossKind::kWrite:
-      return "cannot write";
-    case LossKind::kContent:
-      return "body cut short";
-  }
-  return "";
-}
+const char* log_kind(LossKind kind) { return kKindWords[static_cast<int>(kind)].log; }
+const char* what_failed(LossKind kind) { return kKindWords[static_cast<int>(kind)].what; }
 
 constexpr char kSkippedLevelWords[] = "the dump's depths skip a level here";
 
