@@ -23,11 +23,14 @@ set(FSRESTORE_CORE_SOURCES
   src/restore/dir_cursor.cpp
   src/restore/entry_guard.cpp
   src/restore/entry_writer.cpp
-  src/restore/made_entries.cpp
   src/restore/part_filter.cpp
   src/restore/restore_driver.cpp
   src/restore/writer_pool.cpp
+  src/target/body_match.cpp
   src/target/entry_gate.cpp
+  src/target/made_entries.cpp
+  src/target/record_match.cpp
+  src/target/target_dir.cpp
   src/inspect/dump_check.cpp
   src/inspect/dump_listing.cpp
   src/inspect/dump_report.cpp

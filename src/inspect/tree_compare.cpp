@@ -11,6 +11,7 @@
 #include "report/iso_time.h"
 #include "report/name_text.h"
 #include "report/open_failure.h"
+#include "target/target_dir.h"
 
 namespace {
 
@@ -50,8 +51,10 @@ std::uint32_t time_text(UnixTime t, char* out) {
 }  // namespace
 
 int TreeCompare::run(int base_arg, int target_arg) {
-  if (!walk_.open(base_arg) || !open_target(target_arg)) return kExitStartFailed;
-  level_[0] = target_;
+  if (!walk_.open(base_arg)) return kExitStartFailed;
+  level_[0] = enter_target(platform_, target_arg, Handle::none(), err_, name_);
+  if (!level_[0].valid()) return kExitStartFailed;
+  folds_[0] = Folds::kUnknown;
   compare_records();
   leave_below(0);
   report_extras(0);
@@ -59,22 +62,6 @@ int TreeCompare::run(int base_arg, int target_arg) {
   out_.text(" differences=").decimal(differences_).end_line();
   platform_.console_flush();
   return differences_ > 0 ? kExitDumpProblems : kExitDone;
-}
-
-bool TreeCompare::open_target(int target_arg) {
-  target_ = target_arg < 0 ? platform_.open_start_dir() : platform_.open_target(target_arg);
-  if (target_.valid()) return true;
-  const Failure why = Failure::of_last_call(platform_);
-  err_.text("fsrestore: cannot enter the target ");
-  if (target_arg < 0) {
-    err_.text(".");
-  } else if (platform_.arg_to_name(target_arg, name_, kNameUnits) > 0) {
-    write_user_path(err_, name_);
-  }
-  static char words[1024];
-  console_failure_text(platform_, why, words, sizeof words);
-  err_.text(": ").text(words).end_line();
-  return false;
 }
 
 // The dump is read as the restore reads it: where its names run out, the
@@ -106,18 +93,11 @@ void TreeCompare::compare_record() {
   // or out of the tree's order, is not restored where it could be looked at.
   const Handle holder = out_of_order || depth > deepest_ ? Handle::none() : level_[depth];
   if (out_of_order) report_depth_fault(walk_, err_);
-  if (!holder.valid()) {
-    const std::uint64_t missing = walk_.skip_body();
-    if (missing > 0) report_content_short(walk_, missing, err_);
-    return;
-  }
-  const bool meets_earlier = collision == Collision::kSameName ||
-                             (collision == Collision::kCaseOnly && platform_.name_rules() == NameRules::kWindows);
+  if (!holder.valid()) return skip_body();
+  const bool meets_earlier = collision == Collision::kSameName || (collision == Collision::kCaseOnly && folds(depth));
   if (invalid || meets_earlier) {
     refused(Failure::refused(invalid ? Refusal::kInvalidName : Refusal::kMadeThisRun));
-    const std::uint64_t missing = walk_.skip_body();
-    if (missing > 0) report_content_short(walk_, missing, err_);
-    return;
+    return skip_body();
   }
   if (node.is_directory()) {
     compare_directory(holder);
@@ -126,123 +106,199 @@ void TreeCompare::compare_record() {
   }
 }
 
-// Opened first and looked at only when that fails: where the system cannot
-// describe an entry by its name (Wine, deep down), the open handle still
-// tells what it is.
+// Looked at by name first: for most directories that look and the open
+// that enters them are all it takes. Where the system cannot show the entry
+// as itself by its name (Wine, deep down), the open handle still tells what
+// it is.
 void TreeCompare::compare_directory(Handle holder) {
-  const int depth = walk_.node().depth;
+  const FsNode& node = walk_.node();
+  const int depth = node.depth;
+  EntryInfo info;
+  const bool looked = platform_.inspect(holder, walk_.name(), &info) && info.shown_as_itself;
+  if (looked && info.kind != EntryKind::kDirectory) return not_there(info.kind);
+  if (looked && meets_earlier_entry(info)) return;
   Failure why;
   const Handle dir = gate_.open_dir(holder, walk_.name(), &why);
-  if (!dir.valid()) {
-    // A link the system followed: what it leads to is neither listed nor
-    // read. Where the system cannot tell, nothing is read either.
-    if (why.refusal == Refusal::kNotShown && why.cannot_tell) return unreadable(why);
-    if (why.refusal == Refusal::kNotShown) return difference(line("kind").text(": directory in the dump, link on disk"));
-    EntryInfo info;
-    if (platform_.inspect(holder, walk_.name(), &info) && info.kind == EntryKind::kAbsent) {
-      return difference(line("missing"));
-    }
-    if (info.kind != EntryKind::kDirectory && info.kind != EntryKind::kAbsent) {
-      return difference(line("kind").text(": directory in the dump, ").text(kind_word(info.kind)).text(" on disk"));
-    }
-    return unreadable(why);
+  if (!dir.valid()) return directory_not_opened(holder, why);
+  EntryState disk = EntryState::of(info);
+  bool described = true;
+  if (!looked || needs_open_word(disk, info.attributes_told)) {
+    OpenState open;
+    described = platform_.describe_open(dir, &open);
+    if (described) disk = EntryState::of(open);
+    if (!described) unreadable();
   }
-  OpenState disk;
-  if (platform_.describe_open(dir, &disk)) {
-    compare_state(disk);
-  } else {
-    unreadable(Failure::of_last_call(platform_));
-  }
+  if (described) compare_state(disk, record_differences(node, disk));
   level_[depth + 1] = dir;
   names_lost_[depth + 1] = false;
+  folds_[depth + 1] = Folds::kUnknown;
   deepest_ = depth + 1;
 }
 
-void TreeCompare::compare_file(Handle holder) {
+void TreeCompare::directory_not_opened(Handle holder, const Failure& why) {
+  // A link the system followed: what it leads to is neither listed nor
+  // read. Where the system cannot tell, nothing is read either.
+  if (why.refusal == Refusal::kNotShown && why.cannot_tell) return unreadable(why);
+  if (why.refusal == Refusal::kNotShown) return difference(line("kind").text(": directory in the dump, link on disk"));
   EntryInfo info;
-  Failure why;
-  Handle file;
-  OpenState disk;
-  bool described = false;
+  if (platform_.inspect(holder, walk_.name(), &info) && info.kind != EntryKind::kDirectory) {
+    return not_there(info.kind);
+  }
+  unreadable(why);
+}
+
+// Where the restore tells a later name by the identity of what it finds
+// there, so does the comparison: an entry an earlier record of this
+// directory reached, in a directory that folds names, was reached by a name
+// the file system takes for the earlier one (a case or normalization the
+// dump's own check does not see). A file with other names is no restore's.
+bool TreeCompare::meets_earlier_entry(const EntryInfo& info) {
+  const int depth = walk_.node().depth;
+  const bool one_name = info.kind == EntryKind::kDirectory || info.links == 1;
+  if (one_name && !met_.lost(depth) && met_.contains(depth, info.identity) && folds(depth)) {
+    refused(Failure::refused(Refusal::kMadeThisRun));
+    skip_body();
+    return true;
+  }
+  met_.add(depth, info.identity);
+  return false;
+}
+
+// Missing, or of another kind than the record's; its body is read past.
+void TreeCompare::not_there(EntryKind kind) {
+  if (kind == EntryKind::kAbsent) {
+    difference(line("missing"));
+  } else {
+    LineWriter& w = line("kind").text(walk_.node().is_directory() ? ": directory in the dump, " : ": file in the dump, ");
+    difference(w.text(kind_word(kind)).text(" on disk"));
+  }
+  skip_body();
+}
+
+// The record's word is read from the open entry where the look by name
+// could not tell it, and where the look found it different, so the line
+// shows the whole word.
+bool TreeCompare::needs_open_word(const EntryState& looked, std::uint16_t told) const {
+  const FsNode& node = walk_.node();
+  return word_needs_reading(node, told) || (record_differences(node, looked) & kWordDiffers) != 0;
+}
+
+// One look by name tells the kind, size, time and, for most records, the
+// word; the file is opened only to read its body or a word the look cannot
+// tell, so an empty file or one of another size costs the look alone.
+void TreeCompare::compare_file(Handle holder) {
+  const FsNode& node = walk_.node();
+  EntryInfo info;
   if (!platform_.inspect(holder, walk_.name(), &info)) {
     unreadable();
-  } else if (info.kind == EntryKind::kAbsent) {
-    difference(line("missing"));
-  } else if (info.kind != EntryKind::kFile) {
-    difference(line("kind").text(": file in the dump, ").text(kind_word(info.kind)).text(" on disk"));
-  } else if (file = gate_.open_file(holder, walk_.name(), &why); !file.valid()) {
-    if (why.refusal == Refusal::kNotShown && !why.cannot_tell) {
-      difference(line("kind").text(": file in the dump, link on disk"));
-    } else {
-      unreadable(why);
+    return skip_body();
+  }
+  if (info.kind != EntryKind::kFile) return not_there(info.kind);
+  if (meets_earlier_entry(info)) return;
+  EntryState disk = EntryState::of(info);
+  const bool read_word = needs_open_word(disk, info.attributes_told);
+  const bool read_body = (record_differences(node, disk) & kSizeDiffers) == 0 && node.size > 0;
+  Handle file;
+  if (read_word || read_body || !info.shown_as_itself) {
+    Failure why;
+    file = gate_.open_file(holder, walk_.name(), &why);
+    if (!file.valid()) {
+      if (why.refusal == Refusal::kNotShown && !why.cannot_tell) {
+        difference(line("kind").text(": file in the dump, link on disk"));
+      } else {
+        unreadable(why);
+      }
+      return skip_body();
     }
-  } else if (!platform_.describe_open(file, &disk)) {
-    unreadable();
-  } else {
-    described = true;
+    OpenState open;
+    if (read_word && !platform_.describe_open(file, &open)) {
+      unreadable();
+      platform_.close(file);
+      return skip_body();
+    }
+    if (read_word) disk = EntryState::of(open);
   }
-  bool compared = described;
-  if (compared && disk.size != walk_.node().size) {
-    LineWriter& w = line("size").text(": ").decimal(static_cast<std::int64_t>(walk_.node().size));
+  const std::uint8_t differs = record_differences(node, disk);
+  if ((differs & kSizeDiffers) != 0) {
+    LineWriter& w = line("size").text(": ").decimal(static_cast<std::int64_t>(node.size));
     difference(w.text(" in the dump, ").decimal(static_cast<std::int64_t>(disk.size)).text(" on disk"));
-    compared = false;
-  }
-  if (compared) {
+    skip_body();
+  } else if (node.size > 0) {
     compare_body(file);
-  } else {
-    const std::uint64_t missing = walk_.skip_body();
-    if (missing > 0) report_content_short(walk_, missing, err_);
   }
-  if (described) compare_state(disk);
+  compare_state(disk, differs);
   platform_.close(file);
 }
 
-// Both bodies block by block; after the first byte that differs, the rest
-// of the dump's body is read past and the file's is left.
+// The body's first bytes come from the read-ahead, the rest straight from
+// the stream. After the first byte that differs, the rest of the dump's
+// body is read past and the file's is left.
 void TreeCompare::compare_body(Handle file) {
   const std::uint64_t size = walk_.node().size;
-  std::uint64_t at = 0;
-  while (at < size) {
-    const std::uint64_t left = size - at;
-    const std::uint32_t want = left < sizeof dump_block_ ? static_cast<std::uint32_t>(left) : sizeof dump_block_;
-    const std::uint32_t got = walk_.read_content(dump_block_, want);
-    if (got < want) {
-      report_content_short(walk_, left - got, err_);
-      return;
-    }
-    const std::uint32_t on_disk = platform_.read_full(file, disk_block_, want);
-    std::uint32_t same = 0;
-    const std::uint32_t both = on_disk < want ? on_disk : want;
-    while (same < both && dump_block_[same] == disk_block_[same]) ++same;
-    if (same < want) {
-      difference(line("bytes").text(": differ from byte ").decimal(static_cast<std::int64_t>(at + same)));
-      const std::uint64_t missing = (left - want) - walk_.skip_content(left - want);
-      if (missing > 0) report_content_short(walk_, missing, err_);
-      return;
-    }
-    at += want;
-  }
+  const Handle content = walk_.stream(DumpReader::kContent);
+  if (ahead_begin_ == ahead_end_) refill();
+  const std::uint32_t held = ahead_end_ - ahead_begin_;
+  BodySource source{content, kInStreamOrder, ahead_ + ahead_begin_, held < size ? held : static_cast<std::uint32_t>(size)};
+  const BodyMatch match = match_body(platform_, file, source, size, blocks_);
+  const std::uint64_t from_ahead = match.taken < source.held_bytes ? match.taken : source.held_bytes;
+  ahead_begin_ += static_cast<std::uint32_t>(from_ahead);
+  if (match.stream_ended) return report_content_short(walk_, size - match.taken, err_);
+  if (match.differs_at == size) return;
+  difference(line("bytes").text(": differ from byte ").decimal(static_cast<std::int64_t>(match.differs_at)));
+  skip_content(size - match.taken);
+}
+
+void TreeCompare::skip_body() {
+  if (!walk_.node().is_directory()) skip_content(walk_.node().size);
+}
+
+// What the read-ahead holds first, then the stream.
+void TreeCompare::skip_content(std::uint64_t count) {
+  const std::uint32_t held = ahead_end_ - ahead_begin_;
+  const std::uint32_t from_ahead = held < count ? held : static_cast<std::uint32_t>(count);
+  ahead_begin_ += from_ahead;
+  const std::uint64_t rest = count - from_ahead;
+  const std::uint64_t missing = rest == 0 ? 0 : rest - walk_.skip_content(rest);
+  if (missing > 0) report_content_short(walk_, missing, err_);
+}
+
+// What has arrived, up to a read-ahead: one read serves many small bodies,
+// and on a pipe nothing waits for bytes past the body being compared.
+void TreeCompare::refill() {
+  ahead_begin_ = ahead_end_ = 0;
+  const std::uint32_t got = platform_.read(walk_.stream(DumpReader::kContent), ahead_, sizeof ahead_);
+  if (got != kReadFailed) ahead_end_ = got;
 }
 
 // The write time as the restore sets it (exact to 100 ns, the system's own
 // conversion), and the attribute word as far as the system keeps it.
-void TreeCompare::compare_state(const OpenState& disk) {
+void TreeCompare::compare_state(const EntryState& disk, std::uint8_t differs) {
   const FsNode& node = walk_.node();
-  const UnixTime want = filetime_to_unix(node.write_time);
-  if (want.seconds != disk.write_time.seconds || want.nanoseconds != disk.write_time.nanoseconds) {
+  if ((differs & kTimeDiffers) != 0) {
     char dump_time[kIsoTimeChars + 4], disk_time[kIsoTimeChars + 4];
-    time_text(want, dump_time);
+    time_text(filetime_to_unix(node.write_time), dump_time);
     time_text(disk.write_time, disk_time);
     difference(line("time").text(": ").text(dump_time).text(" in the dump, ").text(disk_time).text(" on disk"));
   }
-  const std::uint16_t kept = disk.attributes_kept;
-  if (((node.attr ^ disk.attributes) & kept) != 0) {
+  if ((differs & kWordDiffers) != 0) {
+    const std::uint16_t kept = disk.known;
     LineWriter& w = line("attr").text(": ").hex4(node.attr & kept).text(" in the dump, ");
     difference(w.hex4(disk.attributes & kept).text(" on disk"));
   }
 }
 
+// Whether the directory holding the entries at depth takes two names for one
+// (case folding), as the restore's writers ask it; asked once a directory,
+// and only where the answer matters.
+bool TreeCompare::folds(int depth) {
+  if (folds_[depth] == Folds::kUnknown) {
+    folds_[depth] = platform_.folds_names(level_[depth]) ? Folds::kYes : Folds::kNo;
+  }
+  return folds_[depth] == Folds::kYes;
+}
+
 void TreeCompare::leave_below(int depth) {
+  met_.leave_below(depth);
   for (; deepest_ > depth; --deepest_) {
     if (!level_[deepest_].valid()) continue;
     report_extras(deepest_);
@@ -252,7 +308,7 @@ void TreeCompare::leave_below(int depth) {
 }
 
 // The names on disk that the dump does not hold in that directory. Names
-// differ in case only where the system takes them for one (Windows).
+// that differ in case only are one where the directory folds names.
 void TreeCompare::report_extras(int depth) {
   if (!level_[depth].valid() || names_lost_[depth]) return;
   const Handle listing = platform_.open_listing(level_[depth]);
@@ -260,12 +316,12 @@ void TreeCompare::report_extras(int depth) {
     directory_unreadable(depth);
     return;
   }
-  const bool fold = platform_.name_rules() == NameRules::kWindows;
   for (;;) {
     const Listed got = platform_.next_listed(listing, name_, kNameUnits);
     if (got == Listed::kFailed) directory_unreadable(depth);
     if (got != Listed::kName) break;
-    if (name_[0] == 0 || walk_.dump_holds(depth, name_, fold)) continue;
+    if (name_[0] == 0 || walk_.dump_holds(depth, name_, false)) continue;
+    if (walk_.dump_holds(depth, name_, true) && folds(depth)) continue;
     if (depth == 0 && own_file(name_)) continue;
     const EntryText dir = walk_.directory_path(depth);
     out_.text("extra ").bytes(dir.bytes, dir.length).text(dir.tail);

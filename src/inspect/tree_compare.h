@@ -16,7 +16,10 @@
 // writes them. The tree is walked through open directory handles, as the
 // restore walks it, and every entry is reached through EntryGate, as the
 // restore reaches it: a link is told as "kind ... link on disk" and nothing
-// behind it is read or listed. Each body is read once, beside the dump's.
+// behind it is read or listed. Names meet where the restore's would: where
+// a directory folds names (folds_names) or two names reach one entry. An
+// entry costs one look by its name; a file is opened only to read its body
+// (once, beside the dump's) or a word the look cannot tell.
 #pragma once
 
 #include <cstdint>
@@ -27,7 +30,10 @@
 #include "platform/platform.h"
 #include "report/failure.h"
 #include "report/line_writer.h"
+#include "target/body_match.h"
 #include "target/entry_gate.h"
+#include "target/made_entries.h"
+#include "target/record_match.h"
 
 class TreeCompare {
  public:
@@ -39,15 +45,29 @@ class TreeCompare {
   int run(int base_arg, int target_arg);
 
  private:
-  bool open_target(int target_arg);
   // Takes the records until the dump ends; false when its names ran out.
   void compare_records();
   void compare_record();
   void compare_directory(Handle holder);
+  // The directory of the record could not be opened: why, in its line.
+  void directory_not_opened(Handle holder, const Failure& why);
+  // The record's entry is missing or of another kind.
+  void not_there(EntryKind kind);
   void compare_file(Handle holder);
+  bool needs_open_word(const EntryState& looked, std::uint16_t told) const;
+  // Whether the entry found for the record is one an earlier record of its
+  // directory reached (then the record is told refused and read past).
+  bool meets_earlier_entry(const EntryInfo& info);
   // The body of the current file beside the open file of the same size.
   void compare_body(Handle file);
-  void compare_state(const OpenState& disk);
+  // Reads past the current record's body, or count bytes of the stream,
+  // telling what the stream lacks.
+  void skip_body();
+  void skip_content(std::uint64_t count);
+  void refill();
+  // The time and word lines for the differences found.
+  void compare_state(const EntryState& disk, std::uint8_t differs);
+  bool folds(int depth);
   // Lists and closes the directories that hold entries deeper than depth.
   void leave_below(int depth);
   void report_extras(int depth);
@@ -73,13 +93,21 @@ class TreeCompare {
   Handle level_[kDepthLevels + 1];
   // The names of that directory were not all kept: its extras are not told.
   bool names_lost_[kDepthLevels + 1] = {};
+  // Whether that directory takes two names for one, once asked.
+  enum class Folds : std::uint8_t { kUnknown, kNo, kYes };
+  Folds folds_[kDepthLevels + 1] = {};
+  // The entries the records reached along the path, by identity.
+  MadeEntries met_;
   int deepest_ = 0;  // the deepest depth whose directory is held
-  Handle target_;
   std::int64_t entries_ = 0;
   std::int64_t refused_ = 0;
   std::int64_t differences_ = 0;
   char16_t name_[kNameUnits];
   char name_text_[kPathTextBytes];
-  std::uint8_t dump_block_[kReadAheadBytes];
-  std::uint8_t disk_block_[kReadAheadBytes];
+  BodyBlocks blocks_;
+  // The content stream read ahead: the bytes from ahead_begin_ to
+  // ahead_end_ come next.
+  std::uint8_t ahead_[kReadAheadBytes];
+  std::uint32_t ahead_begin_ = 0;
+  std::uint32_t ahead_end_ = 0;
 };

@@ -23,7 +23,41 @@ void ContentReadAhead::read_from(Handle content) {
   content_ = content;
   at_offsets_ = platform_.reads_at_offsets(content);
   offset_ = 0;
+  known_ = 0;
   begin_ = end_ = 0;
+}
+
+bool ContentReadAhead::pass_unread(std::uint64_t count) {
+  const std::uint32_t from_held = held() < count ? held() : static_cast<std::uint32_t>(count);
+  const std::uint64_t rest = count - from_held;
+  if (!at_offsets_ || (rest > 0 && !holds_up_to(offset_ + rest))) return false;
+  take(from_held);
+  offset_ += rest;
+  return true;
+}
+
+bool ContentReadAhead::holds_up_to(std::uint64_t end) {
+  if (end <= known_) return true;
+  std::uint64_t absent = end + kCopyBlockBytes - 1;
+  if (has_byte(absent)) {
+    known_ = absent + 1;
+    return true;
+  }
+  // The first offset without a byte, between known_ (held) and absent.
+  while (known_ < absent) {
+    const std::uint64_t middle = known_ + (absent - known_) / 2;
+    if (has_byte(middle)) {
+      known_ = middle + 1;
+    } else {
+      absent = middle;
+    }
+  }
+  return end <= known_;
+}
+
+bool ContentReadAhead::has_byte(std::uint64_t at) {
+  std::uint8_t byte;
+  return platform_.read_at(content_, at, &byte, 1) == 1;
 }
 
 bool ContentReadAhead::refill(std::uint32_t rest, RecordsAhead next) {

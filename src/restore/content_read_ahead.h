@@ -42,12 +42,25 @@ class ContentReadAhead {
   CopyResult move(Handle file, std::uint32_t count);
   // With nothing held, at offsets: passes over a body a writer moves.
   void pass(std::uint64_t count) { offset_ += count; }
+  // At offsets: passes over a body nobody reads (a file --resume keeps),
+  // what is held of it first, without reading the rest. False, with
+  // nothing taken, where the stream is read in order or ends inside the
+  // body: the body is then read as any other, to tell what is missing.
+  bool pass_unread(std::uint64_t count);
 
  private:
+  // Whether the stream holds the bytes before `end`: one read of a byte a
+  // block further on answers for the passes up to there; near the stream's
+  // end its length is found, to the byte, in a few more.
+  bool holds_up_to(std::uint64_t end);
+  bool has_byte(std::uint64_t at);
+
   Platform& platform_;
   Handle content_;
   bool at_offsets_ = false;
   std::uint64_t offset_ = 0;
+  // The stream holds at least this many bytes, as far as a pass has asked.
+  std::uint64_t known_ = 0;
   std::uint32_t begin_ = 0;
   std::uint32_t end_ = 0;
   // Page-aligned: an unaligned block makes large copies markedly slower.

@@ -14,8 +14,8 @@
 
 #include "platform/platform.h"
 #include "report/failure.h"
-#include "restore/made_entries.h"
 #include "target/entry_gate.h"
+#include "target/made_entries.h"
 
 // The three streams, the log and the report.
 constexpr int kMaxOwnFiles = 5;

@@ -153,7 +153,12 @@ void EntryWriter::restore_file(const FsNode& node, RecordsAhead next) {
   Handle file;
   if (keep_whole_ && !cursor_.skipping() && guard_.keeps(cursor_.entry_place(), name_reader_.name(), node)) {
     ++skipped_;
-    copy_body(node, file, next);
+    // Passed over unread where the stream is read at offsets.
+    if (ahead_.pass_unread(node.size)) {
+      counters_.outbytes += node.size;
+    } else {
+      copy_body(node, file, next);
+    }
     return;
   }
   if (!cursor_.skipping()) {

@@ -9,6 +9,7 @@
 #include "report/exit_status.h"
 #include "report/open_failure.h"
 #include "restore/part_filter.h"
+#include "target/target_dir.h"
 
 namespace {
 
@@ -163,20 +164,8 @@ bool RestoreDriver::open_streams() {
 }
 
 bool RestoreDriver::open_target(int target_arg) {
-  if (target_arg < 0) {
-    target_ = start_dir_;
-    return true;
-  }
-  target_ = platform_.open_target(target_arg);
-  if (target_.valid()) return true;
-  const Failure why = Failure::of_last_call(platform_);
-  err_.text("fsrestore: cannot enter the target ");
-  if (platform_.arg_to_name(target_arg, names_.name(), kNameUnits) > 0) write_user_path(err_, names_.name());
-  err_.text(": ");
-  static char words[1024];
-  console_failure_text(platform_, why, words, sizeof words);
-  err_.text(words).end_line();
-  return false;
+  target_ = enter_target(platform_, target_arg, start_dir_, err_, names_.name());
+  return target_.valid();
 }
 
 // A writer the system cannot start is not a failure: the run goes on with

@@ -1,7 +1,7 @@
 #include "target/entry_gate.h"
 
 #include "platform/entry_name.h"
-#include "platform/file_attributes.h"
+#include "target/record_match.h"
 
 bool EntryGate::refuses(const char16_t* name, Failure* why) {
   if (is_valid_entry_name(name, platform_.name_rules())) return false;
@@ -32,13 +32,6 @@ Handle EntryGate::shown_as_itself(Handle dir, const char16_t* name, Handle opene
   return Handle::none();
 }
 
-bool EntryGate::matches(const FsNode& node, std::uint64_t size, UnixTime write_time, std::uint16_t attributes,
-                        std::uint16_t known) const {
-  const UnixTime want = filetime_to_unix(node.write_time);
-  return size == node.size && write_time.seconds == want.seconds && write_time.nanoseconds == want.nanoseconds &&
-         ((node.attr ^ attributes) & known) == 0;
-}
-
 // One look at the name decides for most records: a file whose word is the
 // plain one (or told whole by the look) needs no open.
 bool EntryGate::holds_restored(Handle dir, const char16_t* name, const FsNode& node, FileIdentity* id) {
@@ -47,10 +40,8 @@ bool EntryGate::holds_restored(Handle dir, const char16_t* name, const FsNode& n
   EntryInfo info;
   if (!platform_.inspect(dir, name, &info)) return false;
   if (info.kind != EntryKind::kFile || !info.shown_as_itself || info.links != 1) return false;
-  const std::uint16_t told = info.attributes_told;
-  if (!matches(node, info.size, info.write_time, static_cast<std::uint16_t>(info.attributes), told)) return false;
-  const bool word_told = (node.attr & ~told) == (kAttrArchive & ~told);
-  if (!word_told && !word_matches(dir, name, node, info.identity)) return false;
+  if (record_differences(node, EntryState::of(info)) != 0) return false;
+  if (word_needs_reading(node, info.attributes_told) && !word_matches(dir, name, node, info.identity)) return false;
   *id = info.identity;
   return true;
 }
@@ -64,7 +55,7 @@ bool EntryGate::word_matches(Handle dir, const char16_t* name, const FsNode& nod
   FileIdentity opened;
   OpenState disk;
   const bool same = platform_.identity(file, &opened) && opened == id && platform_.describe_open(file, &disk) &&
-                    !disk.directory && matches(node, disk.size, disk.write_time, disk.attributes, disk.attributes_kept);
+                    !disk.directory && record_differences(node, EntryState::of(disk)) == 0;
   platform_.close(file);
   return same;
 }

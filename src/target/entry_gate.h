@@ -43,8 +43,6 @@ class EntryGate {
   bool holds_restored(Handle dir, const char16_t* name, const FsNode& node, FileIdentity* id);
 
  private:
-  bool matches(const FsNode& node, std::uint64_t size, UnixTime write_time, std::uint16_t attributes,
-               std::uint16_t known) const;
   // The handle just opened by name in dir, when it shows that entry
   // itself; else it is closed (if open) and none returned, with *why.
   Handle shown_as_itself(Handle dir, const char16_t* name, Handle opened, Failure* why);

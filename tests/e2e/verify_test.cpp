@@ -3,6 +3,7 @@
 // interrupted restore into the same tree one uninterrupted run gives.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -158,8 +159,8 @@ TEST(Compare, TwoHundredFiftyFiveLevelsCompareClean) {
 // --resume keeps a file only where the restore would have made it: a plain
 // file with one name, shown as itself, with the record's size, time and
 // word. Whatever else stands there with the record's size and time (a FIFO,
-// a hard link to a file outside, a link) is handled as the restore handles
-// an existing entry; a name the restore refuses is refused before anything
+// a device, a hard link to a file outside, a link, one whose own size is the
+// record's) is handled as the restore handles an existing entry: replaced; a name the restore refuses is refused before anything
 // is opened, so nothing outside is opened, let alone kept, through it; and
 // a kept file is this run's: a later record of its name does not replace it.
 TEST(Resume, KeepsOnlyAFileTheRestoreWouldHaveMade) {
@@ -184,11 +185,27 @@ TEST(Resume, KeepsOnlyAFileTheRestoreWouldHaveMade) {
   timed(f.t("link"));
   write_file(f.t("kept.txt"), "kept");
   timed(f.t("kept.txt"));
+  // Wine keeps neither POSIX links nor devices apart from what they are.
+  std::vector<const char*> specials = {"fifo", "hard", "link"};
+  if (!windows()) {
+    ASSERT_EQ(symlink("target", f.t("slink").c_str()), 0);  // lstat size 6, as the record's
+    timed(f.t("slink"));
+    specials.push_back("slink");
+    if (geteuid() == 0) {
+      ASSERT_EQ(mknod(f.t("dev").c_str(), S_IFCHR | 0644, makedev(1, 3)), 0);
+      timed(f.t("dev"));
+      specials.push_back("dev");
+    }
+  }
   d.raw_file(0, "../../sentinel/same.txt", u"../../sentinel/same.txt", "same", 0x20, false);
   d.raw_file(0, "../../sentinel/pipe", u"../../sentinel/pipe", "", 0x20, false);
   d.file(0, u"fifo", "");
   d.file(0, u"hard", "hard");
   d.file(0, u"link", "linked");
+  for (const char* name : specials) {
+    if (std::string(name) == "slink") d.file(0, u"slink", "target");
+    if (std::string(name) == "dev") d.file(0, u"dev", "");
+  }
   d.file(0, u"kept.txt", "kept");
   d.file(0, u"kept.txt", "more", 0x20, false);
   f.log = {createfile_line("../../sentinel/same.txt", 0x20, 4), createfile_line("../../sentinel/pipe", 0x20, 0)};
@@ -217,7 +234,7 @@ TEST(Resume, KeepsOnlyAFileTheRestoreWouldHaveMade) {
   EXPECT_EQ(f.r.status, 0);
   EXPECT_NE(f.r.err.find(" restored; 1 file already restored, skipped\n"), std::string::npos) << f.r.err;
   f.expect_log_and_outside();
-  for (const char* name : {"fifo", "hard", "link"}) {
+  for (const char* name : specials) {
     struct stat st;
     if (!d.expected.count(name)) {
       ASSERT_EQ(unlink(f.t(name).c_str()), 0);

@@ -1,4 +1,4 @@
-#include "restore/made_entries.h"
+#include "target/made_entries.h"
 
 #include <cstdlib>
 #include <new>

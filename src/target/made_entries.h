@@ -1,10 +1,12 @@
-// The entries this run made in directories that were there before it (the
-// target, and existing directories it reuses), so a later entry of the same
-// name (the same name twice, or a name that differs only by case where the
-// file system folds case) is refused rather than allowed to replace one.
+// The entries one job has reached in the directories along its walk, by
+// identity: for the restore, those it made in directories that were there
+// before it (the target, and existing directories it reuses), so a later
+// entry of the same name (the same name twice, or a name the file system
+// takes for it: case, normalization) is refused rather than allowed to
+// replace one; --compare tells the same refusal from the same fact.
 // Whether an existing entry is one of them is decided by what the system
 // says it is (its identity), never by comparing names: the file system's
-// own rules decide which names are the same. In a directory the run made
+// own rules decide which names are the same. In a directory the restore made
 // itself, every entry is the run's, so nothing needs keeping there.
 //
 // The entries form a stack in the order of the walk: those of the
@@ -41,6 +43,8 @@ class MadeEntries {
   // True when id is an entry this run made at depth, or when the entries of
   // that depth no longer all fit.
   bool contains(int depth, const FileIdentity& id) const;
+  // Whether the entries of that depth no longer all fit.
+  bool lost(int depth) const { return overflow_depth_ <= depth; }
   // Forgets the entries deeper than depth: the walk has left them.
   void leave_below(int depth);
 
