@@ -5,6 +5,9 @@
                              ~2,500 directories nested up to 6 levels
   gen_tree.py large DIR      4 files of 512 MiB
   gen_tree.py empty N DIR    N empty files, 1,000 to a directory
+  gen_tree.py scale N DIR    N files of 0-32 bytes, 20 to a directory, the
+                             directories three levels deep
+  gen_tree.py flat N DIR     N files of 0-32 bytes in the one directory flat/
 """
 import math
 import os
@@ -67,13 +70,47 @@ def empty(root, count):
     print(f"empty: {count} files")
 
 
+def tiny_files(rng, folder, first, count):
+    """Files first..first+count-1 of a scale tree: 0-32 bytes each."""
+    for i in range(first, first + count):
+        path = os.path.join(folder, f"f{i:07d}")
+        with open(path, "wb") as f:
+            f.write(rng.randbytes(rng.randrange(33)))
+        os.utime(path, (MTIME, MTIME + i))
+
+
+def scale(root, count, per_dir=20):
+    # Leaf directories of per_dir files under two levels of the same fan-out,
+    # so every level of every size of the series has about as many entries.
+    rng = random.Random(SEED)
+    leaves = (count + per_dir - 1) // per_dir
+    fan = 1
+    while fan ** 3 < leaves:
+        fan += 1
+    for n in range(leaves):
+        folder = os.path.join(root, f"a{n // (fan * fan):02d}", f"b{n // fan % fan:02d}", f"c{n % fan:02d}")
+        os.makedirs(folder)
+        tiny_files(rng, folder, n * per_dir, min(per_dir, count - n * per_dir))
+    print(f"scale: {count} files in {leaves} directories, fan-out {fan}")
+
+
+def flat(root, count):
+    # One directory below the target: the restore hands files to its writers
+    # only in directories it made.
+    rng = random.Random(SEED)
+    folder = os.path.join(root, "flat")
+    os.mkdir(folder)
+    tiny_files(rng, folder, 0, count)
+    print(f"flat: {count} files in one directory")
+
+
 def main(argv):
     if len(argv) == 3 and argv[1] in ("small", "large"):
         os.makedirs(argv[2], exist_ok=True)
         (small if argv[1] == "small" else large)(argv[2])
-    elif len(argv) == 4 and argv[1] == "empty":
+    elif len(argv) == 4 and argv[1] in ("empty", "scale", "flat"):
         os.makedirs(argv[3], exist_ok=True)
-        empty(argv[3], int(argv[2]))
+        {"empty": empty, "scale": scale, "flat": flat}[argv[1]](argv[3], int(argv[2]))
     else:
         sys.exit(__doc__)
 
