@@ -23,14 +23,20 @@ set(FSRESTORE_CORE_SOURCES
   src/restore/dir_cursor.cpp
   src/restore/entry_guard.cpp
   src/restore/entry_writer.cpp
+  src/restore/file_work.cpp
+  src/restore/held_dirs.cpp
+  src/restore/name_order.cpp
   src/restore/part_filter.cpp
   src/restore/restore_driver.cpp
+  src/restore/writer_last_words.cpp
   src/restore/writer_pool.cpp
   src/target/body_match.cpp
   src/target/entry_gate.cpp
   src/target/made_entries.cpp
   src/target/record_match.cpp
   src/target/target_dir.cpp
+  src/writers/batch_queue.cpp
+  src/writers/writer_threads.cpp
   src/inspect/dump_check.cpp
   src/inspect/dump_listing.cpp
   src/inspect/dump_report.cpp

@@ -48,52 +48,52 @@ void ErrorLog::lost(LossKind kind, std::uint16_t attr, std::uint64_t size, const
 
 void ErrorLog::passed_over(int depth) {
   if (losses_ == nullptr) return;
-  turn();
+  const Turn turn(turn_);
   losses_->passed_over(record_, paths_->directory(depth));
 }
 
 void ErrorLog::end_passed_over() {
   if (losses_ == nullptr) return;
-  turn();
+  const Turn turn(turn_);
   losses_->end_passed_over();
 }
 
 void ErrorLog::chdir_failed(std::uint16_t attr, const Failure& why) {
-  turn();
+  const Turn turn(turn_);
   entry_line(chdir_line(lines_, entry(), attr, words(why)));
   lost(LossKind::kChdir, attr, 0, &why);
 }
 
 void ErrorLog::mkdir_failed(std::uint16_t attr, const Failure& why) {
-  turn();
+  const Turn turn(turn_);
   entry_line(mkdir_line(lines_, entry(), attr, words(why)));
   lost(LossKind::kMkdir, attr, 0, &why);
 }
 
 void ErrorLog::createfile_failed(std::uint16_t attr, std::uint64_t size, const Failure& why) {
-  turn();
+  const Turn turn(turn_);
   entry_line(file_line(lines_, "createfile", entry(), attr, size, words(why)));
   lost(LossKind::kCreatefile, attr, size, &why);
 }
 
 void ErrorLog::write_failed(std::uint16_t attr, std::uint64_t size, const Failure& why) {
-  turn();
+  const Turn turn(turn_);
   entry_line(file_line(lines_, "write", entry(), attr, size, words(why)));
   lost(LossKind::kWrite, attr, size, &why);
 }
 
 void ErrorLog::nodes_failed(const Failure& why) {
-  turn();
+  const Turn turn(turn_);
   dump_line(stream_failed_line(lines_, "nodes", words(why)));
 }
 
 void ErrorLog::names_failed(const Failure& why) {
-  turn();
+  const Turn turn(turn_);
   dump_line(stream_failed_line(lines_, "names", words(why)));
 }
 
 void ErrorLog::content_short(std::uint16_t attr, std::uint64_t size, std::uint64_t missing) {
-  turn();
+  const Turn turn(turn_);
   entry_line(content_short_line(lines_, entry(), attr, size, missing));
   if (losses_ == nullptr) return;
   char digits[kNumberChars];
@@ -104,17 +104,17 @@ void ErrorLog::content_short(std::uint16_t attr, std::uint64_t size, std::uint64
 }
 
 void ErrorLog::names_ended() {
-  turn();
+  const Turn turn(turn_);
   dump_line(names_ended_line(lines_));
 }
 
 void ErrorLog::nodes_stray(std::uint32_t bytes) {
-  turn();
+  const Turn turn(turn_);
   dump_line(nodes_stray_line(lines_, bytes));
 }
 
 void ErrorLog::depth_jump(int from, int to, std::uint64_t record) {
-  turn();
+  const Turn turn(turn_);
   dump_line(depth_jump_line(lines_, from, to, record));
 }
 
@@ -135,6 +135,6 @@ void ErrorLog::interrupted(const char* when) {
 }
 
 void ErrorLog::first_record_deep(int depth) {
-  turn();
+  const Turn turn(turn_);
   dump_line(first_record_deep_line(lines_, depth));
 }

@@ -22,7 +22,10 @@
 // every earlier entry is finished, so lines keep the dump's order.
 class LineTurn {
  public:
+  // Before a line: returns once the line may be written.
   virtual void wait_turn() = 0;
+  // After it (and the losses it tells) was written.
+  virtual void line_done() {}
 
  protected:
   ~LineTurn() = default;
@@ -88,9 +91,21 @@ class ErrorLog {
  private:
   EntryText entry();
   void lost(LossKind kind, std::uint16_t attr, std::uint64_t size, const Failure* why);
-  void turn() {
-    if (turn_ != nullptr) turn_->wait_turn();
-  }
+  // A line's turn, from its start to the end of the call that writes it.
+  class Turn {
+   public:
+    explicit Turn(LineTurn* turn) : turn_(turn) {
+      if (turn_ != nullptr) turn_->wait_turn();
+    }
+    ~Turn() {
+      if (turn_ != nullptr) turn_->line_done();
+    }
+    Turn(const Turn&) = delete;
+    Turn& operator=(const Turn&) = delete;
+
+   private:
+    LineTurn* turn_;
+  };
   const char* words(const Failure& why);
   // Remembers the first failure to write the log, with the system's text.
   void written(bool ok);

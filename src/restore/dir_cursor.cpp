@@ -32,10 +32,10 @@ bool DirCursor::hold_for_writers() {
   if (at < 0) return false;
   DirSlot& holder = slots_[at];
   if (holder.pending < 0) {
-    holder.pending = pool_->hold_dir(holder.handle, holder.creation_time, holder.write_time, holder.handle_folds);
+    holder.pending = pool_->dirs().hold(holder.handle, holder.creation_time, holder.write_time, holder.handle_folds);
     if (holder.pending < 0) {
       pool_->wait_turn();
-      holder.pending = pool_->hold_dir(holder.handle, holder.creation_time, holder.write_time, holder.handle_folds);
+      holder.pending = pool_->dirs().hold(holder.handle, holder.creation_time, holder.write_time, holder.handle_folds);
     }
   }
   return holder.pending >= 0;
@@ -45,8 +45,12 @@ std::int32_t DirCursor::hand_child(const char16_t* name, bool create, std::uint3
   const int at = slots_[depth_].container_holder;
   if (at < 0 || !hold_for_writers()) return -1;
   DirSlot& holder = slots_[at];
-  pool_->add_child(holder.pending);
-  if (create) pool_->issue(holder.pending, name, lane, ticket);
+  pool_->dirs().add_child(holder.pending);
+  if (create) {
+    const NameTurn turn = pool_->dirs()[holder.pending].order.issue(name);
+    *lane = turn.lane;
+    *ticket = turn.ticket;
+  }
   return holder.pending;
 }
 
@@ -95,7 +99,7 @@ void DirCursor::fall(int depth) {
   for (int k = depth_; k >= depth; --k) {
     DirSlot& slot = slots_[k];
     if (slot.handle.valid() && slot.pending >= 0) {
-      pool_->release_dir(slot.pending);
+      pool_->dirs().release(slot.pending);
       slot.pending = -1;
       slot.handle = Handle::none();
     } else if (slot.handle.valid()) {

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "restore/file_finish.h"
+
 void EntryWriter::restore_entry(const FsNode& node, RecordsAhead next) {
   if (node.is_directory()) {
     restore_directory(node);
@@ -179,46 +181,30 @@ void EntryWriter::restore_file(const FsNode& node, RecordsAhead next) {
       return hand_over(node, next, file);
     }
   }
-  const bool written = copy_body(node, file, next);
-  if (!file.valid()) return;
-  if (written) {
-    platform_.set_attr(file, node.attr);
-    platform_.set_times(file, node.creation_time, node.write_time, node.write_time);
-  }
-  if (!platform_.close(file) && written) log_.write_failed(node.attr, node.size, Failure::of_last_call(platform_));
+  copy_body(node, file, next);
 }
 
-bool EntryWriter::copy_body(const FsNode& node, Handle file, RecordsAhead next) {
-  std::uint64_t remaining = node.size;
-  bool writing = file.valid();
-  while (remaining > 0) {
-    std::uint32_t want;
-    std::uint32_t got;
-    if (ahead_.held() == 0 && remaining >= kStraightCopyBytes) {
-      want = remaining < kCopyBlockBytes ? static_cast<std::uint32_t>(remaining) : kCopyBlockBytes;
-      got = move_straight(node, file, want, &writing);
+// From the read-ahead while it holds bytes, a long rest straight from the
+// stream; then word, times and close as the writers finish a file.
+void EntryWriter::copy_body(const FsNode& node, Handle file, RecordsAhead next) {
+  const auto step = [&](Handle to, std::uint64_t rest) {
+    BodyStep s;
+    if (ahead_.held() == 0 && rest >= kStraightCopyBytes) {
+      s.want = rest < kCopyBlockBytes ? static_cast<std::uint32_t>(rest) : kCopyBlockBytes;
+      s.moved = ahead_.move(to, s.want);
+    } else if (ahead_.held() == 0 && !ahead_.refill(static_cast<std::uint32_t>(rest), next)) {
+      s.want = 1;  // the stream ended
+      s.moved = CopyResult{0, true};
     } else {
-      if (ahead_.held() == 0 && !ahead_.refill(static_cast<std::uint32_t>(remaining), next)) break;
-      want = got = ahead_.held() < remaining ? ahead_.held() : static_cast<std::uint32_t>(remaining);
-      if (writing && !platform_.write(file, ahead_.data(), got)) {
-        log_.write_failed(node.attr, node.size, Failure::of_last_call(platform_));
-        writing = false;
-      }
-      ahead_.take(got);
+      s.want = ahead_.held() < rest ? ahead_.held() : static_cast<std::uint32_t>(rest);
+      s.moved = CopyResult{s.want, !to.valid() || platform_.write(to, ahead_.data(), s.want)};
+      ahead_.take(s.want);
     }
-    counters_.outbytes += got;
-    remaining -= got;
-    if (got != want) break;  // the stream ended inside a block
-  }
-  if (remaining > 0) log_.content_short(node.attr, node.size, remaining);
-  return writing;
-}
-
-std::uint32_t EntryWriter::move_straight(const FsNode& node, Handle file, std::uint32_t count, bool* writing) {
-  const CopyResult moved = ahead_.move(*writing ? file : Handle::none(), count);
-  if (*writing && !moved.written) {
-    log_.write_failed(node.attr, node.size, Failure::of_last_call(platform_));
-    *writing = false;
-  }
-  return moved.taken;
+    counters_.outbytes += s.moved.taken;
+    return s;
+  };
+  const auto named = [&]() -> ErrorLog& { return log_; };
+  bool written = file.valid();
+  const std::uint64_t missing = move_body(platform_, node.size, node.attr, file, &written, step, named);
+  finish_file(platform_, file, node.attr, node.size, node.creation_time, node.write_time, written, missing, named);
 }

@@ -61,15 +61,12 @@ class EntryWriter {
  private:
   void restore_directory(const FsNode& node);
   void restore_file(const FsNode& node, RecordsAhead next);
-  // Moves the body into file (or discards it when file is none): from the
+  // Moves the body into file (or consumes it when file is none): from the
   // read-ahead while it holds bytes, then a long rest straight from the
-  // stream in blocks. The stream's end or a failed read ends the body (its
-  // content line tells what is missing). False once a write failed: the
-  // failure is logged and the rest only consumed.
-  bool copy_body(const FsNode& node, Handle file, RecordsAhead next);
-  // One block of a long rest, straight from the stream; how many bytes it
-  // took, and false in *writing once a write failed.
-  std::uint32_t move_straight(const FsNode& node, Handle file, std::uint32_t count, bool* writing);
+  // stream in blocks; then finishes the file (see file_finish.h). The
+  // stream's end or a failed read ends the body (its content line tells
+  // what is missing).
+  void copy_body(const FsNode& node, Handle file, RecordsAhead next);
   // Whether a writer takes the file: a new one in a directory this run made,
   // with a body the batch can hold or the writer can read at its offset.
   bool for_writers(const FsNode& node, const EntryPlace& at);

@@ -13,6 +13,7 @@
 #include "inspect/dump_check.h"
 #include "inspect/inspection.h"
 #include "report/exit_status.h"
+#include "inline_executor.h"
 #include "restore/writer_pool.h"
 #include "unit/test_restorer.h"
 
@@ -182,9 +183,10 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
   FakePlatform& f = r->fake;
   // Several writers, as the fake allows: batches run on this thread, out of
   // order, so lines, directory times and counts must come out as with one.
+  InlineExecutor executor;
   std::unique_ptr<WriterPool> pool;
   if (mode & kModeWriters) {
-    pool = std::make_unique<WriterPool>(f);
+    pool = std::make_unique<WriterPool>(f, &executor);
     r->driver.use_pool(pool.get(), 0);
   }
   const bool windows = (mode & kModeWindows) != 0;
@@ -279,13 +281,16 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
   bool content_read_failed = false, stream_read_failed = false;
   const Node* log_node = nullptr;
   // A writer's call is for the record of the job it runs.
+  const auto running_job = [&]() -> const FileJob* {
+    return pool != nullptr && executor.running() ? pool->job_running_in(executor.context()) : nullptr;
+  };
   auto record_index = [&] {
-    if (pool != nullptr && pool->running_job() != nullptr) return static_cast<std::size_t>(pool->running_job()->record);
+    if (running_job() != nullptr) return static_cast<std::size_t>(running_job()->record);
     return static_cast<std::size_t>(r->counters.dirs + r->counters.files) - 1;
   };
   auto record_depth = [&] {
     const std::size_t i = record_index();
-    return pool != nullptr && pool->running_job() != nullptr && i < expected.size() ? int{expected[i].node.depth}
+    return running_job() != nullptr && i < expected.size() ? int{expected[i].node.depth}
                                                                                     : int{r->cursor.depth()};
   };
 
@@ -293,7 +298,7 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
   // thread's: its failures are matched with its own lines by count.
   f.on_call = [&](const char* op_text, const Node* touched) {
     const std::string op = op_text;
-    const bool in_batch = pool != nullptr && pool->running_inline();
+    const bool in_batch = pool != nullptr && executor.running();
     const std::string what = " after " + op;
     for (const std::string& a : f.anomalies) violated("windows would not take it as a plain entry: " + a + what);
     f.anomalies.clear();
@@ -434,7 +439,7 @@ std::vector<std::string> check_restore(const std::uint8_t* data, std::size_t siz
       }
     }
   };
-  auto note_caller = [&] { last_in_batch = pool != nullptr && pool->running_inline(); };
+  auto note_caller = [&] { last_in_batch = pool != nullptr && executor.running(); };
   f.on_call = [&](const char* op, const Node* touched) {
     scan_failures();
     note_caller();

@@ -8,6 +8,7 @@
 #include "dump/name_codec.h"
 #include "dump/name_reader.h"
 #include "fake_platform.h"
+#include "inline_executor.h"
 #include "main/command_line.h"
 #include "restore/restorer.h"
 
@@ -63,13 +64,14 @@ struct TestRestorer {
   DirCursor& cursor = restorer.cursor;
   RestoreDriver& driver = restorer.driver;
 
+  InlineExecutor executor;
   std::unique_ptr<WriterPool> pool;
 
   static std::unique_ptr<TestRestorer> make() { return std::make_unique<TestRestorer>(); }
   // Files in new directories go to writers; their batches run on this
   // thread, newest first, as writers might finish them.
   void with_writers() {
-    pool = std::make_unique<WriterPool>(fake);
+    pool = std::make_unique<WriterPool>(fake, &executor);
     driver.use_pool(pool.get(), 0);
   }
 
