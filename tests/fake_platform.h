@@ -172,6 +172,8 @@ class FakePlatform : public Platform {
   void console_write_arg(int i) override { console += args[i]; }
   void console_flush() override {}
   void error_write(const char* text, std::uint32_t length) override { errors_out.append(text, length); }
+  // Its standard output never fails.
+  bool console_failed(SystemError*) override { return false; }
   Handle open_start_dir() override;
   Handle open_target(int i) override;
   Handle open_stream(const char16_t* path) override;
@@ -183,6 +185,9 @@ class FakePlatform : public Platform {
   Handle open_file_read(Handle dir, const char16_t* name) override;
   bool folds_names(Handle) override { return fold_case; }
   std::uint32_t handle_limit() override { return handles_allowed; }
+  // One processor, so a run over the fake takes no writers unless asked.
+  int processor_count() override { return 1; }
+  void hold_interruptions(bool) override {}
   // Threads run for real; fail(Op::kStartThread) refuses them.
   bool start_thread(void (*body)(void*), void* arg, ThreadRef* out) override;
   void join_thread(ThreadRef thread) override;

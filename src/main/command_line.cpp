@@ -4,6 +4,7 @@
 
 #include "report/line_writer.h"
 #include "report/name_text.h"
+#include "report/number_text.h"
 #include "report/open_failure.h"
 
 namespace {
@@ -238,7 +239,11 @@ CommandLine parse_command_line(Platform& platform) {
         break;
       }
       case kOptOnly:
-        if (line.only_count == kOnlyPaths) return usage_error("--only is given more than 64 times");
+        if (line.only_count == kOnlyPaths) {
+          char most[kNumberChars];
+          format_decimal(kOnlyPaths, most);
+          return usage_error("--only is given more than ", most, " times");
+        }
         line.only[line.only_count++] = value;
         break;
       case kOptErrors:

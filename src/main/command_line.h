@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "restore/part_filter.h"  // kOnlyPaths
 
 // One option a program knows.
 struct OptionSpec {
@@ -84,9 +85,6 @@ enum class Mode { kRestore, kList, kCheck, kCompare, kHelp, kVersion, kUsageErro
 
 // The most writers -j takes (more than kMaxWriters run as kMaxWriters).
 constexpr int kMostJobs = 1000;
-
-// The most --only paths one run takes.
-constexpr int kOnlyPaths = 64;
 
 struct CommandLine {
   Mode mode = Mode::kRestore;

@@ -1,7 +1,6 @@
 #include "main/fsrestore_main.h"
 
 #include <cstring>
-#include <initializer_list>
 #include <new>
 
 #include "inspect/dump_check.h"
@@ -11,6 +10,7 @@
 #include "main/command_line.h"
 #include "report/exit_status.h"
 #include "report/failure.h"
+#include "report/line_writer.h"
 #include "report/open_failure.h"
 #include "restore/part_filter.h"
 #include "restore/restorer.h"
@@ -86,9 +86,12 @@ void print(Platform& platform, const char* text) {
 }
 
 void complain(Platform& platform, const char* first, const char* second = "", const char* third = "") {
-  for (const char* part : {"fsrestore: ", first, second, third, "\n"}) {
-    platform.error_write(part, static_cast<std::uint32_t>(std::strlen(part)));
-  }
+  BufferedLineWriter<1024>(platform, LineSink::kStandardError)
+      .text("fsrestore: ")
+      .text(first)
+      .text(second)
+      .text(third)
+      .end_line();
 }
 
 // A listing or summary that did not reach standard output is a failure;
@@ -104,15 +107,17 @@ int with_output_checked(Platform& platform, int status) {
   return kExitOutputFailed;
 }
 
-// The --only paths of this run, as the user gave them.
-const CommandLine* g_line = nullptr;
-Platform* g_platform = nullptr;
-
-void tell_unmatched(int path, LineWriter& err) {
-  static char16_t text[32768];
-  err.text("fsrestore: --only ");
-  if (arg_text(*g_platform, g_line->only[path], text, sizeof text / sizeof text[0])) write_user_path(err, text);
-  err.text(": no such entry in the dump").end_line();
+// Each --only path that matched no entry, as the user typed it, after a
+// run that read its dump to the end.
+void tell_unmatched(Platform& platform, const CommandLine& line, const PartFilter& part, char16_t* text,
+                    std::uint32_t capacity) {
+  BufferedLineWriter<4096> err(platform, LineSink::kStandardError);
+  for (int i = 0; i < part.count(); ++i) {
+    if (part.found(i)) continue;
+    err.text("fsrestore: --only ");
+    if (arg_text(platform, line.only[i], text, capacity)) write_user_path(err, text);
+    err.text(": no such entry in the dump").end_line();
+  }
 }
 
 }  // namespace
@@ -187,14 +192,7 @@ int fsrestore_main(Platform& platform) {
     }
     options.report = report_path;
   }
-  if (line.only_count > 0) {
-    static CommandLine kept;
-    kept = line;
-    g_line = &kept;
-    g_platform = &platform;
-    options.part = &part;
-    options.tell_unmatched = tell_unmatched;
-  }
+  if (line.only_count > 0) options.part = &part;
   int jobs = line.jobs;
   if (jobs == 0) jobs = platform.processor_count() < kDefaultWriters ? platform.processor_count() : kDefaultWriters;
   if (jobs > kMaxWriters) jobs = kMaxWriters;
@@ -208,5 +206,7 @@ int fsrestore_main(Platform& platform) {
     }
     restorer.driver.use_pool(pool, jobs);
   }
-  return restorer.driver.run(line.base_arg, line.target_arg, options);
+  const int status = restorer.driver.run(line.base_arg, line.target_arg, options);
+  if (restorer.driver.ran_to_end()) tell_unmatched(platform, line, part, text, sizeof text / sizeof text[0]);
+  return status;
 }

@@ -102,6 +102,22 @@ struct CopyResult {
   bool written = true;
 };
 
+// Every operation is pure: an implementation, and a test's wrapper around
+// one, says what each does, so none is dropped by a default.
+//
+// Threads. The reading thread may call every operation. While a restore has
+// writer threads, they call these at the same time as the reading thread
+// and as one another: create_file in a directory held open for them, with
+// failed_because_exists and inspect after a failed one; write, set_attr,
+// set_times and close on their own files, and set_times and close on a held
+// directory once its last file is done; read_at and copy_at (move_at) on the
+// content stream, which all of them read at once; write to the log and the
+// report, one thread at a time in turn; error_write, beside the reading
+// thread's console_write; and last_error, error_text and error_code_system.
+// Each of those must be safe at once. What last_error and
+// failed_because_exists tell is the calling thread's own last failure: a
+// call on another thread never changes it. Everything else, threads and
+// interruptions included, only the reading thread calls.
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -126,10 +142,7 @@ class Platform {
   // True when writing to standard output failed for another reason than a
   // reader that went away (a closed pipe ends the output quietly): a full
   // disk, say; *why is the first such failure. Only the inspection asks.
-  virtual bool console_failed(SystemError* why) {
-    (void)why;
-    return false;
-  }
+  virtual bool console_failed(SystemError* why) = 0;
 
   // The directory the program was started in, and the directory named by
   // argument i (followed if it is a link: the user named it), opened so
@@ -182,8 +195,8 @@ class Platform {
   // itself and not what a link there leads to. Always itself where opening
   // a name never follows a link.
   virtual Shown shows_entry(Handle dir, const char16_t* name, Handle entry) = 0;
-  // True when the last failed create_file or make_dir failed because the
-  // name exists.
+  // True when the calling thread's last failed create_file or make_dir
+  // failed because the name exists.
   virtual bool failed_because_exists() = 0;
   // The rules for names of entries on this system.
   virtual NameRules name_rules() = 0;
@@ -216,9 +229,9 @@ class Platform {
   // aligned; written is false when any byte did not reach `to`.
   virtual CopyResult copy_block(Handle from, Handle to, void* buffer, std::uint32_t count) = 0;
   // A file (not a pipe) can be read at any offset, by several threads at
-  // once, with read_at and copy_at. Those never rely on the handle's own
-  // position, and a reader that uses them must use nothing else: on some
-  // systems they move that position.
+  // once, with read_at and copy_at (the content stream, by the writers).
+  // Those never rely on the handle's own position, and a reader that uses
+  // them must use nothing else: on some systems they move that position.
   virtual bool reads_at_offsets(Handle h) = 0;
   // Reads count bytes starting at offset: fewer only at the end of the file
   // or when a read fails after some arrived; kReadFailed when the first
@@ -243,9 +256,9 @@ class Platform {
   // Applies a 16-bit attribute word to the open file or directory.
   virtual void set_attr(Handle h, std::uint16_t attr) = 0;
 
-  // The failure of the operation above that failed last, and the system's
-  // text for a failure, in the console's encoding, zero-terminated and cut
-  // to fit capacity.
+  // The failure of the operation above that failed last on the calling
+  // thread, and the system's text for a failure, in the console's encoding,
+  // zero-terminated and cut to fit capacity.
   virtual SystemError last_error() = 0;
   virtual void error_text(SystemError error, char* out, std::uint32_t capacity) = 0;
   // Whose codes SystemError holds, for a report a script reads: "errno"
@@ -255,10 +268,10 @@ class Platform {
   // This process's id: no other process running at the same time has it.
   virtual std::uint32_t process_id() = 0;
   // How many processors the process may run on, at least 1.
-  virtual int processor_count() { return 1; }
+  virtual int processor_count() = 0;
   // How many handles the process may hold open at once, once it has raised
   // its own limit as far as the system lets it; 0: no limit that matters.
-  virtual std::uint32_t handle_limit() { return 0; }
+  virtual std::uint32_t handle_limit() = 0;
   // Starts a thread running body(arg): false, with last_error(), when the
   // system cannot start one (a process or memory limit). join_thread waits
   // for a started thread to end.
@@ -267,7 +280,7 @@ class Platform {
   // While held, an interruption is not taken on this thread, nor on the
   // threads it starts: held around starting helper threads, so the thread
   // that speaks the run's last words is the one that owns their buffers.
-  virtual void hold_interruptions(bool held) { (void)held; }
+  virtual void hold_interruptions(bool held) = 0;
 
   // Milliseconds since an arbitrary start, wrapping at 2^32.
   virtual std::uint32_t tick_ms() = 0;

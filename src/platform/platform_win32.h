@@ -54,6 +54,11 @@ class Win32Platform final : public Platform {
   SystemError last_error() override;
   std::uint32_t process_id() override { return GetCurrentProcessId(); }
   int processor_count() override;
+  // No handle limit that a restore meets: the system's is in the millions.
+  std::uint32_t handle_limit() override { return 0; }
+  // Console events arrive on a thread of their own, which stops the main
+  // thread before it speaks (catch_interruptions): nothing to hold.
+  void hold_interruptions(bool) override {}
   bool start_thread(void (*body)(void*), void* arg, ThreadRef* out) override;
   void join_thread(ThreadRef thread) override;
   void error_text(SystemError error, char* out, std::uint32_t capacity) override;

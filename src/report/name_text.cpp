@@ -7,6 +7,12 @@ constexpr char kHex[] = "0123456789ABCDEF";
 bool is_high_surrogate(std::uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool is_low_surrogate(std::uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
+int hex_value(char16_t c) {
+  if (c >= u'0' && c <= u'9') return c - u'0';
+  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+  return -1;
+}
+
 // The format characters (Unicode category Cf, as of Unicode 15): invisible,
 // and some of them (the bidirectional controls U+202A-U+202E and
 // U+2066-U+2069) reorder what a terminal shows.
@@ -89,4 +95,35 @@ std::uint32_t append_name_text(const char16_t* name, NameTextKind kind, char* ou
     for (std::uint32_t i = 0; i < length; ++i) out[used++] = text[i];
   }
   return used;
+}
+
+const char16_t* read_name_text(const char16_t* text, char16_t* out, std::uint32_t capacity,
+                               std::uint32_t* length) {
+  std::uint32_t used = 0;
+  const char16_t* p = text;
+  for (; *p != u'/' && *p != 0; ++p) {
+    std::uint32_t c = *p;
+    if (c == u'\\') {
+      const int digits = p[1] == u'x' ? 2 : p[1] == u'u' ? 4 : p[1] == u'U' ? 8 : 0;
+      if (digits == 0) return nullptr;
+      c = 0;
+      for (int i = 0; i < digits; ++i) {
+        const int v = hex_value(p[2 + i]);
+        if (v < 0) return nullptr;
+        c = c << 4 | static_cast<std::uint32_t>(v);
+      }
+      p += 1 + digits;
+    }
+    if (used + 2 >= capacity || c > 0x10FFFF) return nullptr;
+    if (c >= 0x10000) {
+      out[used++] = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      out[used++] = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      out[used++] = static_cast<char16_t>(c);
+    }
+  }
+  if (p == text || used >= capacity) return nullptr;
+  out[used] = 0;
+  *length = used;
+  return p;
 }

@@ -1,55 +1,21 @@
 #include "restore/part_filter.h"
 
-namespace {
+#include "report/name_text.h"
 
-int hex_value(char16_t c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  return -1;
-}
-
-}  // namespace
-
-// "\xHH", "\uHHHH" and "\UHHHHHHHH" (upper-case digits, as --list writes
-// them) stand for one character; "/" ends a name.
+// Each name as read_name_text reads it back, one after the other.
 bool PartFilter::add(const char16_t* text) {
-  if (count_ == kPaths) return false;
+  if (count_ == kOnlyPaths) return false;
   const int path = count_;
   std::uint32_t at = used_;
   int names = 0;
-  bool name_open = false;
   for (const char16_t* p = text;; ++p) {
-    if (*p == u'/' || *p == 0) {
-      if (!name_open || at >= kNameUnits || names == kDepthLevels) return false;
-      units_[at++] = 0;
-      ++names;
-      name_open = false;
-      if (*p == 0) break;
-      continue;
-    }
-    if (!name_open) {
-      start_of_[path][names] = at;
-      name_open = true;
-    }
-    std::uint32_t c = *p;
-    if (c == u'\\') {
-      const int digits = p[1] == u'x' ? 2 : p[1] == u'u' ? 4 : p[1] == u'U' ? 8 : 0;
-      if (digits == 0) return false;
-      c = 0;
-      for (int i = 0; i < digits; ++i) {
-        const int v = hex_value(p[2 + i]);
-        if (v < 0) return false;
-        c = c << 4 | static_cast<std::uint32_t>(v);
-      }
-      p += 1 + digits;
-    }
-    if (at + 2 >= kNameUnits || c > 0x10FFFF) return false;
-    if (c >= 0x10000) {
-      units_[at++] = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      units_[at++] = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      units_[at++] = static_cast<char16_t>(c);
-    }
+    std::uint32_t length = 0;
+    if (names == kDepthLevels) return false;
+    p = read_name_text(p, units_ + at, kNameUnits - at, &length);
+    if (p == nullptr) return false;
+    start_of_[path][names++] = at;
+    at += length + 1;
+    if (*p == 0) break;
   }
   first_[path] = used_;
   names_[path] = names;

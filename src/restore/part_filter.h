@@ -17,12 +17,14 @@
 #include "dump/buffer_sizes.h"
 #include "dump/fs_node.h"
 
+// The most --only paths one run takes.
+constexpr int kOnlyPaths = 64;
+
 class PartFilter {
  public:
-  static constexpr int kPaths = 64;
-
   // Takes one path as the user typed it; false when it is not a path of
-  // --list's form (a bad escape, an empty name) or there is no room.
+  // --list's form (read_name_text: a bad escape, an empty name) or there is
+  // no room.
   bool add(const char16_t* text);
   int count() const { return count_; }
   // The record at depth lies inside a directory that is not restored:
@@ -32,10 +34,13 @@ class PartFilter {
   // itself, inside a selected entry, or a directory on the way to one.
   // Records are given in dump order; those below_skipped() may be left out.
   bool take(const FsNode& node, const char16_t* name);
-  // Whether path i matched an entry of the dump.
+  // Whether path i matched an entry of the dump, and every path did: kept
+  // for the caller to tell the paths that matched nothing after the run.
   bool found(int i) const { return (found_ >> i) & 1u; }
+  bool found_all() const { return found_ == all_; }
 
  private:
+  static_assert(kOnlyPaths <= 64, "the sets of paths are bits of one 64-bit word");
   bool component_is(int path, int index, const char16_t* name) const;
 
   int count_ = 0;
@@ -43,9 +48,9 @@ class PartFilter {
   // a path's names start at first_[path], and it has names_[path] of them.
   char16_t units_[kNameUnits];
   std::uint32_t used_ = 0;
-  std::uint32_t first_[kPaths] = {};
-  int names_[kPaths] = {};
-  std::uint32_t start_of_[kPaths][kDepthLevels] = {};
+  std::uint32_t first_[kOnlyPaths] = {};
+  int names_[kOnlyPaths] = {};
+  std::uint32_t start_of_[kOnlyPaths][kDepthLevels] = {};
   std::uint64_t all_ = 0;  // every path added
   // For the record last seen at each depth: how many names its path has,
   // and the paths whose first names are those.

@@ -28,6 +28,7 @@ RestoreDriver::~RestoreDriver() {
 
 int RestoreDriver::run(int base_arg, int target_arg, RestoreOptions options) {
   options_ = options;
+  ran_to_end_ = false;
   writer_.keep_whole_files(options.resume);
   // Before anything is touched: the table of entries made is large.
   if (!guard_.reserve()) {
@@ -334,12 +335,8 @@ int RestoreDriver::finish() {
     return close_report(kExitLogIncomplete);
   }
   const bool logged = entry_lines() > 0 || log_.dump_lines() > 0;
-  bool unmatched = false;
-  for (int i = 0; options_.part != nullptr && i < options_.part->count(); ++i) {
-    if (options_.part->found(i)) continue;
-    unmatched = true;
-    if (options_.tell_unmatched != nullptr) options_.tell_unmatched(i, err_);
-  }
+  ran_to_end_ = true;
+  const bool unmatched = options_.part != nullptr && !options_.part->found_all();
   return close_report((options_.strict && logged) || unmatched ? kExitDumpProblems : kExitDone);
 }
 

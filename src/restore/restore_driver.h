@@ -3,8 +3,9 @@
 // (status 0), the names stream ends first (status 0), or start-up fails
 // (status 1, the reason on standard error). A log that could not be written
 // whole makes the status 2; with --strict, a run that logged anything ends
-// with 3, and so does one with an --only path that matched nothing. At the end, standard error names the entries not restored (the
-// first kToldLosses of them) and says how many there were; with --report,
+// with 3, and so does one with an --only path that matched nothing. At the
+// end, standard error names the entries not restored (the first kToldLosses
+// of them) and says how many there were; with --report,
 // each is an object of the report too.
 #pragma once
 
@@ -32,9 +33,8 @@ struct RestoreOptions {
   bool quiet = false;   // nothing on standard output: no basepath line, no progress line
   bool resume = false;  // files already in the target whole are kept
   // --only: the parts restored (nullptr: all); a path that matched nothing
-  // is told on standard error, as user_paths gives it, and ends with status 3.
+  // ends a run that read its dump to the end with status 3.
   PartFilter* part = nullptr;
-  void (*tell_unmatched)(int path, LineWriter& err) = nullptr;
   // --errors: the log's path, absolute or relative to the starting
   // directory (nullptr: "$errors" there).
   const char16_t* log_path = nullptr;
@@ -68,6 +68,10 @@ class RestoreDriver {
   // the file being restored, or where the run stood. Registered as the
   // run's last words from the log's creation to the end.
   void say_interrupted();
+  // Whether the last run read its dump to the end with a whole log: only
+  // then does an --only path that matched nothing count, and the caller
+  // tells it (PartFilter::found).
+  bool ran_to_end() const { return ran_to_end_; }
   // Restores with this pool of writers (0 writers: the pool's batches run on
   // the reading thread); without one, everything happens on one thread.
   void use_pool(WriterPool* pool, int writers) {
@@ -125,6 +129,7 @@ class RestoreDriver {
   RestoreOptions options_;
   WriterPool* pool_ = nullptr;
   int writers_ = 0;
+  bool ran_to_end_ = false;
   Handle start_dir_;
   Handle target_;
   bool log_created_ = false;

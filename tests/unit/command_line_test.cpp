@@ -12,6 +12,12 @@ namespace {
 
 using Args = std::vector<std::string>;
 
+Args only_times(int n) {
+  Args args;
+  for (int i = 0; i < n; ++i) args.insert(args.end(), {"--only", "p"});
+  return args;
+}
+
 TEST(CommandLine, EachArgumentListGivesItsModeAndArgumentsOrAUsageError) {
   struct Case {
     Args args;
@@ -52,6 +58,8 @@ TEST(CommandLine, EachArgumentListGivesItsModeAndArgumentsOrAUsageError) {
        "--strict goes with a restore only, not with --check"},
       {{"--compare", "--errors", "x"}, Mode::kUsageError, -1, -1, false, false,
        "--errors goes with a restore only, not with --compare"},
+      {only_times(kOnlyPaths), Mode::kRestore, -1, -1, false, false, ""},
+      {only_times(kOnlyPaths + 1), Mode::kUsageError, -1, -1, false, false, "--only is given more than 64 times"},
       {{"--\x01\xc3\xa9"}, Mode::kUsageError, -1, -1, false, false, "unknown option '--\\x01\xc3\xa9'"},
   };
   for (const Case& c : cases) {

@@ -105,6 +105,28 @@ TEST(NameText, CutsBeforeACharacterThatDoesNotFit) {
   EXPECT_FALSE(cut);
 }
 
+// What --list writes of a name reads back as that name, as --only takes it;
+// text it never writes is refused, and a name keeps room for a pair.
+TEST(NameText, ReadsBackWhatItWritesAndNothingElse) {
+  char16_t out[8];
+  std::uint32_t length = 0;
+  for (const std::u16string name : {u"a/b\\c", u"a\nb\x7F", u"\u00AD-", u"\U000E0001", u"\xD800x\xDC00"}) {
+    const std::string written = text(name);
+    const std::u16string typed(written.begin(), written.end());  // all escapes: ASCII
+    const char16_t* end = read_name_text(typed.c_str(), out, 8, &length);
+    ASSERT_NE(end, nullptr) << written;
+    EXPECT_EQ(*end, 0) << written;
+    EXPECT_EQ(std::u16string(out, length), name) << written;
+  }
+  const char16_t path[] = u"caf\u00E9/x";
+  EXPECT_EQ(read_name_text(path, out, 8, &length), path + 4);
+  EXPECT_EQ(std::u16string(out, length), u"caf\u00E9");
+  for (const char16_t* bad : {u"", u"/a", u"a\\q", u"\\x4", u"\\x4a", u"\\U00110000", u"abcdefg"}) {
+    EXPECT_EQ(read_name_text(bad, out, 8, &length), nullptr) << FakePlatform::utf8(bad);
+  }
+  EXPECT_NE(read_name_text(u"abcdef", out, 8, &length), nullptr);
+}
+
 struct View {
   FakePlatform fake;
   Inspection inspection{fake};

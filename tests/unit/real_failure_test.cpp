@@ -1,6 +1,8 @@
 // The restore over the real POSIX platform in a scratch directory, with one
 // chosen system call made to fail: the failure gets exactly one line in
-// "$errors", worded by the system, and the rest of the tree is on disk.
+// "$errors", worded by the system, and the rest of the tree is on disk; the
+// same on one thread and with four writers, which make the files of the
+// directories the run made and move the long bodies.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -14,6 +16,7 @@
 
 #include "platform/platform_posix.h"
 #include "platform_wrapper.h"
+#include "restore/writer_pool.h"
 #include "test_restorer.h"
 
 namespace {
@@ -92,63 +95,73 @@ TEST_F(RealFailureTest, OneFailingCallGivesOneLineAndTheRestOfTheTree) {
   struct Case {
     const char* what;
     PlatformOp op;
-    int nth;  // the first create_file is the log's; so is each write after a failure
+    const char16_t* entry;
+    int nth;  // of op's calls on the entry
     int code;
     std::string log;
     std::map<std::string, std::string> changed;  // from the whole tree; "-": absent
   } cases[] = {
-      {"nothing fails", PlatformOp::kCreateFile, 0, 0, "", {}},
+      {"nothing fails", PlatformOp::kCreateFile, u"", 0, 0, "", {}},
       {"the second file cannot be created",
        PlatformOp::kCreateFile,
-       3,
+       u"b.txt",
+       1,
        ENOSPC,
        "createfile error with <b.txt>, attr=0020, size=5: No space left on device\n",
        {{"docs/b.txt", "-"}}},
       {"a short body cannot be written",
        PlatformOp::kWrite,
-       2,
+       u"b.txt",
+       1,
        EIO,
        "write error with <b.txt>, attr=0020, size=5: Input/output error\n",
        {{"docs/b.txt", ""}}},  // empty, and without its times
       {"the second block of a long body cannot be written",
        PlatformOp::kCopyBlock,
+       u"big",
        2,
        EFBIG,
        "write error with <big>, attr=0020, size=3145728: File too large\n",
        {{"big", "1048576 bytes"}}},
       {"a close reports a late error",
        PlatformOp::kClose,
+       u"a.txt",
        1,
        EIO,
        "write error with <a.txt>, attr=0020, size=5: Input/output error\n",
        {}},
       {"a directory cannot be made",
        PlatformOp::kMakeDir,
+       u"docs",
        1,
        EACCES,
        "mkdir error with <docs>, attr=0010: Permission denied\n"
        "chdir error with <docs> attr=0020: Permission denied\n",
        {{"docs", "-"}, {"docs/a.txt", "-"}, {"docs/b.txt", "-"}}},
   };
-  for (const Case& c : cases) {
-    fs::remove_all("target");
-    fs::create_directory("target");
-    fs::remove("$errors");  // so the log takes one create_file
-    PlatformWrapper platform(real_platform());
-    platform.fail(c.op, c.nth, static_cast<std::uint32_t>(c.code));
-    auto restorer = std::make_unique<Restorer>(platform);
-    const CommandLine line = parse_command_line(platform);
-    EXPECT_EQ(restorer->driver.run(line.base_arg, line.target_arg), 0) << c.what;
-    EXPECT_EQ(platform.injected(), c.nth > 0) << c.what;
-    // Every body was taken whole, so the ones after a failure are aligned.
-    EXPECT_EQ(restorer->counters.outbytes, kBig + 17) << c.what;
-    EXPECT_EQ(slurp("$errors"), c.log) << c.what;
-    std::map<std::string, std::string> want = whole;
-    for (const auto& [path, now] : c.changed) {
-      if (now == "-") want.erase(path);
-      if (now != "-") want[path] = now;
+  for (const int writers : {0, 4}) {
+    for (const Case& c : cases) {
+      const std::string what = std::string(c.what) + ", writers " + std::to_string(writers);
+      fs::remove_all("target");
+      fs::create_directory("target");
+      PlatformWrapper platform(real_platform());
+      platform.fail(c.op, c.entry, c.nth, static_cast<std::uint32_t>(c.code));
+      auto pool = writers > 0 ? std::make_unique<WriterPool>(platform) : nullptr;
+      auto restorer = std::make_unique<Restorer>(platform);
+      if (pool != nullptr) restorer->driver.use_pool(pool.get(), writers);
+      const CommandLine line = parse_command_line(platform);
+      EXPECT_EQ(restorer->driver.run(line.base_arg, line.target_arg), 0) << what;
+      EXPECT_EQ(platform.injected(), c.nth > 0) << what;
+      // Every body was taken whole, so the ones after a failure are aligned.
+      EXPECT_EQ(restorer->counters.outbytes, kBig + 17) << what;
+      EXPECT_EQ(slurp("$errors"), c.log) << what;
+      std::map<std::string, std::string> want = whole;
+      for (const auto& [path, now] : c.changed) {
+        if (now == "-") want.erase(path);
+        if (now != "-") want[path] = now;
+      }
+      EXPECT_EQ(tree(), want) << what;
     }
-    EXPECT_EQ(tree(), want) << c.what;
   }
 }
 
