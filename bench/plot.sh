@@ -74,7 +74,7 @@ if [[ -f $scale_results ]]; then
   for fig in us cpu rss; do
     plots=()
     for line in restore-1:"restore -j 1":7:1 restore-def:"restore, default writers":7:2 \
-                compare-1:"--compare":5:3 resume-1:"--resume -j 1":9:4 resume-def:"--resume, default":9:7; do
+                compare-1:"--compare -j 1":5:3 compare-def:"--compare, default":5:6 resume-1:"--resume -j 1":9:4 resume-def:"--resume, default":9:7; do
       IFS=: read -r name title pt lt <<<"$line"
       if [[ -f $work/s/$name.$fig ]]; then
         plots+=("'$work/s/$name.$fig' using 1:2:3:4 with yerrorlines lt $lt pt $pt lw 2 title '$title'")

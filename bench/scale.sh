@@ -16,7 +16,7 @@
 #
 # The numbered and flat trees run first, whatever their place in the list,
 # taking turns within each round. A round of a tree restores it at -j 1,
-# compares it (--compare reads on one thread, whatever -j), resumes over it
+# compares it at -j 1 and the default writers, resumes over it
 # (every file is already whole), then restores it at the default writers and
 # resumes over that. Every restore writes a fresh directory; each restored
 # tree is removed outside the timed part. Round 0 is a warm-up. Rounds: RUNS
@@ -136,7 +136,8 @@ tree_round() {
   echo "== $stage: round $round, load average $(cut -d' ' -f1-3 /proc/loadavg)" >&2
   fresh
   timed "$stage" "$entries" restore 1 "$round" "$FSRESTORE" -q -j 1 "$dir/dump_" "$out"
-  timed "$stage" "$entries" compare 1 "$round" "$FSRESTORE" --compare -q "$dir/dump_" "$out"
+  timed "$stage" "$entries" compare 1 "$round" "$FSRESTORE" --compare -q -j 1 "$dir/dump_" "$out"
+  timed "$stage" "$entries" compare def "$round" "$FSRESTORE" --compare -q "$dir/dump_" "$out"
   timed "$stage" "$entries" resume 1 "$round" "$FSRESTORE" -q --resume -j 1 "$dir/dump_" "$out"
   fresh
   timed "$stage" "$entries" restore def "$round" "$FSRESTORE" -q "$dir/dump_" "$out"
@@ -198,7 +199,8 @@ small_stage() {
   load_line small
   for ((round = 0; round <= runs; round++)); do
     echo "== small: round $round of $runs" >&2
-    timed small "$entries" compare 1 "$round" "$FSRESTORE" --compare -q "$dir/dump_" "$out"
+    timed small "$entries" compare 1 "$round" "$FSRESTORE" --compare -q -j 1 "$dir/dump_" "$out"
+    timed small "$entries" compare def "$round" "$FSRESTORE" --compare -q "$dir/dump_" "$out"
     timed small "$entries" tar-d 1 "$round" tar -d -f "$dir/tree.tar" -C "$tarout"
     timed small "$entries" resume def "$round" "$FSRESTORE" -q --resume "$dir/dump_" "$out"
     rm -rf "$BENCH_ROOT/new" && mkdir "$BENCH_ROOT/new"

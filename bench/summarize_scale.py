@@ -119,12 +119,15 @@ def targets(stages, entries):
         small = stages["small"]
         print(f"\nsmall, {entries['small']} entries on tmpfs: median seconds (lowest..highest), "
               "ratio per round (lowest..highest)")
-        for a, b in ((("compare", "1"), ("tar-d", "1")), (("resume", "def"), ("restore", "def"))):
+        pairs = ((("compare", "1"), ("tar-d", "1")), (("compare", "def"), ("tar-d", "1")),
+                 (("resume", "def"), ("restore", "def")))
+        for a, b in pairs:
             if a in small and b in small:
                 wa = [r["wall"] for r in small[a].values()]
                 wb = [r["wall"] for r in small[b].values()]
-                print(f"  {a[0]} {spread(wa, '{:.3f}')} s, {b[0]} {spread(wb, '{:.3f}')} s: "
-                      f"{a[0]}/{b[0]} {spread(ratios(small[a], small[b]))}x")
+                name_a = f"{a[0]} {WRITERS[a[1]]}"
+                print(f"  {name_a} {spread(wa, '{:.3f}')} s, {b[0]} {spread(wb, '{:.3f}')} s: "
+                      f"{name_a}/{b[0]} {spread(ratios(small[a], small[b]))}x")
 
 
 def main(path):

@@ -37,10 +37,13 @@ set(FSRESTORE_CORE_SOURCES
   src/target/target_dir.cpp
   src/writers/batch_queue.cpp
   src/writers/writer_threads.cpp
+  src/inspect/compare_lines.cpp
+  src/inspect/compare_writers.cpp
   src/inspect/dump_check.cpp
   src/inspect/dump_listing.cpp
   src/inspect/dump_report.cpp
   src/inspect/dump_walk.cpp
+  src/inspect/file_compare.cpp
   src/inspect/name_collisions.cpp
   src/inspect/tree_compare.cpp
   src/main/command_line.cpp

@@ -1,6 +1,7 @@
 #include "inspect/tree_compare.h"
 
 #include <cstring>
+#include <new>
 #include <initializer_list>
 #include <string>
 
@@ -30,38 +31,34 @@ const char* kind_word(EntryKind kind) {
   return "special file";
 }
 
-// "2024-03-01T10:46:40.555000012Z": the time to the nanosecond, the two
-// digits past the dump's 100 ns after its seven.
-std::uint32_t time_text(UnixTime t, char* out) {
-  const std::int64_t ticks =
-      t.seconds * static_cast<std::int64_t>(kTicksPerSecond) + static_cast<std::int64_t>(kFileTimeUnixEpoch);
-  if (t.seconds < -11644473600LL || ticks < 0) {
-    std::strcpy(out, "before 1601");
-    return 11;
-  }
-  const FileTime whole = static_cast<FileTime>(ticks) + static_cast<FileTime>(t.nanoseconds / 100);
-  std::uint32_t n = format_iso_time(whole, out);
-  out[n - 1] = static_cast<char>('0' + t.nanoseconds % 100 / 10);
-  out[n++] = static_cast<char>('0' + t.nanoseconds % 10);
-  out[n++] = 'Z';
-  out[n] = 0;
-  return n;
-}
-
 }  // namespace
 
-int TreeCompare::run(int base_arg, int target_arg) {
+// Writers are taken only where they can start; without them (or their
+// memory) the comparison runs here, with the same output.
+int TreeCompare::run(int base_arg, int target_arg, int writers) {
   if (!walk_.open(base_arg)) return kExitStartFailed;
   level_[0] = enter_target(platform_, target_arg, Handle::none(), err_, name_);
   if (!level_[0].valid()) return kExitStartFailed;
   folds_[0] = Folds::kUnknown;
+  CompareWriters* pool = pool_;
+  pool_ = nullptr;
+  if (pool == nullptr && writers > 1) {
+    static CompareWriters* own = new (std::nothrow) CompareWriters(platform_);
+    pool = own;
+  }
+  if (pool != nullptr && writers > 1 && pool->start(writers)) {
+    pool_ = pool;
+    lines_.set_turn(pool_);
+  }
   compare_records();
   leave_below(0);
   report_extras(0);
+  if (pool_ != nullptr) pool_->stop();
+  const std::int64_t differences = lines_.differences() + (pool_ != nullptr ? pool_->differences() : 0);
   out_.text("entries=").decimal(entries_).text(" refused=").decimal(refused_);
-  out_.text(" differences=").decimal(differences_).end_line();
+  out_.text(" differences=").decimal(differences).end_line();
   platform_.console_flush();
-  return differences_ > 0 ? kExitDumpProblems : kExitDone;
+  return differences > 0 ? kExitDumpProblems : kExitDone;
 }
 
 // The dump is read as the restore reads it: where its names run out, the
@@ -71,6 +68,7 @@ void TreeCompare::compare_records() {
   while (walk_.next_record()) {
     leave_below(walk_.node().depth);
     if (!walk_.next_name()) {
+      err_turn();
       report_names_stop(platform_, walk_, err_);
       return;
     }
@@ -78,6 +76,7 @@ void TreeCompare::compare_records() {
     ++entries_;
     compare_record();
   }
+  err_turn();
   if (walk_.nodes_failed()) report_nodes_failed(platform_, err_);
   if (walk_.stray_bytes() > 0) nodes_stray_line(err_, walk_.stray_bytes());
 }
@@ -92,6 +91,7 @@ void TreeCompare::compare_record() {
   // Only the directories that are compared are held: a record outside them,
   // or out of the tree's order, is not restored where it could be looked at.
   const Handle holder = out_of_order || depth > deepest_ ? Handle::none() : level_[depth];
+  if (out_of_order) err_turn();
   if (out_of_order) report_depth_fault(walk_, err_);
   if (!holder.valid()) return skip_body();
   const bool meets_earlier = collision == Collision::kSameName || (collision == Collision::kCaseOnly && folds(depth));
@@ -128,7 +128,7 @@ void TreeCompare::compare_directory(Handle holder) {
     if (described) disk = EntryState::of(open);
     if (!described) unreadable();
   }
-  if (described) compare_state(disk, record_differences(node, disk));
+  if (described) lines_.state(walk_.path(), node, disk, record_differences(node, disk));
   level_[depth + 1] = dir;
   names_lost_[depth + 1] = false;
   folds_[depth + 1] = Folds::kUnknown;
@@ -139,7 +139,7 @@ void TreeCompare::directory_not_opened(Handle holder, const Failure& why) {
   // A link the system followed: what it leads to is neither listed nor
   // read. Where the system cannot tell, nothing is read either.
   if (why.refusal == Refusal::kNotShown && why.cannot_tell) return unreadable(why);
-  if (why.refusal == Refusal::kNotShown) return difference(line("kind").text(": directory in the dump, link on disk"));
+  if (why.refusal == Refusal::kNotShown) return lines_.link_on_disk(walk_.path(), true);
   EntryInfo info;
   if (platform_.inspect(holder, walk_.name(), &info) && info.kind != EntryKind::kDirectory) {
     return not_there(info.kind);
@@ -198,13 +198,14 @@ void TreeCompare::compare_file(Handle holder) {
   EntryState disk = EntryState::of(info);
   const bool read_word = needs_open_word(disk, info.attributes_told);
   const bool read_body = (record_differences(node, disk) & kSizeDiffers) == 0 && node.size > 0;
+  if (read_body && node.size <= kCompareBodyBytes) return hand_over(holder, disk, read_word);
   Handle file;
   if (read_word || read_body || !info.shown_as_itself) {
     Failure why;
     file = gate_.open_file(holder, walk_.name(), &why);
     if (!file.valid()) {
       if (why.refusal == Refusal::kNotShown && !why.cannot_tell) {
-        difference(line("kind").text(": file in the dump, link on disk"));
+        lines_.link_on_disk(walk_.path(), false);
       } else {
         unreadable(why);
       }
@@ -226,8 +227,53 @@ void TreeCompare::compare_file(Handle holder) {
   } else if (node.size > 0) {
     compare_body(file);
   }
-  compare_state(disk, differs);
+  lines_.state(walk_.path(), node, disk, differs);
   platform_.close(file);
+}
+
+void TreeCompare::hand_over(Handle holder, const EntryState& looked, bool read_word) {
+  const FsNode& node = walk_.node();
+  const char16_t* name = walk_.name();
+  std::uint32_t units = 1;
+  while (name[units - 1] != 0) ++units;
+  const EntryText path = walk_.path();
+  const std::uint32_t size = static_cast<std::uint32_t>(node.size);
+  CompareBatch& batch = pool_ != nullptr ? pool_->room_for(size, units, path.length) : one_batch_;
+  if (pool_ == nullptr) batch.clear();
+  CompareJob& job = batch.jobs[batch.count];
+  job.dir = holder;
+  job.node = node;
+  job.looked = looked;
+  job.read_word = read_word;
+  job.name = batch.name_used;
+  std::memcpy(batch.names + batch.name_used, name, units * sizeof(char16_t));
+  batch.name_used += units;
+  job.path = batch.path_used;
+  job.path_length = path.length;
+  job.path_cut = path.tail[0] != 0;
+  std::memcpy(batch.paths + batch.path_used, path.bytes, path.length);
+  batch.path_used += path.length;
+  job.body = batch.body_used;
+  job.held = copy_body(batch.body + batch.body_used, size);
+  batch.body_used += job.held;
+  if (pool_ != nullptr) return pool_->added(batch);
+  ++batch.count;
+  one_file_.compare(batch, job);
+}
+
+// From the read-ahead, refilled as it empties; fewer where the stream ends.
+std::uint32_t TreeCompare::copy_body(std::uint8_t* to, std::uint64_t size) {
+  std::uint32_t copied = 0;
+  while (copied < size) {
+    if (ahead_begin_ == ahead_end_) refill();
+    if (ahead_begin_ == ahead_end_) break;
+    const std::uint32_t held = ahead_end_ - ahead_begin_;
+    const std::uint32_t want = size - copied < held ? static_cast<std::uint32_t>(size - copied) : held;
+    std::memcpy(to + copied, ahead_ + ahead_begin_, want);
+    ahead_begin_ += want;
+    copied += want;
+  }
+  return copied;
 }
 
 // The body's first bytes come from the read-ahead, the rest straight from
@@ -242,6 +288,7 @@ void TreeCompare::compare_body(Handle file) {
   const BodyMatch match = match_body(platform_, file, source, size, blocks_);
   const std::uint64_t from_ahead = match.taken < source.held_bytes ? match.taken : source.held_bytes;
   ahead_begin_ += static_cast<std::uint32_t>(from_ahead);
+  if (match.stream_ended) err_turn();
   if (match.stream_ended) return report_content_short(walk_, size - match.taken, err_);
   if (match.differs_at == size) return;
   difference(line("bytes").text(": differ from byte ").decimal(static_cast<std::int64_t>(match.differs_at)));
@@ -259,6 +306,7 @@ void TreeCompare::skip_content(std::uint64_t count) {
   ahead_begin_ += from_ahead;
   const std::uint64_t rest = count - from_ahead;
   const std::uint64_t missing = rest == 0 ? 0 : rest - walk_.skip_content(rest);
+  if (missing > 0) err_turn();
   if (missing > 0) report_content_short(walk_, missing, err_);
 }
 
@@ -268,23 +316,6 @@ void TreeCompare::refill() {
   ahead_begin_ = ahead_end_ = 0;
   const std::uint32_t got = platform_.read(walk_.stream(DumpReader::kContent), ahead_, sizeof ahead_);
   if (got != kReadFailed) ahead_end_ = got;
-}
-
-// The write time as the restore sets it (exact to 100 ns, the system's own
-// conversion), and the attribute word as far as the system keeps it.
-void TreeCompare::compare_state(const EntryState& disk, std::uint8_t differs) {
-  const FsNode& node = walk_.node();
-  if ((differs & kTimeDiffers) != 0) {
-    char dump_time[kIsoTimeChars + 4], disk_time[kIsoTimeChars + 4];
-    time_text(filetime_to_unix(node.write_time), dump_time);
-    time_text(disk.write_time, disk_time);
-    difference(line("time").text(": ").text(dump_time).text(" in the dump, ").text(disk_time).text(" on disk"));
-  }
-  if ((differs & kWordDiffers) != 0) {
-    const std::uint16_t kept = disk.known;
-    LineWriter& w = line("attr").text(": ").hex4(node.attr & kept).text(" in the dump, ");
-    difference(w.hex4(disk.attributes & kept).text(" on disk"));
-  }
 }
 
 // Whether the directory holding the entries at depth takes two names for one
@@ -302,7 +333,11 @@ void TreeCompare::leave_below(int depth) {
   for (; deepest_ > depth; --deepest_) {
     if (!level_[deepest_].valid()) continue;
     report_extras(deepest_);
-    platform_.close(level_[deepest_]);
+    if (pool_ != nullptr) {
+      pool_->close_later(level_[deepest_]);
+    } else {
+      platform_.close(level_[deepest_]);
+    }
     level_[deepest_] = Handle::none();
   }
 }
@@ -324,6 +359,7 @@ void TreeCompare::report_extras(int depth) {
     if (walk_.dump_holds(depth, name_, true) && folds(depth)) continue;
     if (depth == 0 && own_file(name_)) continue;
     const EntryText dir = walk_.directory_path(depth);
+    lines_.turn();
     out_.text("extra ").bytes(dir.bytes, dir.length).text(dir.tail);
     if (dir.tail[0] == 0) {
       bool cut = false;
@@ -351,30 +387,16 @@ bool TreeCompare::own_file(const char16_t* name) {
   return false;
 }
 
-LineWriter& TreeCompare::line(const char* kind) {
-  const EntryText path = walk_.path();
-  return out_.text(kind).text(" ").bytes(path.bytes, path.length).text(path.tail);
-}
-
-void TreeCompare::difference(LineWriter& w) {
-  w.end_line();
-  ++differences_;
-}
-
 void TreeCompare::unreadable() { unreadable(Failure::of_last_call(platform_)); }
 
-void TreeCompare::unreadable(const Failure& why) {
-  static char words[1024];
-  failure_text(platform_, why, words, sizeof words);
-  trim_trailing_spaces(words);
-  difference(line("unreadable").text(": ").text(words));
-}
+void TreeCompare::unreadable(const Failure& why) { lines_.unreadable(walk_.path(), why); }
 
 void TreeCompare::directory_unreadable(int depth) {
   static char words[1024];
   failure_text(platform_, Failure::of_last_call(platform_), words, sizeof words);
   trim_trailing_spaces(words);
   const EntryText dir = walk_.directory_path(depth);
+  lines_.turn();
   out_.text("unreadable ").bytes(dir.bytes, dir.length).text(dir.tail);
   difference(out_.text(": ").text(words));
 }
@@ -383,6 +405,7 @@ void TreeCompare::refused(Failure why) {
   static char words[1024];
   failure_text(platform_, why, words, sizeof words);
   line("refused").text(": ").text(words).end_line();
+  lines_.line_done();
   ++refused_;
 }
 

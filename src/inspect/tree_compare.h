@@ -26,7 +26,11 @@
 
 #include "dump/buffer_sizes.h"
 #include "dump/fs_node.h"
+#include "inspect/compare_batch.h"
+#include "inspect/compare_lines.h"
+#include "inspect/compare_writers.h"
 #include "inspect/dump_walk.h"
+#include "inspect/file_compare.h"
 #include "platform/platform.h"
 #include "report/failure.h"
 #include "report/line_writer.h"
@@ -38,11 +42,22 @@
 class TreeCompare {
  public:
   TreeCompare(Platform& platform, DumpWalk& walk, LineWriter& out, LineWriter& err)
-      : platform_(platform), gate_(platform), walk_(walk), out_(out), err_(err) {}
+      : platform_(platform),
+        gate_(platform),
+        walk_(walk),
+        out_(out),
+        err_(err),
+        lines_(platform, out),
+        one_file_(platform, lines_, err) {}
 
-  // Returns the exit status: 0 when the tree agrees with the dump, 1 when
-  // the dump or the target cannot be opened, 3 when they differ.
-  int run(int base_arg, int target_arg);
+  // Compares with `writers` writer threads reading the bodies (1: this
+  // thread alone; the output is the same). Returns the exit status: 0 when
+  // the tree agrees with the dump, 1 when the dump or the target cannot be
+  // opened, 3 when they differ.
+  int run(int base_arg, int target_arg, int writers = 1);
+  // The writers to compare with when run with more than one (tests; else
+  // the run takes its own).
+  void compare_with(CompareWriters* writers) { pool_ = writers; }
 
  private:
   // Takes the records until the dump ends; false when its names ran out.
@@ -60,21 +75,26 @@ class TreeCompare {
   bool meets_earlier_entry(const EntryInfo& info);
   // The body of the current file beside the open file of the same size.
   void compare_body(Handle file);
+  // A file whose size is its record's and whose body a batch can carry: to
+  // the writers, or compared here the same way without them.
+  void hand_over(Handle holder, const EntryState& looked, bool read_word);
+  // Copies up to size bytes of the content stream; how many it held.
+  std::uint32_t copy_body(std::uint8_t* to, std::uint64_t size);
+  // Before a line on standard error: its turn.
+  void err_turn() { lines_.turn(); }
   // Reads past the current record's body, or count bytes of the stream,
   // telling what the stream lacks.
   void skip_body();
   void skip_content(std::uint64_t count);
   void refill();
-  // The time and word lines for the differences found.
-  void compare_state(const EntryState& disk, std::uint8_t differs);
   bool folds(int depth);
   // Lists and closes the directories that hold entries deeper than depth.
   void leave_below(int depth);
   void report_extras(int depth);
   bool own_file(const char16_t* name);
 
-  LineWriter& line(const char* kind);  // "<kind> <path of the current record>"
-  void difference(LineWriter& w);      // ends a line that counts as a difference
+  LineWriter& line(const char* kind) { return lines_.line(kind, walk_.path()); }
+  void difference(LineWriter& w) { lines_.difference(w); }
   // The last call failed on the current entry, or on the listing of the
   // directory holding the entries at depth.
   void unreadable();
@@ -101,7 +121,10 @@ class TreeCompare {
   int deepest_ = 0;  // the deepest depth whose directory is held
   std::int64_t entries_ = 0;
   std::int64_t refused_ = 0;
-  std::int64_t differences_ = 0;
+  CompareLines lines_;
+  FileCompare one_file_;  // without writers
+  CompareWriters* pool_ = nullptr;
+  CompareBatch one_batch_;  // without writers
   char16_t name_[kNameUnits];
   char name_text_[kPathTextBytes];
   BodyBlocks blocks_;

@@ -18,6 +18,14 @@
 
 namespace {
 
+// -j, or by default the processors the process may use, at most
+// kDefaultWriters; never more than kMaxWriters.
+int writers_asked(Platform& platform, const CommandLine& line) {
+  int jobs = line.jobs;
+  if (jobs == 0) jobs = platform.processor_count() < kDefaultWriters ? platform.processor_count() : kDefaultWriters;
+  return jobs > kMaxWriters ? kMaxWriters : jobs;
+}
+
 const char kUsage[] =
     "usage: fsrestore [-j N] [-q] [--strict] [--resume] [--only PATH]...\n"
     "                 [--errors FILE] [--report FILE] [--] [BASEPATH [TARGET]]\n"
@@ -153,7 +161,7 @@ int fsrestore_main(Platform& platform) {
       warn_ignored_operands(platform, line);
       static Inspection inspection(platform);
       static TreeCompare compare(platform, inspection.walk, inspection.out, inspection.err);
-      return with_output_checked(platform, compare.run(line.base_arg, line.target_arg));
+      return with_output_checked(platform, compare.run(line.base_arg, line.target_arg, writers_asked(platform, line)));
     }
     case Mode::kRestore:
       warn_ignored_operands(platform, line);
@@ -193,9 +201,7 @@ int fsrestore_main(Platform& platform) {
     options.report = report_path;
   }
   if (line.only_count > 0) options.part = &part;
-  int jobs = line.jobs;
-  if (jobs == 0) jobs = platform.processor_count() < kDefaultWriters ? platform.processor_count() : kDefaultWriters;
-  if (jobs > kMaxWriters) jobs = kMaxWriters;
+  const int jobs = writers_asked(platform, line);
   if (jobs > 1) {
     // Taken only for a run with writers, so a run on one thread (and
     // --help) needs none of its memory.

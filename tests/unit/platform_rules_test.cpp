@@ -3,6 +3,8 @@
 #include <memory>
 
 #include "dump/name_codec.h"
+#include "inline_executor.h"
+#include "inspect/compare_writers.h"
 #include "inspect/inspection.h"
 #include "inspect/tree_compare.h"
 #include "platform/entry_name.h"
@@ -201,6 +203,39 @@ TEST(FoldedNames, CompareMeetsNamesWhereTheRestoreDoes) {
                                        "refused sub/\xC4\xB1: an entry restored in this run has this name\n"
                                        "entries=5 refused=2 differences=0\n"
                                      : "entries=5 refused=0 differences=0\n");
+  }
+}
+
+// With writers, every file's body is opened and read in their batches, and
+// what --compare prints is what it prints alone.
+TEST(FoldedNames, CompareReadsBodiesInTheWritersBatches) {
+  auto r = TestRestorer::make();
+  TestDump d;
+  for (int i = 0; i < 150; ++i) {
+    std::u16string name(u"f..");
+    name[1] = static_cast<char16_t>(u'A' + i % 26);
+    name[2] = static_cast<char16_t>(u'a' + i / 26);
+    d.file(0, name, "body");
+  }
+  r->run(d, {"dump/", "target"});
+  r->fake.find(u"target/fBa")->body = "bodY";
+  r->fake.args = {"--compare", "dump/", "target"};
+  for (const int writers : {1, 4}) {
+    auto view = std::make_unique<Inspection>(r->fake);
+    auto compare = std::make_unique<TreeCompare>(r->fake, view->walk, view->out, view->err);
+    InlineExecutor executor;
+    CompareWriters pool(r->fake, &executor);
+    if (writers > 1) compare->compare_with(&pool);
+    int in_batches = 0, elsewhere = 0;
+    r->fake.before_call = [&](PlatformOp op) {
+      if (op == PlatformOp::kOpenFileRead) ++(executor.running() ? in_batches : elsewhere);
+    };
+    r->fake.console.clear();
+    EXPECT_EQ(compare->run(1, 2, writers), 3);
+    r->fake.before_call = nullptr;
+    EXPECT_EQ(r->fake.console, "bytes fBa: differ from byte 3\nentries=150 refused=0 differences=1\n");
+    EXPECT_EQ(in_batches, writers > 1 ? 150 : 0);
+    EXPECT_EQ(elsewhere, writers > 1 ? 0 : 150);
   }
 }
 
