@@ -28,7 +28,9 @@ void FileCompare::compare(const CompareBatch& batch, const CompareJob& job) {
   } else {
     const BodySource source{Handle::none(), kInStreamOrder, batch.body + job.body, job.held};
     const BodyMatch match = match_body(platform_, file, source, job.held, blocks_);
-    if (match.differs_at < job.held) {
+    if (match.unreadable) {
+      lines_.unreadable(path, Failure::of_last_call(platform_));
+    } else if (match.differs_at < job.held) {
       LineWriter& w = lines_.line("bytes", path).text(": differ from byte ");
       lines_.difference(w.decimal(static_cast<std::int64_t>(match.differs_at)));
     } else if (job.held < node.size) {

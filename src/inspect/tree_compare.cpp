@@ -288,6 +288,10 @@ void TreeCompare::compare_body(Handle file) {
   const BodyMatch match = match_body(platform_, file, source, size, blocks_);
   const std::uint64_t from_ahead = match.taken < source.held_bytes ? match.taken : source.held_bytes;
   ahead_begin_ += static_cast<std::uint32_t>(from_ahead);
+  if (match.unreadable) {
+    unreadable();
+    return skip_content(size - match.taken);
+  }
   if (match.stream_ended) err_turn();
   if (match.stream_ended) return report_content_short(walk_, size - match.taken, err_);
   if (match.differs_at == size) return;

@@ -169,8 +169,10 @@ class Platform {
   // where the system allows, its times set. Fails for a link or anything
   // that is not a directory: a link is never followed.
   virtual Handle open_dir(Handle dir, const char16_t* name) = 0;
-  // Opens an existing file in dir for reading only. Fails for a link or a
-  // directory: a link is never followed.
+  // Opens an existing file in dir for reading only. Fails for a link: a
+  // link is never followed. A directory may open (POSIX), and then its first
+  // read fails ("Is a directory"), so a caller that reads learns it at no
+  // cost to every file.
   virtual Handle open_file_read(Handle dir, const char16_t* name) = 0;
   // The size, last-write time and attribute word of an open file or
   // directory, as the system keeps them.

@@ -148,14 +148,7 @@ Handle PosixPlatform::open_dir(Handle dir, const char16_t* name) {
 // writer (it is told apart by describe_open, never read).
 Handle PosixPlatform::open_file_read(Handle dir, const char16_t* name) {
   const int fd = openat(fd_of(dir), entry_path(name), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return handle_or_fail(fd);
-  struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    errno = EISDIR;
-    return handle_or_fail(-1);
-  }
-  return Handle{fd};
+  return handle_or_fail(fd);
 }
 
 // The inverse of set_attr: the word from user.DOSATTRIB, or the plain word

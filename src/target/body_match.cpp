@@ -38,7 +38,17 @@ BodyMatch match_body(Platform& platform, Handle file, const BodySource& source, 
       match.stream_ended = true;
       return match;
     }
-    const std::uint32_t on_disk = platform.read_full(file, blocks.disk, want);
+    std::uint32_t on_disk = 0;
+    while (on_disk < want) {
+      const std::uint32_t n = platform.read(file, blocks.disk + on_disk, want - on_disk);
+      if (n == kReadFailed) {
+        match.taken += want;
+        match.unreadable = true;
+        return match;
+      }
+      if (n == 0) break;
+      on_disk += n;
+    }
     std::uint32_t same = 0;
     while (same < on_disk && dump[same] == blocks.disk[same]) ++same;
     match.taken += want;

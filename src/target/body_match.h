@@ -31,6 +31,9 @@ struct BodyMatch {
   std::uint64_t taken = 0;       // bytes of the record's body taken, held ones included
   std::uint64_t differs_at = 0;  // the first byte that differs; the size when none does
   bool stream_ended = false;     // the stream ended or failed inside the body
+  // Reading the file failed (last_error tells why): nothing is told of its
+  // bytes, and the block of the record's body beside it counts as taken.
+  bool unreadable = false;
 };
 
 // Compares the size bytes of the open file with the record's body. Stops

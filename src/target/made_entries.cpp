@@ -24,17 +24,27 @@ std::uint64_t MadeEntries::key_of(const FileIdentity& id) {
 
 void MadeEntries::add(int depth, const FileIdentity& id) {
   if ((slots_ == nullptr && !reserve()) || count_ == kMadeEntriesCapacity) return lose(depth);
-  const std::uint64_t key = key_of(id);
-  std::uint32_t at = home_of(key);
-  while (slots_[at] != 0) at = (at + 1) & (kSlots - 1);
-  entries_[count_++] = Entry{key, static_cast<std::uint8_t>(depth)};
-  slots_[at] = count_;
+  if (2 * (count_ + 1) > mask_ + 1 && mask_ + 1 < kSlots) grow();
+  entries_[count_++] = Entry{key_of(id), static_cast<std::uint8_t>(depth)};
+  insert(count_);
+}
+
+void MadeEntries::insert(std::uint32_t place) {
+  std::uint32_t at = home_of(entries_[place - 1].key);
+  while (slots_[at] != 0) at = (at + 1) & mask_;
+  slots_[at] = place;
+}
+
+void MadeEntries::grow() {
+  for (std::uint32_t i = 0; i <= mask_; ++i) slots_[i] = 0;
+  mask_ = 2 * mask_ + 1;
+  for (std::uint32_t place = 1; place <= count_; ++place) insert(place);
 }
 
 bool MadeEntries::contains(int depth, const FileIdentity& id) const {
   if (overflow_depth_ <= depth) return true;
   const std::uint64_t key = key_of(id);
-  for (std::uint32_t at = home_of(key); slots_ != nullptr && slots_[at] != 0; at = (at + 1) & (kSlots - 1)) {
+  for (std::uint32_t at = home_of(key); slots_ != nullptr && slots_[at] != 0; at = (at + 1) & mask_) {
     const Entry& e = entries_[slots_[at] - 1];
     if (e.key == key && e.depth == depth) return true;
   }
@@ -46,8 +56,8 @@ bool MadeEntries::contains(int depth, const FileIdentity& id) const {
 void MadeEntries::pop() {
   const std::uint32_t place = count_--;
   std::uint32_t gap = home_of(entries_[place - 1].key);
-  while (slots_[gap] != place) gap = (gap + 1) & (kSlots - 1);
-  for (std::uint32_t next = (gap + 1) & (kSlots - 1); slots_[next] != 0; next = (next + 1) & (kSlots - 1)) {
+  while (slots_[gap] != place) gap = (gap + 1) & mask_;
+  for (std::uint32_t next = (gap + 1) & mask_; slots_[next] != 0; next = (next + 1) & mask_) {
     const std::uint32_t home = home_of(entries_[slots_[next] - 1].key);
     // Whether home lies cyclically in (gap, next]: then the entry stays.
     const bool stays = gap <= next ? (home > gap && home <= next) : (home > gap || home <= next);

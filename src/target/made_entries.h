@@ -54,17 +54,26 @@ class MadeEntries {
     std::uint8_t depth;
   };
   static std::uint64_t key_of(const FileIdentity& id);
-  // The index: open addressing with linear probing over twice the capacity;
-  // a slot holds an entry's place plus one, 0 when empty.
+  // The index: open addressing with linear probing, at most half full. It
+  // uses the first slots of its memory and doubles as the stack grows, up to
+  // twice the capacity, so its pages are touched only as far as the most
+  // entries held at once (a slot holds an entry's place plus one, 0 when
+  // empty).
   static constexpr std::uint32_t kSlots = 2 * kMadeEntriesCapacity;
-  static_assert((kSlots & (kSlots - 1)) == 0, "the index is masked, so its size is a power of two");
-  static std::uint32_t home_of(std::uint64_t key) {
-    return static_cast<std::uint32_t>((key * 0x9E3779B97F4A7C15ull) >> 32) & (kSlots - 1);
+  static constexpr std::uint32_t kFirstSlots = kSlots < 4096 ? kSlots : 4096;
+  static_assert((kSlots & (kSlots - 1)) == 0 && (kFirstSlots & (kFirstSlots - 1)) == 0,
+                "the index is masked, so its sizes are powers of two");
+  std::uint32_t home_of(std::uint64_t key) const {
+    return static_cast<std::uint32_t>((key * 0x9E3779B97F4A7C15ull) >> 32) & mask_;
   }
+  void insert(std::uint32_t place);
+  // Doubles the part of the index in use and puts every entry in it again.
+  void grow();
   // Takes the newest entry off the stack and out of the index.
   void pop();
 
   std::uint32_t count_ = 0;
+  std::uint32_t mask_ = kFirstSlots - 1;
   // The shallowest depth that lost an entry (a full stack, or an identity
   // that could not be had); kDepthLevels when none did.
   int overflow_depth_ = kDepthLevels;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "target/made_entries.h"
 #include "test_restorer.h"
 
 namespace {
@@ -168,6 +169,25 @@ TEST_F(GuardTest, DirectoriesAreMadeExclusivelyAndOpenedWithoutFollowing) {
 // content stream is a file, and reads it past from a pipe; either way a
 // body the stream lacks is told as in any restore, and the next body is
 // still taken from its own place.
+// The table of entries reached keeps every one its walk holds however many
+// (its index grows with them) and forgets those the walk leaves.
+TEST(MadeEntries, FindsEveryEntryHeldAndForgetsThoseLeft) {
+  MadeEntries made;
+  ASSERT_TRUE(made.reserve());
+  const auto id = [](std::uint64_t i) {
+    FileIdentity f;
+    f.device = 7;
+    f.index = i * 7919;
+    return f;
+  };
+  for (std::uint64_t i = 0; i < 30000; ++i) made.add(1 + static_cast<int>(i / 10000), id(i));
+  for (std::uint64_t i = 0; i < 30000; i += 7) ASSERT_TRUE(made.contains(1 + static_cast<int>(i / 10000), id(i))) << i;
+  EXPECT_FALSE(made.contains(1, id(30000)));
+  EXPECT_FALSE(made.contains(2, id(5)));  // of depth 1
+  made.leave_below(1);
+  for (std::uint64_t i = 0; i < 30000; i += 7) ASSERT_EQ(made.contains(1 + static_cast<int>(i / 10000), id(i)), i < 10000) << i;
+}
+
 TEST(KeptBodies, ArePassedOverAndABodyTheStreamLacksIsToldEitherWay) {
   for (const bool at_offsets : {false, true}) {
     SCOPED_TRACE(at_offsets ? "file" : "pipe");

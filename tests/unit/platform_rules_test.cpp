@@ -207,7 +207,8 @@ TEST(FoldedNames, CompareMeetsNamesWhereTheRestoreDoes) {
 }
 
 // With writers, every file's body is opened and read in their batches, and
-// what --compare prints is what it prints alone.
+// what --compare prints is what it prints alone; a file that cannot be read
+// is told so, not taken for one that differs.
 TEST(FoldedNames, CompareReadsBodiesInTheWritersBatches) {
   auto r = TestRestorer::make();
   TestDump d;
@@ -220,6 +221,8 @@ TEST(FoldedNames, CompareReadsBodiesInTheWritersBatches) {
   r->run(d, {"dump/", "target"});
   r->fake.find(u"target/fBa")->body = "bodY";
   r->fake.args = {"--compare", "dump/", "target"};
+  // A file that cannot be read is told unreadable, not different.
+  r->fake.fail(PlatformOp::kRead, u"fCa", -1, "Input/output error");
   for (const int writers : {1, 4}) {
     auto view = std::make_unique<Inspection>(r->fake);
     auto compare = std::make_unique<TreeCompare>(r->fake, view->walk, view->out, view->err);
@@ -233,7 +236,9 @@ TEST(FoldedNames, CompareReadsBodiesInTheWritersBatches) {
     r->fake.console.clear();
     EXPECT_EQ(compare->run(1, 2, writers), 3);
     r->fake.before_call = nullptr;
-    EXPECT_EQ(r->fake.console, "bytes fBa: differ from byte 3\nentries=150 refused=0 differences=1\n");
+    EXPECT_EQ(r->fake.console,
+              "bytes fBa: differ from byte 3\nunreadable fCa: Input/output error\n"
+              "entries=150 refused=0 differences=2\n");
     EXPECT_EQ(in_batches, writers > 1 ? 150 : 0);
     EXPECT_EQ(elsewhere, writers > 1 ? 0 : 150);
   }
