@@ -268,8 +268,9 @@ CommandLine parse_command_line(Platform& platform) {
     }
   }
   if (options.error()[0] != 0) return usage_error(options.error());
-  // -j and -q are taken by every mode (the others run on one thread), so
-  // one command line can serve a script's restore and its --check alike.
+  // -j and -q are taken by every mode (--list and --check run on one
+  // thread), so one command line can serve a script's restore and its
+  // --check alike.
   if (line.mode != Mode::kRestore && (line.strict || line.resume || line.only_count > 0 || line.errors.arg >= 0)) {
     const char* option = line.strict ? "--strict" : line.resume ? "--resume" : line.only_count > 0 ? "--only" : "--errors";
     return usage_error(option, " goes with a restore only, not with ", mode_option(line.mode));
