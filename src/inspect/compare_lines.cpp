@@ -7,6 +7,21 @@
 
 namespace {
 
+const char* kind_word(EntryKind kind) {
+  switch (kind) {
+    case EntryKind::kFile:
+      return "file";
+    case EntryKind::kDirectory:
+      return "directory";
+    case EntryKind::kLink:
+      return "link";
+    case EntryKind::kOther:
+    case EntryKind::kAbsent:
+      break;
+  }
+  return "special file";
+}
+
 // "2024-03-01T10:46:40.555000012Z": the time to the nanosecond, the two
 // digits past the dump's 100 ns after its seven.
 std::uint32_t time_text(UnixTime t, char* out) {
@@ -46,6 +61,12 @@ void CompareLines::unreadable(const EntryText& path, const Failure& why) {
 
 void CompareLines::link_on_disk(const EntryText& path, bool directory) {
   difference(line("kind", path).text(directory ? ": directory in the dump, link on disk" : ": file in the dump, link on disk"));
+}
+
+void CompareLines::not_there(const EntryText& path, bool directory, EntryKind kind) {
+  if (kind == EntryKind::kAbsent) return difference(line("missing", path));
+  LineWriter& w = line("kind", path).text(directory ? ": directory in the dump, " : ": file in the dump, ");
+  difference(w.text(kind_word(kind)).text(" on disk"));
 }
 
 // The write time as the restore sets it (exact to 100 ns, the system's own

@@ -30,6 +30,9 @@ class CompareLines {
   void state(const EntryText& path, const FsNode& node, const EntryState& disk, std::uint8_t differs);
   // "kind <path>: file in the dump, link on disk" and its directory twin.
   void link_on_disk(const EntryText& path, bool directory);
+  // The record's entry is missing ("missing <path>") or of another kind
+  // ("kind <path>: directory in the dump, file on disk").
+  void not_there(const EntryText& path, bool directory, EntryKind kind);
   // Waits for the turn of a line written otherwise (standard error, extras).
   void turn() {
     if (turn_ != nullptr) turn_->wait_turn();

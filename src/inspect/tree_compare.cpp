@@ -16,21 +16,6 @@
 
 namespace {
 
-const char* kind_word(EntryKind kind) {
-  switch (kind) {
-    case EntryKind::kFile:
-      return "file";
-    case EntryKind::kDirectory:
-      return "directory";
-    case EntryKind::kLink:
-      return "link";
-    case EntryKind::kOther:
-    case EntryKind::kAbsent:
-      break;
-  }
-  return "special file";
-}
-
 }  // namespace
 
 // Writers are taken only where they can start; without them (or their
@@ -166,12 +151,7 @@ bool TreeCompare::meets_earlier_entry(const EntryInfo& info) {
 
 // Missing, or of another kind than the record's; its body is read past.
 void TreeCompare::not_there(EntryKind kind) {
-  if (kind == EntryKind::kAbsent) {
-    difference(line("missing"));
-  } else {
-    LineWriter& w = line("kind").text(walk_.node().is_directory() ? ": directory in the dump, " : ": file in the dump, ");
-    difference(w.text(kind_word(kind)).text(" on disk"));
-  }
+  lines_.not_there(walk_.path(), walk_.node().is_directory(), kind);
   skip_body();
 }
 
@@ -188,6 +168,9 @@ bool TreeCompare::needs_open_word(const EntryState& looked, std::uint16_t told) 
 // tell, so an empty file or one of another size costs the look alone.
 void TreeCompare::compare_file(Handle holder) {
   const FsNode& node = walk_.node();
+  // Where no other name can reach the file (a directory that keeps names
+  // apart), everything about it, the look included, is the writers' work.
+  if (node.size <= kCompareBodyBytes && !folds(node.depth)) return hand_over(holder, nullptr, false);
   EntryInfo info;
   if (!platform_.inspect(holder, walk_.name(), &info)) {
     unreadable();
@@ -198,7 +181,7 @@ void TreeCompare::compare_file(Handle holder) {
   EntryState disk = EntryState::of(info);
   const bool read_word = needs_open_word(disk, info.attributes_told);
   const bool read_body = (record_differences(node, disk) & kSizeDiffers) == 0 && node.size > 0;
-  if (read_body && node.size <= kCompareBodyBytes) return hand_over(holder, disk, read_word);
+  if (read_body && node.size <= kCompareBodyBytes) return hand_over(holder, &disk, read_word);
   Handle file;
   if (read_word || read_body || !info.shown_as_itself) {
     Failure why;
@@ -231,7 +214,7 @@ void TreeCompare::compare_file(Handle holder) {
   platform_.close(file);
 }
 
-void TreeCompare::hand_over(Handle holder, const EntryState& looked, bool read_word) {
+void TreeCompare::hand_over(Handle holder, const EntryState* looked, bool read_word) {
   const FsNode& node = walk_.node();
   const char16_t* name = walk_.name();
   std::uint32_t units = 1;
@@ -243,7 +226,8 @@ void TreeCompare::hand_over(Handle holder, const EntryState& looked, bool read_w
   CompareJob& job = batch.jobs[batch.count];
   job.dir = holder;
   job.node = node;
-  job.looked = looked;
+  job.look = looked == nullptr;
+  if (looked != nullptr) job.looked = *looked;
   job.read_word = read_word;
   job.name = batch.name_used;
   std::memcpy(batch.names + batch.name_used, name, units * sizeof(char16_t));

@@ -75,9 +75,10 @@ class TreeCompare {
   bool meets_earlier_entry(const EntryInfo& info);
   // The body of the current file beside the open file of the same size.
   void compare_body(Handle file);
-  // A file whose size is its record's and whose body a batch can carry: to
-  // the writers, or compared here the same way without them.
-  void hand_over(Handle holder, const EntryState& looked, bool read_word);
+  // A file whose body a batch can carry, with what the look by name found
+  // (nullptr: the writer looks): to the writers, or compared here the same
+  // way without them.
+  void hand_over(Handle holder, const EntryState* looked, bool read_word);
   // Copies up to size bytes of the content stream; how many it held.
   std::uint32_t copy_body(std::uint8_t* to, std::uint64_t size);
   // Before a line on standard error: its turn.
