@@ -22,9 +22,8 @@ constexpr std::uint32_t kComparePathBytes = 4 * kPathTextBytes;
 struct CompareJob {
   Handle dir;
   FsNode node;
-  bool look = false;       // the writer looks at it by name first
-  EntryState looked;       // else what the reading thread's look found
-  bool read_word = false;  // and whether the word is read from the open file
+  bool look = false;  // the writer looks at it by name first
+  EntryInfo looked;   // else what the reading thread's look found
   std::uint32_t name = 0;  // offsets in the batch
   std::uint32_t path = 0;
   std::uint32_t path_length = 0;

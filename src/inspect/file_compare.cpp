@@ -8,28 +8,23 @@
 void FileCompare::compare(const CompareBatch& batch, const CompareJob& job) {
   const EntryText path = batch.path_of(job);
   const FsNode& node = job.node;
-  EntryState looked = job.looked;
-  bool read_word = job.read_word;
-  if (job.look) {
-    // One look by name tells the kind, size, time and, for most records,
-    // the word; the file is opened only to read its body or a word the look
-    // cannot tell, so an empty file or one of another size costs the look
-    // alone.
-    EntryInfo info;
-    if (!platform_.inspect(job.dir, batch.name_of(job), &info)) {
-      lines_.unreadable(path, Failure::of_last_call(platform_));
-      return stream_short(path, job);
-    }
-    if (info.kind != EntryKind::kFile) {
-      lines_.not_there(path, false, info.kind);
-      return stream_short(path, job);
-    }
-    looked = EntryState::of(info);
-    const std::uint8_t seen = record_differences(node, looked);
-    read_word = word_needs_reading(node, info.attributes_told) || (seen & kWordDiffers) != 0;
-    const bool read_body = (seen & kSizeDiffers) == 0 && node.size > 0;
-    if (!read_word && !read_body && info.shown_as_itself) return told(path, job, looked, seen);
+  EntryInfo info = job.looked;
+  if (job.look && !platform_.inspect(job.dir, batch.name_of(job), &info)) {
+    lines_.unreadable(path, Failure::of_last_call(platform_));
+    return stream_short(path, job);
   }
+  if (job.look && info.kind != EntryKind::kFile) {
+    lines_.not_there(path, false, info.kind);
+    return stream_short(path, job);
+  }
+  // One look by name tells the kind, size, time and, for most records, the
+  // word; the file is opened only to read its body or a word the look cannot
+  // tell, so an empty file or one of another size costs the look alone.
+  const EntryState looked = EntryState::of(info);
+  const std::uint8_t seen = record_differences(node, looked);
+  const bool read_word = word_to_compare_open(node, looked, info.attributes_told);
+  const bool read_body = (seen & kSizeDiffers) == 0 && node.size > 0;
+  if (!read_word && !read_body && info.shown_as_itself) return told(path, job, looked, seen);
   Failure why;
   const Handle file = gate_.open_file(job.dir, batch.name_of(job), &why);
   if (!file.valid()) {

@@ -76,8 +76,10 @@ void TreeCompare::compare_record() {
   // Only the directories that are compared are held: a record outside them,
   // or out of the tree's order, is not restored where it could be looked at.
   const Handle holder = out_of_order || depth > deepest_ ? Handle::none() : level_[depth];
-  if (out_of_order) err_turn();
-  if (out_of_order) report_depth_fault(walk_, err_);
+  if (out_of_order) {
+    err_turn();
+    report_depth_fault(walk_, err_);
+  }
   if (!holder.valid()) return skip_body();
   const bool meets_earlier = collision == Collision::kSameName || (collision == Collision::kCaseOnly && folds(depth));
   if (invalid || meets_earlier) {
@@ -107,7 +109,7 @@ void TreeCompare::compare_directory(Handle holder) {
   if (!dir.valid()) return directory_not_opened(holder, why);
   EntryState disk = EntryState::of(info);
   bool described = true;
-  if (!looked || needs_open_word(disk, info.attributes_told)) {
+  if (!looked || word_to_compare_open(node, disk, info.attributes_told)) {
     OpenState open;
     described = platform_.describe_open(dir, &open);
     if (described) disk = EntryState::of(open);
@@ -155,22 +157,15 @@ void TreeCompare::not_there(EntryKind kind) {
   skip_body();
 }
 
-// The record's word is read from the open entry where the look by name
-// could not tell it, and where the look found it different, so the line
-// shows the whole word.
-bool TreeCompare::needs_open_word(const EntryState& looked, std::uint16_t told) const {
-  const FsNode& node = walk_.node();
-  return word_needs_reading(node, told) || (record_differences(node, looked) & kWordDiffers) != 0;
-}
-
 // One look by name tells the kind, size, time and, for most records, the
 // word; the file is opened only to read its body or a word the look cannot
 // tell, so an empty file or one of another size costs the look alone.
 void TreeCompare::compare_file(Handle holder) {
   const FsNode& node = walk_.node();
   // Where no other name can reach the file (a directory that keeps names
-  // apart), everything about it, the look included, is the writers' work.
-  if (node.size <= kCompareBodyBytes && !folds(node.depth)) return hand_over(holder, nullptr, false);
+  // apart), everything about it, the look included, is the writers' work;
+  // elsewhere the look here first tells an entry an earlier name reached.
+  if (node.size <= kCompareBodyBytes && !folds(node.depth)) return hand_over(holder, nullptr);
   EntryInfo info;
   if (!platform_.inspect(holder, walk_.name(), &info)) {
     unreadable();
@@ -178,10 +173,11 @@ void TreeCompare::compare_file(Handle holder) {
   }
   if (info.kind != EntryKind::kFile) return not_there(info.kind);
   if (meets_earlier_entry(info)) return;
+  if (node.size <= kCompareBodyBytes) return hand_over(holder, &info);
+  // A body no batch carries is compared here, from the stream in order.
   EntryState disk = EntryState::of(info);
-  const bool read_word = needs_open_word(disk, info.attributes_told);
-  const bool read_body = (record_differences(node, disk) & kSizeDiffers) == 0 && node.size > 0;
-  if (read_body && node.size <= kCompareBodyBytes) return hand_over(holder, &disk, read_word);
+  const bool read_word = word_to_compare_open(node, disk, info.attributes_told);
+  const bool read_body = (record_differences(node, disk) & kSizeDiffers) == 0;
   Handle file;
   if (read_word || read_body || !info.shown_as_itself) {
     Failure why;
@@ -207,14 +203,14 @@ void TreeCompare::compare_file(Handle holder) {
     LineWriter& w = line("size").text(": ").decimal(static_cast<std::int64_t>(node.size));
     difference(w.text(" in the dump, ").decimal(static_cast<std::int64_t>(disk.size)).text(" on disk"));
     skip_body();
-  } else if (node.size > 0) {
+  } else {
     compare_body(file);
   }
   lines_.state(walk_.path(), node, disk, differs);
   platform_.close(file);
 }
 
-void TreeCompare::hand_over(Handle holder, const EntryState* looked, bool read_word) {
+void TreeCompare::hand_over(Handle holder, const EntryInfo* looked) {
   const FsNode& node = walk_.node();
   const char16_t* name = walk_.name();
   std::uint32_t units = 1;
@@ -228,7 +224,6 @@ void TreeCompare::hand_over(Handle holder, const EntryState* looked, bool read_w
   job.node = node;
   job.look = looked == nullptr;
   if (looked != nullptr) job.looked = *looked;
-  job.read_word = read_word;
   job.name = batch.name_used;
   std::memcpy(batch.names + batch.name_used, name, units * sizeof(char16_t));
   batch.name_used += units;
@@ -276,8 +271,7 @@ void TreeCompare::compare_body(Handle file) {
     unreadable();
     return skip_content(size - match.taken);
   }
-  if (match.stream_ended) err_turn();
-  if (match.stream_ended) return report_content_short(walk_, size - match.taken, err_);
+  if (match.stream_ended) return content_short(size - match.taken);
   if (match.differs_at == size) return;
   difference(line("bytes").text(": differ from byte ").decimal(static_cast<std::int64_t>(match.differs_at)));
   skip_content(size - match.taken);
@@ -294,8 +288,12 @@ void TreeCompare::skip_content(std::uint64_t count) {
   ahead_begin_ += from_ahead;
   const std::uint64_t rest = count - from_ahead;
   const std::uint64_t missing = rest == 0 ? 0 : rest - walk_.skip_content(rest);
-  if (missing > 0) err_turn();
-  if (missing > 0) report_content_short(walk_, missing, err_);
+  if (missing > 0) content_short(missing);
+}
+
+void TreeCompare::content_short(std::uint64_t missing) {
+  err_turn();
+  report_content_short(walk_, missing, err_);
 }
 
 // What has arrived, up to a read-ahead: one read serves many small bodies,

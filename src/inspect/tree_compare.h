@@ -69,7 +69,6 @@ class TreeCompare {
   // The record's entry is missing or of another kind.
   void not_there(EntryKind kind);
   void compare_file(Handle holder);
-  bool needs_open_word(const EntryState& looked, std::uint16_t told) const;
   // Whether the entry found for the record is one an earlier record of its
   // directory reached (then the record is told refused and read past).
   bool meets_earlier_entry(const EntryInfo& info);
@@ -78,7 +77,7 @@ class TreeCompare {
   // A file whose body a batch can carry, with what the look by name found
   // (nullptr: the writer looks): to the writers, or compared here the same
   // way without them.
-  void hand_over(Handle holder, const EntryState* looked, bool read_word);
+  void hand_over(Handle holder, const EntryInfo* looked);
   // Copies up to size bytes of the content stream; how many it held.
   std::uint32_t copy_body(std::uint8_t* to, std::uint64_t size);
   // Before a line on standard error: its turn.
@@ -87,6 +86,8 @@ class TreeCompare {
   // telling what the stream lacks.
   void skip_body();
   void skip_content(std::uint64_t count);
+  // The content line of the current record, missing bytes short.
+  void content_short(std::uint64_t missing);
   void refill();
   bool folds(int depth);
   // Lists and closes the directories that hold entries deeper than depth.

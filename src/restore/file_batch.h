@@ -81,4 +81,12 @@ struct Batch {
     return EntryText{paths + job.path, job.path_length, job.path_cut ? kCutMark : ""};
   }
   const char16_t* name_of(const FileJob& job) const { return names + job.name; }
+  // Copies a job's name into `name` and places its path in paths, for the
+  // lines that name the file.
+  void name_job(const FileJob& job, char16_t* name, PathText& paths) const {
+    const char16_t* from = name_of(job);
+    for (char16_t* to = name; (*to++ = *from++) != 0;) {
+    }
+    paths.place_in(directory_of(job), name);
+  }
 };

@@ -6,15 +6,6 @@
 #include "restore/entry_guard.h"
 #include "restore/file_finish.h"
 
-namespace {
-
-void copy_name(const char16_t* from, char16_t* to) {
-  while ((*to++ = *from++) != 0) {
-  }
-}
-
-}  // namespace
-
 void WriterContext::wait_turn() {
   if (!turned) {
     executor_.wait_finished(batch);
@@ -65,8 +56,7 @@ void FileWork::finish(const Batch& batch, const FileJob& job, Handle file, const
 }
 
 ErrorLog& FileWork::name_job(const Batch& batch, const FileJob& job, WriterContext& ctx) {
-  copy_name(batch.name_of(job), ctx.names.name());
-  ctx.paths.place_in(batch.directory_of(job), ctx.names.name());
+  batch.name_job(job, ctx.names.name(), ctx.paths);
   ctx.log.naming(job.record);
   return ctx.log;
 }

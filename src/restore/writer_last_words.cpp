@@ -4,11 +4,6 @@
 
 namespace {
 
-void copy_name(const char16_t* from, char16_t* to) {
-  while ((*to++ = *from++) != 0) {
-  }
-}
-
 // A line takes microseconds; past this the writer is stuck in the system
 // and the last words go without it.
 constexpr std::uint32_t kLineWaitYields = 5'000'000;
@@ -40,8 +35,7 @@ bool WriterLastWords::say(const BatchQueue& queue, const Batch* batches, std::ui
 }
 
 bool WriterLastWords::say_in(const Batch& batch, std::uint32_t job) {
-  copy_name(batch.name_of(batch.jobs[job]), names_.name());
-  paths_.place_in(batch.directory_of(batch.jobs[job]), names_.name());
+  batch.name_job(batch.jobs[job], names_.name(), paths_);
   log_.interrupted_in_file(batch.jobs[job].attr, batch.jobs[job].size);
   return true;
 }

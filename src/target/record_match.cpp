@@ -25,3 +25,7 @@ bool word_needs_reading(const FsNode& node, std::uint16_t told) {
   const std::uint16_t plain = node.is_directory() ? kAttrDirectory : kAttrArchive;
   return (node.attr & ~told) != (plain & ~told);
 }
+
+bool word_to_compare_open(const FsNode& node, const EntryState& looked, std::uint16_t told) {
+  return word_needs_reading(node, told) || (record_differences(node, looked) & kWordDiffers) != 0;
+}

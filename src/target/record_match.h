@@ -34,3 +34,7 @@ std::uint8_t record_differences(const FsNode& node, const EntryState& disk);
 // its own, beside the entry), and only the open entry shows it. The plain
 // word (archive for a file, directory for a directory) is never kept there.
 bool word_needs_reading(const FsNode& node, std::uint16_t told);
+// Whether --compare reads the word from the open entry: where the look could
+// not tell it, and where the look found it different, so the line shows the
+// whole word.
+bool word_to_compare_open(const FsNode& node, const EntryState& looked, std::uint16_t told);
